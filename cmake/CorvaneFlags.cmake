@@ -1,0 +1,16 @@
+# Warning and sanitizer flags, carried by one INTERFACE target that every
+# project target links.
+add_library(corvane_flags INTERFACE)
+target_compile_options(corvane_flags INTERFACE -Wall -Wextra -Werror)
+
+if(CORVANE_SANITIZE STREQUAL "asan-ubsan")
+  set(_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+elseif(CORVANE_SANITIZE STREQUAL "tsan")
+  set(_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT CORVANE_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "CORVANE_SANITIZE must be empty, asan-ubsan or tsan")
+endif()
+if(_san)
+  target_compile_options(corvane_flags INTERFACE ${_san})
+  target_link_options(corvane_flags INTERFACE ${_san})
+endif()

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+int main()
+{
+    std::puts("corvane-server: not built yet");
+    return 1;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace corvane {
+
+// Base of every error the system throws. localizedDescription() is the text a user sees.
+class Error : public std::runtime_error {
+public:
+    explicit Error(const std::string& description) : std::runtime_error(description) {}
+
+    std::string localizedDescription() const { return what(); }
+};
+
+// A failure of the operating system (a file that cannot be opened, a rename that fails).
+// The description carries the OS message.
+class FileError : public Error {
+public:
+    FileError(const std::string& action, const std::string& path, int errorNumber);
+
+    int errorNumber() const { return m_errorNumber; }
+
+private:
+    int m_errorNumber;
+};
+
+}  // namespace corvane

@@ -1,0 +1,96 @@
+#include "Platform/Paths.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace corvane {
+namespace {
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else home + fallback.
+std::filesystem::path xdgFolder(const char* variable, const char* fallback)
+{
+    std::filesystem::path value = environment(variable);
+    if (value.is_absolute()) {
+        return value;
+    }
+    return Paths::home() / fallback;
+}
+
+// Reads XDG_DESKTOP_DIR from user-dirs.dirs: a line of the form XDG_DESKTOP_DIR="$HOME/Desktop".
+std::filesystem::path desktopFromUserDirs()
+{
+    std::ifstream file(xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs");
+    std::string line;
+    const std::string key = "XDG_DESKTOP_DIR=";
+    while (std::getline(file, line)) {
+        if (line.rfind(key, 0) != 0) {
+            continue;
+        }
+        std::string value = line.substr(key.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        const std::string homeVariable = "$HOME";
+        if (value.rfind(homeVariable, 0) == 0) {
+            value = Paths::home().string() + value.substr(homeVariable.size());
+        }
+        std::filesystem::path path = value;
+        if (path.is_absolute()) {
+            return path;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::filesystem::path Paths::home()
+{
+    std::string value = environment("HOME");
+    if (!value.empty()) {
+        return value;
+    }
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
+        return entry->pw_dir;
+    }
+    return "/";
+}
+
+std::filesystem::path Paths::applicationSupport()
+{
+    return xdgFolder("XDG_DATA_HOME", ".local/share") / "Corvane";
+}
+
+std::filesystem::path Paths::logs()
+{
+    return xdgFolder("XDG_STATE_HOME", ".local/state") / "Corvane";
+}
+
+std::filesystem::path Paths::config()
+{
+    return xdgFolder("XDG_CONFIG_HOME", ".config") / "Corvane";
+}
+
+std::filesystem::path Paths::desktop()
+{
+    std::filesystem::path fromUserDirs = desktopFromUserDirs();
+    return fromUserDirs.empty() ? home() / "Desktop" : fromUserDirs;
+}
+
+std::filesystem::path Paths::temporary()
+{
+    std::filesystem::path value = environment("TMPDIR");
+    return value.is_absolute() ? value : std::filesystem::path("/tmp");
+}
+
+}  // namespace corvane
