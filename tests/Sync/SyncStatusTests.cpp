@@ -8,7 +8,7 @@ namespace {
 TEST(SyncStatusTest, DisplayTextsRoundTrip)
 {
     const std::pair<SyncStatus, const char*> cases[] = {
-        {SyncStatus::idle, "Up to date"}, {SyncStatus::syncing, "Syncing..."},
+        {SyncStatus::idle, "Up to date"},  {SyncStatus::syncing, "Syncing..."},
         {SyncStatus::error, "Sync Error"}, {SyncStatus::offline, "Offline"},
         {SyncStatus::paused, "Paused"},
     };
