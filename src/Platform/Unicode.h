@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Canonical equivalence of UTF-8 text. File names reach us in either precomposed or decomposed
+// form ("é" as one code point or as "e" plus a combining accent), and both spellings must name
+// the same entry: keys and comparisons go through the NFC form. Text that is not valid UTF-8
+// is left exactly as it is. Thread-safe.
+class Unicode {
+public:
+    // The NFC (canonical composition) form of `text`; `text` unchanged when it is not UTF-8.
+    static std::string nfc(std::string_view text);
+    // True when the two texts are canonically equivalent.
+    static bool canonicallyEqual(std::string_view a, std::string_view b);
+};
+
+}  // namespace corvane

@@ -1,0 +1,686 @@
+#include "Platform/UserDefaults.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/Paths.h"
+#include "Platform/SerialQueue.h"
+
+namespace corvane {
+namespace {
+
+using nlohmann::json;
+
+// How long the first unsaved change waits for more before the file is written.
+constexpr auto kPersistDelay = std::chrono::milliseconds(25);
+// How often reads look at the file for another process's writes.
+constexpr auto kCheckInterval = std::chrono::milliseconds(5);
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    // Closes now and reports whether the close succeeded.
+    bool close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// What identifies one version of the file: a rename gives a new inode, a rewrite in place a
+// new size or modification time.
+struct FileIdentity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+
+    static FileIdentity of(const struct stat& status)
+    {
+        return {true,
+                status.st_dev,
+                status.st_ino,
+                status.st_size,
+                status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec,
+                status.st_ctim.tv_sec * 1000000000LL + status.st_ctim.tv_nsec};
+    }
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identityOf(const std::filesystem::path& file)
+{
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        return {};
+    }
+    return FileIdentity::of(status);
+}
+
+struct LoadedFile {
+    json values = json::object();
+    FileIdentity identity;
+    bool corrupt = false;
+    bool unreadable = false;  // could not be read at all (not: missing)
+};
+
+LoadedFile loadFile(const std::filesystem::path& file)
+{
+    LoadedFile loaded;
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        loaded.unreadable = errno != ENOENT;
+        return loaded;
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        loaded.unreadable = true;
+        return loaded;
+    }
+    loaded.identity = FileIdentity::of(status);
+    std::string text;
+    char buffer[65536];
+    while (true) {
+        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            loaded.unreadable = true;
+            return loaded;
+        }
+        if (count == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    json parsed = json::parse(text, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        loaded.corrupt = true;
+        return loaded;
+    }
+    loaded.values = std::move(parsed);
+    return loaded;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+bool isStringDictionaryValue(const json& value)
+{
+    if (!value.is_object()) {
+        return false;
+    }
+    for (const auto& member : value) {
+        if (!member.is_string()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int64_t steadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+class UserDefaults::Impl {
+public:
+    explicit Impl(std::filesystem::path file)
+        : m_file(std::move(file)), m_queue("com.corvane.defaults")
+    {
+        std::lock_guard io(m_ioMutex);
+        install(loadFile(m_file));
+        m_lastCheck = steadyNanoseconds();
+    }
+
+    ~Impl() { flush(); }
+
+    const std::filesystem::path& file() const { return m_file; }
+
+    // Runs `reader` on the current values, after looking for another process's writes.
+    template <typename Reader>
+    auto read(Reader&& reader)
+    {
+        maybeReload(false);
+        std::lock_guard lock(m_mutex);
+        return reader(m_values);
+    }
+
+    template <typename Writer>
+    void write(const std::string& key, Writer&& writer)
+    {
+        bool schedule = false;
+        {
+            std::lock_guard lock(m_mutex);
+            writer(m_values);
+            m_dirtyKeys.insert(key);
+            schedule = !std::exchange(m_flushScheduled, true);
+        }
+        if (schedule) {
+            scheduleFlush();
+        }
+    }
+
+    // Whether `key` holds a dictionary of texts; remembered until the key changes. Under m_mutex.
+    bool isStringDictionaryLocked(const std::string& key)
+    {
+        if (const auto cached = m_shapes.find(key); cached != m_shapes.end()) {
+            return cached->second;
+        }
+        const auto value = m_values.find(key);
+        const bool result = value != m_values.end() && isStringDictionaryValue(*value);
+        m_shapes.emplace(key, result);
+        return result;
+    }
+
+    void rememberShapeLocked(const std::string& key, std::optional<bool> isStringDictionary)
+    {
+        if (isStringDictionary) {
+            m_shapes.insert_or_assign(key, *isStringDictionary);
+        } else {
+            m_shapes.erase(key);
+        }
+    }
+
+    void whenPersisted(const std::string& tag, std::function<void()> callback)
+    {
+        bool schedule = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_callbacks.try_emplace(tag, std::move(callback));
+            schedule = !std::exchange(m_flushScheduled, true);
+        }
+        if (schedule) {
+            scheduleFlush();
+        }
+    }
+
+    void flush()
+    {
+        if (m_queue.isCurrent()) {
+            flushNow();
+        } else {
+            m_queue.sync([this] { flushNow(); });
+        }
+    }
+
+    void maybeReload(bool force)
+    {
+        const std::int64_t now = steadyNanoseconds();
+        if (!force) {
+            const std::int64_t interval =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(kCheckInterval).count();
+            if (now - m_lastCheck.load(std::memory_order_relaxed) < interval) {
+                return;
+            }
+        }
+        m_lastCheck.store(now, std::memory_order_relaxed);
+        std::unique_lock io(m_ioMutex, std::try_to_lock);
+        if (!io) {
+            if (!force) {
+                return;  // a load or write is under way; memory is at least as new
+            }
+            io.lock();
+        }
+        reloadIfChanged();
+    }
+
+private:
+    void scheduleFlush()
+    {
+        m_queue.asyncAfter(kPersistDelay, [this] { flushNow(); });
+    }
+
+    // Reads the file again when it is not the version we know. Under m_ioMutex.
+    void reloadIfChanged()
+    {
+        if (identityOf(m_file) == m_knownIdentity) {
+            return;
+        }
+        install(loadFile(m_file));
+    }
+
+    // Takes the values of a freshly read file; local changes not yet written win. Under
+    // m_ioMutex.
+    void install(LoadedFile loaded)
+    {
+        if (loaded.unreadable) {
+            return;  // keep what we have; the next look tries again
+        }
+        m_knownIdentity = loaded.identity;
+        m_knownCorrupt = loaded.corrupt;
+        std::lock_guard lock(m_mutex);
+        for (const std::string& key : m_dirtyKeys) {
+            if (const auto local = m_values.find(key); local != m_values.end()) {
+                loaded.values[key] = *local;
+            } else {
+                loaded.values.erase(key);
+            }
+        }
+        m_values = std::move(loaded.values);
+        m_shapes.clear();
+    }
+
+    void flushNow()
+    {
+        std::map<std::string, std::function<void()>> callbacks;
+        {
+            std::lock_guard io(m_ioMutex);
+            std::error_code ignored;
+            std::filesystem::create_directories(m_file.parent_path(), ignored);
+            // The folder's lock keeps another process from writing between our merge and rename.
+            const UniqueFd folder(
+                ::open(m_file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (folder) {
+                while (::flock(folder.get(), LOCK_EX) != 0 && errno == EINTR) {
+                }
+            }
+            reloadIfChanged();
+
+            json snapshot;
+            std::set<std::string> written;
+            {
+                std::lock_guard lock(m_mutex);
+                callbacks.swap(m_callbacks);
+                m_flushScheduled = false;
+                if (!m_dirtyKeys.empty()) {
+                    snapshot = m_values;
+                    written.swap(m_dirtyKeys);
+                }
+            }
+            if (!written.empty() && !writeSnapshot(snapshot)) {
+                // Swallowed on purpose: settings stay in memory and go out with the next write.
+                std::lock_guard lock(m_mutex);
+                m_dirtyKeys.merge(written);
+            }
+        }
+        for (auto& [tag, callback] : callbacks) {
+            callback();
+        }
+    }
+
+    // Replaces the file with `values`. Under m_ioMutex and the folder lock.
+    bool writeSnapshot(const json& values)
+    {
+        if (m_knownCorrupt && m_knownIdentity.exists) {
+            moveCorruptFileAside();
+        }
+        // A text that is not UTF-8 (a Linux file name can be any bytes) is written with
+        // replacement characters rather than failing the whole file.
+        const std::string text = values.dump(-1, ' ', false, json::error_handler_t::replace);
+        std::string temporary = m_file.string() + ".tmp-XXXXXX";
+        UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+        if (!fd) {
+            return false;
+        }
+        struct stat status {};
+        const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0 &&
+                             ::fstat(fd.get(), &status) == 0 && fd.close() &&
+                             ::rename(temporary.c_str(), m_file.c_str()) == 0;
+        if (!written) {
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        const UniqueFd folder(
+            ::open(m_file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder) {
+            ::fsync(folder.get());
+        }
+        m_knownIdentity = FileIdentity::of(status);
+        m_knownCorrupt = false;
+        return true;
+    }
+
+    // Keeps an unreadable settings file as "<name>.corrupt" (or ".corrupt.1", ... when that
+    // name is taken) so that nobody's settings are silently destroyed.
+    void moveCorruptFileAside()
+    {
+        const std::string base = m_file.string() + ".corrupt";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string target = attempt == 0 ? base : base + "." + std::to_string(attempt);
+            std::error_code error;
+            if (std::filesystem::exists(target, error) || error) {
+                continue;
+            }
+            if (::rename(m_file.c_str(), target.c_str()) == 0) {
+                m_knownIdentity = {};
+            }
+            return;
+        }
+    }
+
+    const std::filesystem::path m_file;
+
+    std::mutex m_mutex;  // guards the members up to m_callbacks
+    json m_values = json::object();
+    std::set<std::string> m_dirtyKeys;  // changed here and not yet written
+    std::map<std::string, bool> m_shapes;
+    bool m_flushScheduled = false;
+    std::map<std::string, std::function<void()>> m_callbacks;
+
+    // Serialises loads and writes; taken before m_mutex, never the other way round.
+    std::mutex m_ioMutex;
+    FileIdentity m_knownIdentity;  // the version of the file that m_values reflects
+    bool m_knownCorrupt = false;
+    std::atomic<std::int64_t> m_lastCheck{0};
+
+    SerialQueue m_queue;  // last: stopped before the members above go away
+};
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::filesystem::path, std::shared_ptr<UserDefaults>> instances;
+};
+
+Registry& registry()
+{
+    static Registry instance;
+    return instance;
+}
+
+std::shared_ptr<UserDefaults> sharedInstance(const std::filesystem::path& file)
+{
+    {
+        std::lock_guard lock(registry().mutex);
+        if (const auto found = registry().instances.find(file);
+            found != registry().instances.end()) {
+            return found->second;
+        }
+    }
+    // Loaded outside the lock; a thread that raced us may have added one first, and wins.
+    auto created = std::make_shared<UserDefaults>(file);
+    std::lock_guard lock(registry().mutex);
+    return registry().instances.try_emplace(file, std::move(created)).first->second;
+}
+
+bool isValidSuiteName(const std::string& name)
+{
+    return !name.empty() && name.front() != '.' && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::shared_ptr<UserDefaults> UserDefaults::standard()
+{
+    return sharedInstance(Paths::config() / (std::string(kStandardSuiteName) + ".json"));
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name)
+{
+    if (!isValidSuiteName(name)) {
+        return nullptr;
+    }
+    return sharedInstance(Paths::config() / (name + ".json"));
+}
+
+void UserDefaults::resetShared()
+{
+    std::map<std::filesystem::path, std::shared_ptr<UserDefaults>> instances;
+    {
+        std::lock_guard lock(registry().mutex);
+        instances.swap(registry().instances);
+    }
+    // Destroyed here, outside the lock: each writes what it still holds.
+}
+
+UserDefaults::UserDefaults(std::filesystem::path file)
+    : m_impl(std::make_unique<Impl>(std::move(file)))
+{
+}
+
+UserDefaults::~UserDefaults() = default;
+
+const std::filesystem::path& UserDefaults::file() const
+{
+    return m_impl->file();
+}
+
+bool UserDefaults::contains(const std::string& key) const
+{
+    return m_impl->read([&](const json& values) { return values.contains(key); });
+}
+
+std::optional<std::string> UserDefaults::string(const std::string& key) const
+{
+    return m_impl->read([&](const json& values) -> std::optional<std::string> {
+        const auto value = values.find(key);
+        if (value == values.end() || !value->is_string()) {
+            return std::nullopt;
+        }
+        return value->get<std::string>();
+    });
+}
+
+std::optional<std::int64_t> UserDefaults::integer(const std::string& key) const
+{
+    return m_impl->read([&](const json& values) -> std::optional<std::int64_t> {
+        const auto value = values.find(key);
+        if (value == values.end()) {
+            return std::nullopt;
+        }
+        if (value->is_number_unsigned()) {
+            const auto number = value->get<std::uint64_t>();
+            if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                return std::nullopt;
+            }
+            return static_cast<std::int64_t>(number);
+        }
+        if (value->is_number_integer()) {
+            return value->get<std::int64_t>();
+        }
+        if (value->is_number_float()) {
+            const double number = std::trunc(value->get<double>());
+            // 2^63 is exactly representable; anything at or beyond it does not fit.
+            if (!std::isfinite(number) || number >= 9223372036854775808.0 ||
+                number < -9223372036854775808.0) {
+                return std::nullopt;
+            }
+            return static_cast<std::int64_t>(number);
+        }
+        return std::nullopt;
+    });
+}
+
+std::optional<bool> UserDefaults::boolean(const std::string& key) const
+{
+    return m_impl->read([&](const json& values) -> std::optional<bool> {
+        const auto value = values.find(key);
+        if (value == values.end() || !value->is_boolean()) {
+            return std::nullopt;
+        }
+        return value->get<bool>();
+    });
+}
+
+std::optional<std::vector<std::string>> UserDefaults::stringArray(const std::string& key) const
+{
+    return m_impl->read([&](const json& values) -> std::optional<std::vector<std::string>> {
+        const auto value = values.find(key);
+        if (value == values.end() || !value->is_array()) {
+            return std::nullopt;
+        }
+        std::vector<std::string> result;
+        result.reserve(value->size());
+        for (const auto& element : *value) {
+            if (!element.is_string()) {
+                return std::nullopt;
+            }
+            result.push_back(element.get<std::string>());
+        }
+        return result;
+    });
+}
+
+std::optional<UserDefaults::StringDictionary>
+UserDefaults::stringDictionary(const std::string& key) const
+{
+    return m_impl->read([&](const json& values) -> std::optional<StringDictionary> {
+        const auto value = values.find(key);
+        if (value == values.end() || !isStringDictionaryValue(*value)) {
+            return std::nullopt;
+        }
+        StringDictionary result;
+        for (const auto& [member, text] : value->items()) {
+            result.emplace_hint(result.end(), member, text.get<std::string>());
+        }
+        return result;
+    });
+}
+
+std::optional<std::string> UserDefaults::stringDictionaryValue(const std::string& key,
+                                                               const std::string& entryKey) const
+{
+    Impl& impl = *m_impl;
+    return impl.read([&](const json& values) -> std::optional<std::string> {
+        if (!impl.isStringDictionaryLocked(key)) {
+            return std::nullopt;
+        }
+        const json& dictionary = values.at(key);
+        const auto entry = dictionary.find(entryKey);
+        if (entry == dictionary.end()) {
+            return std::nullopt;
+        }
+        return entry->get<std::string>();
+    });
+}
+
+void UserDefaults::setString(const std::string& key, const std::string& value)
+{
+    setJSON(key, value);
+}
+
+void UserDefaults::setInteger(const std::string& key, std::int64_t value)
+{
+    setJSON(key, value);
+}
+
+void UserDefaults::setBool(const std::string& key, bool value)
+{
+    setJSON(key, value);
+}
+
+void UserDefaults::setStringArray(const std::string& key, const std::vector<std::string>& value)
+{
+    setJSON(key, value);
+}
+
+void UserDefaults::setStringDictionary(const std::string& key, const StringDictionary& value)
+{
+    setJSON(key, json(value));
+}
+
+void UserDefaults::setJSON(const std::string& key, const nlohmann::json& value)
+{
+    Impl& impl = *m_impl;
+    impl.write(key, [&](json& values) {
+        values[key] = value;
+        impl.rememberShapeLocked(key, std::nullopt);
+    });
+}
+
+void UserDefaults::setStringDictionaryValue(const std::string& key, const std::string& entryKey,
+                                            const std::string& value)
+{
+    Impl& impl = *m_impl;
+    impl.write(key, [&](json& values) {
+        if (!impl.isStringDictionaryLocked(key)) {
+            values[key] = json::object();
+        }
+        values[key][entryKey] = value;
+        impl.rememberShapeLocked(key, true);
+    });
+}
+
+void UserDefaults::setStringDictionaryValues(const std::string& key,
+                                             const StringDictionary& entries)
+{
+    Impl& impl = *m_impl;
+    impl.write(key, [&](json& values) {
+        if (!impl.isStringDictionaryLocked(key)) {
+            values[key] = json::object();
+        }
+        json& dictionary = values[key];
+        for (const auto& [entryKey, value] : entries) {
+            dictionary[entryKey] = value;
+        }
+        impl.rememberShapeLocked(key, true);
+    });
+}
+
+void UserDefaults::remove(const std::string& key)
+{
+    Impl& impl = *m_impl;
+    impl.write(key, [&](json& values) {
+        values.erase(key);
+        impl.rememberShapeLocked(key, false);
+    });
+}
+
+void UserDefaults::whenPersisted(const std::string& tag, std::function<void()> callback)
+{
+    m_impl->whenPersisted(tag, std::move(callback));
+}
+
+void UserDefaults::flush()
+{
+    m_impl->flush();
+}
+
+void UserDefaults::synchronize()
+{
+    m_impl->maybeReload(true);
+}
+
+}  // namespace corvane

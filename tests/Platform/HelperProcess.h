@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::test {
+
+// A child process for tests that need a second process: it inherits the environment (the
+// temporary home, the private bus) and its standard output is read line by line. Destruction
+// kills it if it still runs. One thread (the test's).
+class HelperProcess {
+public:
+    HelperProcess(const std::string& executable, const std::vector<std::string>& arguments);
+    ~HelperProcess();
+    HelperProcess(const HelperProcess&) = delete;
+    HelperProcess& operator=(const HelperProcess&) = delete;
+
+    // The next line of output, without its newline; nothing at the end of output or timeout.
+    std::optional<std::string>
+    readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The exit status, or -1 when it has not ended within `timeout` (it is then killed).
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+private:
+    int m_pid = -1;
+    int m_output = -1;
+    std::string m_buffer;
+};
+
+}  // namespace corvane::test

@@ -1,0 +1,107 @@
+#include "Platform/PrivateBus.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvane::test {
+namespace {
+
+std::string readLine(int fd, int timeoutMs)
+{
+    std::string line;
+    while (true) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, timeoutMs) <= 0) {
+            throw std::runtime_error("dbus-daemon did not print its address");
+        }
+        char c = 0;
+        const ssize_t count = ::read(fd, &c, 1);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0 || c == '\n') {
+            return line;
+        }
+        line.push_back(c);
+    }
+}
+
+}  // namespace
+
+PrivateBus::PrivateBus()
+{
+    const auto config = m_dir.path() / "session.conf";
+    std::ofstream(config)
+        << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=)"
+        << m_dir.path().string() << R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    const std::string configArgument = "--config-file=" + config.string();
+    const char* argv[] = {"dbus-daemon", configArgument.c_str(), "--print-address=3", "--nofork",
+                          nullptr};
+    const int spawned =
+        ::posix_spawnp(&m_pid, "dbus-daemon", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        m_pid = -1;
+        throw std::runtime_error("cannot start dbus-daemon");
+    }
+    try {
+        m_address = readLine(fds[0], 10000);
+    } catch (...) {
+        ::close(fds[0]);
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+        throw;
+    }
+    ::close(fds[0]);
+    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        m_savedAddress = old;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", m_address.c_str(), 1);
+}
+
+PrivateBus::~PrivateBus()
+{
+    if (m_savedAddress) {
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", m_savedAddress->c_str(), 1);
+    } else {
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+}  // namespace corvane::test

@@ -1,0 +1,275 @@
+#include "Platform/UserDefaults.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "Platform/Paths.h"
+#include "support/TempHome.h"
+
+namespace corvane {
+namespace {
+
+using nlohmann::json;
+using StringDictionary = UserDefaults::StringDictionary;
+
+std::string readText(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    void TearDown() override { UserDefaults::resetShared(); }
+
+    std::filesystem::path suiteFile() const { return Paths::config() / "test.suite.json"; }
+
+    test::TempHome m_home;
+};
+
+TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes)
+{
+    struct Case {
+        json stored;
+        std::optional<std::string> string;
+        std::optional<std::int64_t> integer;
+        std::optional<bool> boolean;
+        std::optional<std::vector<std::string>> array;
+        std::optional<StringDictionary> dictionary;
+    };
+    const Case cases[] = {
+        {"text", "text", {}, {}, {}, {}},
+        {"123", "123", {}, {}, {}, {}},
+        {42, {}, 42, {}, {}, {}},
+        {-7, {}, -7, {}, {}, {}},
+        {102400.9, {}, 102400, {}, {}, {}},
+        {-2.5, {}, -2, {}, {}, {}},
+        {1e300, {}, {}, {}, {}, {}},
+        {18446744073709551615ULL, {}, {}, {}, {}, {}},
+        {true, {}, {}, true, {}, {}},
+        {false, {}, {}, false, {}, {}},
+        {nullptr, {}, {}, {}, {}, {}},
+        {json::array(), {}, {}, {}, std::vector<std::string>{}, {}},
+        {json::array({"a", "b"}), {}, {}, {}, std::vector<std::string>{"a", "b"}, {}},
+        {json::array({"a", 1}), {}, {}, {}, {}, {}},
+        {json::object(), {}, {}, {}, {}, StringDictionary{}},
+        {json{{"a", "1"}, {"b", "2"}}, {}, {}, {}, {}, StringDictionary{{"a", "1"}, {"b", "2"}}},
+        {json{{"a", "1"}, {"b", 2}}, {}, {}, {}, {}, {}},
+    };
+    UserDefaults defaults(suiteFile());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.dump());
+        defaults.setJSON("key", c.stored);
+        EXPECT_TRUE(defaults.contains("key"));
+        EXPECT_EQ(defaults.string("key"), c.string);
+        EXPECT_EQ(defaults.integer("key"), c.integer);
+        EXPECT_EQ(defaults.boolean("key"), c.boolean);
+        EXPECT_EQ(defaults.stringArray("key"), c.array);
+        EXPECT_EQ(defaults.stringDictionary("key"), c.dictionary);
+    }
+    EXPECT_FALSE(defaults.contains("missing"));
+    EXPECT_EQ(defaults.string("missing"), std::nullopt);
+    EXPECT_EQ(defaults.integer("missing"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, ValuesSurviveANewInstanceAndRemoveDeletesTheKey)
+{
+    {
+        UserDefaults defaults(suiteFile());
+        defaults.setString("serverURL", "http://localhost:8080");
+        defaults.setInteger("uploadBandwidthLimit", 512000);
+        defaults.setBool("setupDone", true);
+        defaults.setStringArray("selectiveSyncExcluded", {"/Photos", "/Work/Old"});
+        defaults.setStringDictionary("map", {{"/a", "synced"}});
+        defaults.setString("gone", "soon");
+        defaults.remove("gone");
+    }  // destruction writes
+    UserDefaults reopened(suiteFile());
+    EXPECT_EQ(reopened.string("serverURL"), "http://localhost:8080");
+    EXPECT_EQ(reopened.integer("uploadBandwidthLimit"), 512000);
+    EXPECT_EQ(reopened.boolean("setupDone"), true);
+    EXPECT_EQ(reopened.stringArray("selectiveSyncExcluded"),
+              (std::vector<std::string>{"/Photos", "/Work/Old"}));
+    EXPECT_EQ(reopened.stringDictionaryValue("map", "/a"), "synced");
+    EXPECT_FALSE(reopened.contains("gone"));
+    // The file is plain JSON and nothing temporary is left beside it.
+    EXPECT_TRUE(json::parse(readText(suiteFile())).is_object());
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator(suiteFile().parent_path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(UserDefaultsTest, SharedInstancesLiveUnderTheConfigFolder)
+{
+    EXPECT_EQ(UserDefaults::standard()->file(), Paths::config() / "com.corvane.app.json");
+    const auto group = UserDefaults::suite("group.com.corvane.app");
+    ASSERT_TRUE(group);
+    EXPECT_EQ(group->file(), Paths::config() / "group.com.corvane.app.json");
+    EXPECT_EQ(UserDefaults::suite("group.com.corvane.app"), group);
+    for (const char* refused : {"", ".hidden", "../escape", "a/b"}) {
+        EXPECT_EQ(UserDefaults::suite(refused), nullptr) << refused;
+    }
+}
+
+TEST_F(UserDefaultsTest, WritesReachTheFileWithoutAnExplicitFlush)
+{
+    UserDefaults writer(suiteFile());
+    writer.setString("syncDir", "/home/u/Corvane");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::optional<std::string> seen;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (std::filesystem::exists(suiteFile())) {
+            seen = UserDefaults(suiteFile()).string("syncDir");
+            if (seen) {
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(seen, "/home/u/Corvane");
+}
+
+TEST_F(UserDefaultsTest, CorruptFileReadsAsEmptyAndIsKeptAsideBeforeItIsReplaced)
+{
+    const struct {
+        const char* name;
+        const char* text;
+    } cases[] = {{"garbage", "{\"serverURL\": \"http://x"}, {"not an object", "[1, 2, 3]"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(suiteFile().parent_path());
+        writeText(suiteFile(), c.text);
+        {
+            UserDefaults defaults(suiteFile());
+            EXPECT_FALSE(defaults.contains("serverURL"));
+            defaults.flush();
+            EXPECT_EQ(readText(suiteFile()), c.text) << "a read alone must not replace it";
+            defaults.setString("serverURL", "http://new");
+        }
+        const std::filesystem::path aside = suiteFile().string() + ".corrupt";
+        EXPECT_EQ(readText(aside), c.text);
+        EXPECT_EQ(UserDefaults(suiteFile()).string("serverURL"), "http://new");
+    }
+}
+
+TEST_F(UserDefaultsTest, SecondCorruptFileDoesNotReplaceTheFirstCopy)
+{
+    const std::filesystem::path aside = suiteFile().string() + ".corrupt";
+    for (const char* text : {"first {", "second {"}) {
+        writeText(suiteFile(), text);
+        UserDefaults defaults(suiteFile());
+        defaults.setBool("setupDone", false);
+    }
+    EXPECT_EQ(readText(aside), "first {");
+    EXPECT_EQ(readText(aside.string() + ".1"), "second {");
+}
+
+TEST_F(UserDefaultsTest, DictionaryEntriesChangeInPlace)
+{
+    UserDefaults defaults(suiteFile());
+    defaults.setStringDictionaryValue("states", "/a", "synced");
+    defaults.setStringDictionaryValue("states", "/b", "error");
+    defaults.setStringDictionaryValue("states", "/a", "syncing");
+    EXPECT_EQ(defaults.stringDictionary("states"),
+              (StringDictionary{{"/a", "syncing"}, {"/b", "error"}}));
+    EXPECT_EQ(defaults.stringDictionaryValue("states", "/b"), "error");
+    EXPECT_EQ(defaults.stringDictionaryValue("states", "/c"), std::nullopt);
+
+    // One foreign member spoils the whole dictionary; the next entry write starts over.
+    defaults.setJSON("states", json{{"/a", "synced"}, {"/n", 5}});
+    EXPECT_EQ(defaults.stringDictionaryValue("states", "/a"), std::nullopt);
+    defaults.setStringDictionaryValue("states", "/z", "ignored");
+    EXPECT_EQ(defaults.stringDictionary("states"), (StringDictionary{{"/z", "ignored"}}));
+
+    defaults.setString("states", "not a dictionary");
+    defaults.setStringDictionaryValues("states", {{"/x", "synced"}, {"/y", "error"}});
+    EXPECT_EQ(defaults.stringDictionary("states"),
+              (StringDictionary{{"/x", "synced"}, {"/y", "error"}}));
+
+    defaults.setStringDictionaryValues("fresh", {});
+    EXPECT_EQ(defaults.stringDictionary("fresh"), StringDictionary{});
+}
+
+TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
+{
+    UserDefaults first(suiteFile());
+    UserDefaults second(suiteFile());
+    first.setString("serverURL", "http://a");
+    first.flush();
+    second.setString("syncDir", "/b");
+    second.flush();
+    first.setBool("setupDone", true);
+    first.flush();
+
+    UserDefaults reader(suiteFile());
+    EXPECT_EQ(reader.string("serverURL"), "http://a");
+    EXPECT_EQ(reader.string("syncDir"), "/b");
+    EXPECT_EQ(reader.boolean("setupDone"), true);
+
+    // A reader picks up another writer's change and removal.
+    second.synchronize();
+    EXPECT_EQ(second.boolean("setupDone"), true);
+    first.remove("serverURL");
+    first.flush();
+    second.synchronize();
+    EXPECT_FALSE(second.contains("serverURL"));
+}
+
+TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
+{
+    UserDefaults first(suiteFile());
+    UserDefaults second(suiteFile());
+    first.setString("userEmail", "old@example.com");
+    first.flush();
+    second.setString("userEmail", "new@example.com");  // not yet written
+    second.synchronize();
+    EXPECT_EQ(second.string("userEmail"), "new@example.com");
+    second.flush();
+    first.synchronize();
+    EXPECT_EQ(first.string("userEmail"), "new@example.com");
+}
+
+TEST_F(UserDefaultsTest, WhenPersistedRunsAfterTheFileHoldsTheChange)
+{
+    UserDefaults defaults(suiteFile());
+    std::optional<std::string> seenInCallback;
+    std::atomic<int> calls{0};
+    defaults.setString("syncDirectory", "/sync");
+    defaults.whenPersisted("changed", [&] {
+        seenInCallback = UserDefaults(suiteFile()).string("syncDirectory");
+        ++calls;
+    });
+    defaults.flush();
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(seenInCallback, "/sync");
+
+    // Waiting callbacks with one tag collapse; a callback without any change still runs.
+    std::atomic<int> tagged{0};
+    for (int i = 0; i < 50; ++i) {
+        defaults.whenPersisted("burst", [&] { ++tagged; });
+    }
+    defaults.flush();
+    EXPECT_GE(tagged.load(), 1);
+    EXPECT_LT(tagged.load(), 50);
+}
+
+}  // namespace
+}  // namespace corvane
