@@ -73,6 +73,8 @@ Router::Router(Services& services, bool testRoutes)
             [this](auto&, auto&, auto&) { return m_test.lastRequest(); });
         add("POST", "/__test/clock", false,
             [this](auto& request, auto&, auto&) { return m_test.advanceClock(request); });
+        add("POST", "/__test/ws/drop", false,
+            [this](auto&, auto&, auto&) { return m_test.dropSockets(); });
     }
 }
 

@@ -8,6 +8,7 @@ class BlobStore;
 class ChangeSink;
 class FaultInjector;
 class Outbox;
+class PushHub;
 class RequestRecorder;
 class ServerClock;
 class Store;
@@ -23,6 +24,7 @@ struct Services {
     RequestRecorder& recorder;
     ChangeSink& changes;  // told of every committed file change
     WireFormat wire;
+    PushHub* push = nullptr;  // the push channel, for the test route that drops its sockets
 };
 
 }  // namespace corvane::server

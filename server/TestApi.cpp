@@ -6,6 +6,7 @@
 #include "FaultInjector.h"
 #include "HttpError.h"
 #include "JsonBody.h"
+#include "PushHub.h"
 #include "Request.h"
 #include "RequestRecorder.h"
 #include "ServerClock.h"
@@ -78,6 +79,14 @@ Response TestApi::advanceClock(const Request& request)
         throw HttpError(400, "advance_seconds out of range");
     }
     m_services.clock.advance(std::chrono::seconds(seconds));
+    return Response::json(200, nlohmann::json::object());
+}
+
+Response TestApi::dropSockets()
+{
+    if (m_services.push) {
+        m_services.push->dropAll();
+    }
     return Response::json(200, nlohmann::json::object());
 }
 

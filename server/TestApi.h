@@ -16,6 +16,7 @@ public:
     Response clearFaults();
     Response lastRequest();
     Response advanceClock(const Request& request);
+    Response dropSockets();
 
 private:
     Services& m_services;

@@ -11,9 +11,9 @@
 #include "FaultInjector.h"
 #include "HttpSession.h"
 #include "Listener.h"
-#include "NullChangeSink.h"
 #include "Outbox.h"
 #include "Platform/Error.h"
+#include "PushHub.h"
 #include "RequestRecorder.h"
 #include "Router.h"
 #include "ServerClock.h"
@@ -39,13 +39,12 @@ int serve(const ServerOptions& options)
     Outbox outbox(options.dataDir / "outbox.log");
     FaultInjector faults;
     RequestRecorder recorder;
-    NullChangeSink changes;  // the push hub takes this place
-    Services services{store,  blobs,    clock,   outbox,
-                      faults, recorder, changes, WireFormat(options.filePaths)};
+    PushHub push;
+    Services services{
+        store, blobs, clock, outbox, faults, recorder, push, WireFormat(options.filePaths), &push};
     const Router router(services, options.testFaults);
     const HttpSession::Context sessionContext{router, options.testFaults ? &faults : nullptr,
-                                              options.testFaults ? &recorder : nullptr,
-                                              nullptr,  // no push channel yet
+                                              options.testFaults ? &recorder : nullptr, &push,
                                               blobs.tempDir()};
 
     net::io_context context(kThreads);

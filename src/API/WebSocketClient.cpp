@@ -8,6 +8,8 @@
 #include <variant>
 
 #include "API/WebSocketConnection.h"
+#include "Models/DecodingError.h"
+#include "Models/EncodingError.h"
 #include "Platform/MainQueue.h"
 
 namespace corvane {
@@ -184,7 +186,7 @@ void WebSocketClient::startPingTimer()
             std::string text;
             try {
                 text = encode(TextMap{{"type", "ping"}});
-            } catch (const Error&) {
+            } catch (const EncodingError&) {
                 return;  // no text, no ping
             }
             self->m_socket->write(std::move(text));

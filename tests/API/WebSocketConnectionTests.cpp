@@ -83,6 +83,13 @@ protected:
         return m_loop.runUntil([&] { return m_delegate->count<Kind>() >= count; }, timeout);
     }
 
+    // Both ends see the connection open: the client had its event, the server finished its
+    // side of the handshake (only then may it send or close).
+    bool connected(TestWebSocketServer& server, int count = 1)
+    {
+        return waitFor<WebSocketConnected>(count) && server.waitForHandshakes(count);
+    }
+
     RunLoop m_loop;
     std::shared_ptr<RecordingDelegate> m_delegate = std::make_shared<RecordingDelegate>();
 };
@@ -99,8 +106,7 @@ TEST_F(WebSocketConnectionTest, OpensWithTheRequestAndExchangesText)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
-    ASSERT_TRUE(server.waitForHandshakes(1));
+    ASSERT_TRUE(connected(server));
     const auto headers = server.requestHeaders();
     EXPECT_EQ(headers.at("authorization"), "Bearer s3cret");
     EXPECT_EQ(headers.at("host"), "127.0.0.1:" + std::to_string(server.port()));
@@ -128,7 +134,7 @@ TEST_F(WebSocketConnectionTest, AnswersProtocolPingsWithPongs)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     server.sendPing("are you there");
     EXPECT_TRUE(server.waitForPong());
     ASSERT_TRUE(waitFor<WebSocketPing>());
@@ -139,7 +145,7 @@ TEST_F(WebSocketConnectionTest, ServerCloseIsDisconnectedWithItsCodeAndReason)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     server.close(4001, "going away");
     ASSERT_TRUE(waitFor<WebSocketDisconnected>());
     EXPECT_EQ(m_delegate->last<WebSocketDisconnected>()->code, 4001);
@@ -151,7 +157,7 @@ TEST_F(WebSocketConnectionTest, DisconnectSendsTheCloseCode)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     socket->disconnect();
     EXPECT_EQ(server.waitForClientClose(), 1000);
     ASSERT_TRUE(waitFor<WebSocketDisconnected>());
@@ -164,7 +170,7 @@ TEST_F(WebSocketConnectionTest, ReleasedRightAfterDisconnectStillFinishesTheClos
 {
     TestWebSocketServer server;
     auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     socket->disconnect();
     m_delegate->clients.clear();  // so that `socket` is the last owner
     const auto start = std::chrono::steady_clock::now();
@@ -179,7 +185,7 @@ TEST_F(WebSocketConnectionTest, DroppedConnectionIsPeerClosedThenError)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     server.drop();
     ASSERT_TRUE(waitFor<WebSocketError>());
     ASSERT_GE(m_delegate->events.size(), 3u);
@@ -191,12 +197,11 @@ TEST_F(WebSocketConnectionTest, SecondConnectOpensAgainWithTheSameRequest)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     server.drop();
     ASSERT_TRUE(waitFor<WebSocketError>());
     socket->connect();
-    ASSERT_TRUE(waitFor<WebSocketConnected>(2));
-    ASSERT_TRUE(server.waitForHandshakes(2));
+    ASSERT_TRUE(connected(server, 2));
     EXPECT_EQ(server.requestHeaders().at("authorization"), "Bearer s3cret");
     server.sendText("again");
     ASSERT_TRUE(waitFor<WebSocketText>());
@@ -249,7 +254,7 @@ TEST_F(WebSocketConnectionTest, HoldsItsDelegateWeakly)
 {
     TestWebSocketServer server;
     const auto socket = open(address(server));
-    ASSERT_TRUE(waitFor<WebSocketConnected>());
+    ASSERT_TRUE(connected(server));
     std::weak_ptr<RecordingDelegate> weak = m_delegate;
     m_delegate.reset();
     EXPECT_TRUE(weak.expired());
@@ -301,7 +306,7 @@ TEST_F(WebSocketConnectionTest, TlsConnectsToATrustedCertificateForTheHostName)
     TrustedCertificate trusted(certificate);
     TestWebSocketServer server(TestWebSocketServer::Mode::webSocket, certificate);
     const auto socket = open(address(server, "wss", "localhost"));
-    ASSERT_TRUE(waitFor<WebSocketConnected>()) << ::testing::PrintToString(m_delegate->events);
+    ASSERT_TRUE(connected(server)) << ::testing::PrintToString(m_delegate->events);
     EXPECT_EQ(server.requestHeaders().at("authorization"), "Bearer s3cret");
     socket->write("over tls");
     EXPECT_EQ(server.nextText(), "over tls");

@@ -159,9 +159,13 @@ void ServerProcess::start()
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("pipe failed: ") + std::strerror(errno));
     }
-    std::vector<std::string> arguments{
-        CORVANE_SERVER_PATH, "--port",           "0", "--data", m_dataDir.string(),
-        "--file-paths",      m_options.filePaths};
+    std::vector<std::string> arguments{CORVANE_SERVER_PATH,
+                                       "--port",
+                                       std::to_string(m_options.port),
+                                       "--data",
+                                       m_dataDir.string(),
+                                       "--file-paths",
+                                       m_options.filePaths};
     if (m_options.testFaults) {
         arguments.emplace_back("--test-faults");
     }

@@ -16,6 +16,7 @@ struct ServerOptions {
     bool testFaults = true;
     std::string filePaths = "relative";  // or "full"
     std::filesystem::path dataDir;  // empty: a fresh temporary folder owned by the ServerProcess
+    std::uint16_t port = 0;         // 0: any free port (chosen anew on every start)
 };
 
 // Runs corvane-server (CORVANE_SERVER_PATH) on a free loopback port for one test. The server's

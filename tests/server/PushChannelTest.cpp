@@ -1,0 +1,152 @@
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "PushSocket.h"
+#include "ServerTestSupport.h"
+#include "support/UploadSupport.h"
+
+namespace corvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ServerPushChannel : public ServerTest {
+protected:
+    PushSocket open(const std::optional<std::string>& token, bool reading = true) const
+    {
+        return PushSocket(m_server.port(), PushSocket::Options{token, reading});
+    }
+
+    nlohmann::json upload(const std::string& folderId, const std::string& path,
+                          const std::string& content) const
+    {
+        return uploadFile(m_server.baseURL(), m_token, folderId, path, content);
+    }
+
+    // The next message of `socket`, parsed; a null value when none came.
+    static nlohmann::json nextMessage(PushSocket& socket, std::chrono::milliseconds timeout = 5s)
+    {
+        const auto text = socket.next(timeout);
+        return text ? nlohmann::json::parse(*text) : nlohmann::json();
+    }
+};
+
+TEST_F(ServerPushChannel, HandshakeNeedsAValidBearerToken)
+{
+    EXPECT_EQ(open(std::nullopt).handshakeStatus(), 401);
+    EXPECT_EQ(open("not-a-token").handshakeStatus(), 401);
+    EXPECT_EQ(open(m_token).handshakeStatus(), 101);
+}
+
+TEST_F(ServerPushChannel, EveryChangeReachesEverySocketOfTheAccountOnly)
+{
+    const auto bob = m_server.signIn("bob@example.com");
+    auto first = open(m_token);
+    auto second = open(m_token);
+    auto other = open(bob);
+    ASSERT_EQ(first.handshakeStatus(), 101);
+    ASSERT_EQ(second.handshakeStatus(), 101);
+    ASSERT_EQ(other.handshakeStatus(), 101);
+
+    const auto docs = createFolder("Docs");
+    const std::string folderId = docs["id"];
+    const auto file = upload(folderId, "/Sub/a.txt", "one");
+    for (auto* socket : {&first, &second}) {
+        const auto message = nextMessage(*socket);
+        ASSERT_EQ(message["type"], "file_changed") << message;
+        const auto& event = message["event"];
+        EXPECT_TRUE(event["id"].is_string());
+        EXPECT_EQ(event["action"], "create");
+        EXPECT_EQ(event["path"], "/Sub/a.txt");  // relative to its folder
+        EXPECT_EQ(event["hash"], sha256Hex("one"));
+        EXPECT_EQ(event["version"], 1);
+        EXPECT_EQ(event["folder_id"], folderId);
+        EXPECT_EQ(event["user_id"], file["owner_id"]);
+        EXPECT_TRUE(event["timestamp"].is_string());
+    }
+
+    upload(folderId, "/Sub/a.txt", "two");
+    const auto update = nextMessage(first);
+    EXPECT_EQ(update["event"]["action"], "update");
+    EXPECT_EQ(update["event"]["version"], 2);
+    EXPECT_EQ(update["event"]["hash"], sha256Hex("two"));
+
+    // Content the server already holds: announced without any bytes sent.
+    upload(folderId, "/copy.txt", "two");
+    const auto copy = nextMessage(first);
+    EXPECT_EQ(copy["event"]["action"], "create");
+    EXPECT_EQ(copy["event"]["path"], "/copy.txt");
+
+    const auto deleted =
+        post("/api/sync/delete", {{"path", "/Sub/a.txt"}, {"folder_id", folderId}});
+    ASSERT_EQ(deleted.status, 200) << deleted.body;
+    const auto removal = nextMessage(first);
+    EXPECT_EQ(removal["event"]["action"], "delete");
+    EXPECT_EQ(removal["event"]["path"], "/Sub/a.txt");
+    for (const auto& [key, value] : removal["event"].items()) {
+        EXPECT_FALSE(value.is_null()) << key;  // absent fields are left out, never null
+    }
+
+    const auto root = createFolder("__root__");
+    upload(root["id"], "/top.txt", "top");
+    EXPECT_EQ(nextMessage(first)["event"]["path"], "/top.txt");
+
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FALSE(nextMessage(second).is_null());
+    }
+    EXPECT_EQ(other.next(100ms), std::nullopt);  // bob's socket heard nothing of alice's files
+}
+
+TEST_F(ServerPushChannel, PingIsAnsweredWithPong)
+{
+    auto socket = open(m_token);
+    ASSERT_EQ(socket.handshakeStatus(), 101);
+    socket.send("not json at all");
+    socket.send(R"({"type":"hello"})");
+    socket.send(R"({"type":"ping"})");
+    EXPECT_EQ(socket.next(), R"({"type":"pong"})");
+    EXPECT_EQ(socket.next(50ms), std::nullopt);
+}
+
+TEST_F(ServerPushChannel, AStalledSocketDoesNotHoldUpTheOthers)
+{
+    auto stalled = open(m_token, false);
+    auto live = open(m_token);
+    ASSERT_EQ(stalled.handshakeStatus(), 101);
+    ASSERT_EQ(live.handshakeStatus(), 101);
+    const std::string folderId = createFolder("Docs")["id"];
+    constexpr int kFiles = 40;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = "/" + std::string(100, 'n') + std::to_string(i) + ".txt";
+        upload(folderId, path, "content " + std::to_string(i));
+        const auto message = nextMessage(live);
+        ASSERT_EQ(message["event"]["path"], path) << i;
+    }
+}
+
+TEST_F(ServerPushChannel, TestRouteDropsEveryOpenSocket)
+{
+    auto first = open(m_token);
+    auto second = open(m_server.signIn("bob@example.com"));
+    ASSERT_EQ(first.handshakeStatus(), 101);
+    ASSERT_EQ(second.handshakeStatus(), 101);
+    EXPECT_EQ(httpRequest("POST", m_server.baseURL() + "/__test/ws/drop", "{}").status, 200);
+    EXPECT_TRUE(first.waitForEnd());
+    EXPECT_TRUE(second.waitForEnd());
+    EXPECT_EQ(open(m_token).handshakeStatus(), 101);  // new sockets are welcome
+}
+
+TEST_F(ServerPushChannel, InjectedFaultRefusesTheHandshake)
+{
+    m_server.injectFault({{"path_prefix", "/api/sync/ws"}, {"status", 503}});
+    EXPECT_EQ(open(m_token).handshakeStatus(), 503);
+    EXPECT_EQ(open(m_token).handshakeStatus(), 101);
+}
+
+}  // namespace
+}  // namespace corvane::test
