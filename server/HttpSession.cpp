@@ -77,6 +77,8 @@ void HttpSession::readHeader()
         m_uploadParser.reset();
         m_headerParser.emplace();
         m_headerParser->header_limit(kHeaderLimit);
+        // The limit that fits the route is set once the target is known (startBody).
+        m_headerParser->body_limit(kUploadBodyLimit);
         m_stream.expires_after(kIdleTimeout);
         http::async_read_header(
             m_stream, m_buffer, *m_headerParser,

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::size_t kMaxHeaderBlock = 16 * 1024;
 constexpr std::size_t kMaxBoundary = 200;
+constexpr std::size_t kMaxPadding = 256;
 
 std::string lowerCase(std::string_view text)
 {
@@ -152,7 +153,7 @@ bool MultipartParser::scanAfterDelimiter()
     // Transport padding (blanks) may follow the boundary before its CRLF.
     const auto lineEnd = m_pending.find("\r\n");
     if (lineEnd == std::string::npos) {
-        if (m_pending.size() > 256) {
+        if (m_pending.size() > kMaxPadding) {
             throw Error("malformed multipart boundary line");
         }
         return false;
@@ -191,24 +192,62 @@ bool MultipartParser::scanHeaders()
 
 bool MultipartParser::scanBody()
 {
-    const auto found = m_pending.find(m_delimiter);
-    if (found == std::string::npos) {
-        // Keep back what could be the start of a delimiter split across two reads.
-        const std::size_t keep = std::min(m_pending.size(), m_delimiter.size() - 1);
-        const std::size_t emit = m_pending.size() - keep;
-        if (emit > 0) {
-            m_handler.partData(m_pending.data(), emit);
-            m_pending.erase(0, emit);
+    std::size_t from = 0;
+    while (true) {
+        const auto found = m_pending.find(m_delimiter, from);
+        if (found == std::string::npos) {
+            // Keep back what could be the start of a delimiter split across two reads.
+            const std::size_t keep = std::min(m_pending.size(), m_delimiter.size() - 1);
+            emitData(m_pending.size() - keep);
+            return false;
         }
-        return false;
+        switch (classifyDelimiter(found + m_delimiter.size())) {
+        case Delimiter::boundary:
+            emitData(found);
+            m_handler.partEnd();
+            m_pending.erase(0, m_delimiter.size());
+            m_state = State::afterDelimiter;
+            return true;
+        case Delimiter::undecided:
+            emitData(found);
+            return false;
+        case Delimiter::content:
+            from = found + 1;
+            break;
+        }
     }
-    if (found > 0) {
-        m_handler.partData(m_pending.data(), found);
+}
+
+MultipartParser::Delimiter MultipartParser::classifyDelimiter(std::size_t after) const
+{
+    // A delimiter is followed by "--" (the last one) or by optional blanks and CRLF. The same
+    // text followed by anything else is content that merely contains the boundary.
+    if (m_pending.size() < after + 2) {
+        return Delimiter::undecided;
     }
-    m_handler.partEnd();
-    m_pending.erase(0, found + m_delimiter.size());
-    m_state = State::afterDelimiter;
-    return true;
+    if (m_pending.compare(after, 2, "--") == 0) {
+        return Delimiter::boundary;
+    }
+    std::size_t position = after;
+    while (position < m_pending.size() &&
+           (m_pending[position] == ' ' || m_pending[position] == '\t')) {
+        ++position;
+    }
+    if (position - after > kMaxPadding) {
+        return Delimiter::content;
+    }
+    if (m_pending.size() < position + 2) {
+        return Delimiter::undecided;
+    }
+    return m_pending.compare(position, 2, "\r\n") == 0 ? Delimiter::boundary : Delimiter::content;
+}
+
+void MultipartParser::emitData(std::size_t count)
+{
+    if (count > 0) {
+        m_handler.partData(m_pending.data(), count);
+        m_pending.erase(0, count);
+    }
 }
 
 MultipartParser::Part MultipartParser::parseHeaders(std::string_view block) const

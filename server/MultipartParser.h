@@ -9,8 +9,8 @@ namespace corvane::server {
 
 // Incremental multipart/form-data parser: bytes go in as they arrive, part contents come out
 // through the Handler without the body ever being held in memory (at most one delimiter's
-// worth of bytes is kept back). Content may contain boundary-like text; only CRLF "--" boundary
-// ends a part. One thread at a time.
+// worth of bytes is kept back). Content may contain boundary-like text: only CRLF "--" boundary
+// followed by "--" or by blanks and CRLF ends a part. One thread at a time.
 class MultipartParser {
 public:
     struct Part {
@@ -40,12 +40,15 @@ public:
 
 private:
     enum class State { preamble, afterDelimiter, headers, body, epilogue };
+    enum class Delimiter { boundary, content, undecided };
 
     bool step();  // one state's worth of work; false when more input is needed
     bool scanPreamble();
     bool scanAfterDelimiter();
     bool scanHeaders();
     bool scanBody();
+    Delimiter classifyDelimiter(std::size_t after) const;
+    void emitData(std::size_t count);
     Part parseHeaders(std::string_view block) const;
 
     std::string m_delimiter;  // CRLF "--" boundary
