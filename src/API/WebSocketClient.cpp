@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "API/WebSocketConnection.h"
+#include "Models/DecodingError.h"
 #include "Platform/MainQueue.h"
 
 namespace corvane {

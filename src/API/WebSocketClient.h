@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "API/ModelsStandIn.h"
+#include "Models/Models.h"
 #include "API/WebSocket.h"
 #include "Platform/Clock.h"
 #include "Platform/SerialQueue.h"
