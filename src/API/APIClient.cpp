@@ -6,6 +6,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "API/APIError.h"
@@ -374,6 +375,9 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
     if (file.get() < 0) {
         throw FileError("Cannot create", destination.string(), errno);
     }
+    struct stat info {};
+    // Only a regular file is removed after a failure, never a device such as /dev/null.
+    const bool isRegularFile = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
     std::uint64_t received = 0;
     request.receive = [&](long status, std::string_view bytes) {
         requireOK(status);
@@ -382,7 +386,8 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
     };
     try {
         requireOK(m_transport->perform(request));
-        if (::fsync(file.get()) != 0) {
+        // EINVAL: a special file (such as /dev/null) that has nothing to flush.
+        if (::fsync(file.get()) != 0 && errno != EINVAL) {
             throw FileError("Cannot write", destination.string(), errno);
         }
         if (file.close() != 0) {
@@ -393,7 +398,9 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
         if (file.get() >= 0) {
             file.close();
         }
-        ::unlink(destination.c_str());
+        if (isRegularFile) {
+            ::unlink(destination.c_str());
+        }
         throw;
     }
     return received;

@@ -16,6 +16,7 @@ namespace {
 // would cut large files on slow links), redirects are followed over HTTP(S) only.
 constexpr long kTimeoutSeconds = 60;
 constexpr long kMaxRedirects = 16;
+constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr long kSendBufferBytes = 512 * 1024;
 constexpr std::size_t kMaxIdleHandles = 16;
 
@@ -95,6 +96,58 @@ void check(CURLcode result)
     }
 }
 
+// Options that every request shares, set once per handle. Handles are reused without
+// curl_easy_reset(): a reset handle refuses a new receive buffer size in this libcurl.
+void configure(CURL* curl)
+{
+    CURLcode result = CURLE_OK;
+    const auto set = [&](CURLoption option, auto value) {
+        if (result == CURLE_OK) {
+            result = curl_easy_setopt(curl, option, value);
+        }
+    };
+    set(CURLOPT_PATH_AS_IS, 1L);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, kMaxRedirects);
+    set(CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
+    set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, kSendBufferBytes);
+    set(CURLOPT_WRITEFUNCTION, onReceive);
+    set(CURLOPT_READFUNCTION, onSend);
+    set(CURLOPT_SEEKFUNCTION, onSeek);
+    check(result);
+}
+
+// Points the handle at one request's data; with `request` null, at nothing again.
+CURLcode bind(CURL* curl, const HttpRequest* request, Exchange* exchange, curl_slist* headers,
+              char* errorText)
+{
+    CURLcode result = CURLE_OK;
+    const auto set = [&](CURLoption option, auto value) {
+        if (result == CURLE_OK) {
+            result = curl_easy_setopt(curl, option, value);
+        }
+    };
+    set(CURLOPT_URL, request ? request->url.c_str() : nullptr);
+    set(CURLOPT_ERRORBUFFER, errorText);
+    set(CURLOPT_HTTPHEADER, headers);
+    set(CURLOPT_WRITEDATA, exchange);
+    set(CURLOPT_READDATA, exchange);
+    set(CURLOPT_SEEKDATA, exchange);
+    if (request && request->post) {
+        set(CURLOPT_POST, 1L);
+        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request->bodySize));
+    } else {
+        set(CURLOPT_HTTPGET, 1L);
+    }
+    return result;
+}
+
 }  // namespace
 
 struct CurlTransport::Impl {
@@ -115,13 +168,16 @@ struct CurlTransport::Impl {
         if (!handle) {
             throw TransportError(CURLE_FAILED_INIT, curl_easy_strerror(CURLE_FAILED_INIT));
         }
+        configure(handle.get());
         return handle;
     }
 
+    // The handle keeps its open connections and DNS cache for the next request.
     void checkIn(EasyHandle handle)
     {
-        // Reset drops the options but keeps the handle's open connections and DNS cache.
-        curl_easy_reset(handle.get());
+        if (bind(handle.get(), nullptr, nullptr, nullptr, nullptr) != CURLE_OK) {
+            return;
+        }
         std::lock_guard lock(mutex);
         if (idle.size() < kMaxIdleHandles) {
             idle.push_back(std::move(handle));
@@ -138,11 +194,6 @@ CurlTransport::~CurlTransport() = default;
 
 long CurlTransport::perform(const HttpRequest& request)
 {
-    EasyHandle handle = m_impl->checkOut();
-    CURL* curl = handle.get();
-    Exchange exchange{&request, curl, nullptr};
-    char errorText[CURL_ERROR_SIZE] = {};
-
     std::vector<std::string> lines = request.headers;
     if (request.post) {
         // No "Expect: 100-continue": it costs a round trip (or a second's wait) per large body.
@@ -158,38 +209,13 @@ long CurlTransport::perform(const HttpRequest& request)
         headers.reset(extended);
     }
 
-    CURLcode result = CURLE_OK;
-    const auto set = [&](CURLoption option, auto value) {
-        if (result == CURLE_OK) {
-            result = curl_easy_setopt(curl, option, value);
-        }
-    };
-    set(CURLOPT_URL, request.url.c_str());
-    set(CURLOPT_PATH_AS_IS, 1L);
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_ERRORBUFFER, errorText);
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, kMaxRedirects);
-    set(CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
-    set(CURLOPT_HTTPHEADER, headers.get());
-    set(CURLOPT_WRITEFUNCTION, onReceive);
-    set(CURLOPT_WRITEDATA, &exchange);
-    if (request.post) {
-        set(CURLOPT_POST, 1L);
-        set(CURLOPT_UPLOAD_BUFFERSIZE, kSendBufferBytes);
-        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.bodySize));
-        set(CURLOPT_READFUNCTION, onSend);
-        set(CURLOPT_READDATA, &exchange);
-        set(CURLOPT_SEEKFUNCTION, onSeek);
-        set(CURLOPT_SEEKDATA, &exchange);
-    }
-    check(result);
+    EasyHandle handle = m_impl->checkOut();
+    CURL* curl = handle.get();
+    Exchange exchange{&request, curl, nullptr};
+    char errorText[CURL_ERROR_SIZE] = {};
+    check(bind(curl, &request, &exchange, headers.get(), errorText));
 
-    result = curl_easy_perform(curl);
+    const CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     m_impl->checkIn(std::move(handle));

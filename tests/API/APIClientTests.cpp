@@ -383,12 +383,15 @@ TEST_F(APIClientTest, ChunkAnswerShapes)
 TEST_F(APIClientTest, DownloadOfEmptyContent)
 {
     signIn();
-    fault("/api/sync/download", {{"status", 200}, {"body", ""}, {"count", 2}});
+    fault("/api/sync/download", {{"status", 200}, {"body", ""}, {"count", 3}});
     EXPECT_EQ(client.download("h"), "");
     const auto target = files.path() / "empty";
     EXPECT_EQ(client.downloadToFile("h", target), 0u);
     EXPECT_TRUE(std::filesystem::exists(target));
     EXPECT_EQ(std::filesystem::file_size(target), 0u);
+    // A device has nothing to flush and is never removed.
+    EXPECT_EQ(client.downloadToFile("h", "/dev/null"), 0u);
+    EXPECT_TRUE(std::filesystem::exists("/dev/null"));
 }
 
 TEST_F(APIClientTest, MultipartBytesOnTheWire)
