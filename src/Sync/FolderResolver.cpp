@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "API/APIClient.h"
+#include "API/APIError.h"
 #include "Platform/Error.h"
 
 namespace corvane {
@@ -26,6 +27,26 @@ std::string withoutTrailingSlash(std::string path)
 
 // Creations are keyed by folder path; the root folder has none of its own.
 const std::string kRootKey;
+
+// The error as a developer reads it: the REST error's case and payload, else its message.
+std::string debugDescription(const std::exception& error)
+{
+    const auto* apiError = dynamic_cast<const APIError*>(&error);
+    if (!apiError) {
+        return error.what();
+    }
+    switch (apiError->kind()) {
+    case APIError::Kind::serverError:
+        return "serverError(\"" + std::string(error.what()) + "\")";
+    case APIError::Kind::requestFailed:
+        return "requestFailed";
+    case APIError::Kind::unauthorized:
+        return "unauthorized";
+    case APIError::Kind::invalidURL:
+        return "invalidURL";
+    }
+    return error.what();
+}
 
 }  // namespace
 
