@@ -1,7 +1,90 @@
-#include <cstdio>
+#include <csignal>
+#include <iostream>
+#include <thread>
+#include <vector>
 
-int main()
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include "BlobStore.h"
+#include "FaultInjector.h"
+#include "HttpSession.h"
+#include "Listener.h"
+#include "NullChangeSink.h"
+#include "Outbox.h"
+#include "Platform/Error.h"
+#include "RequestRecorder.h"
+#include "Router.h"
+#include "ServerClock.h"
+#include "ServerOptions.h"
+#include "Services.h"
+#include "Store.h"
+
+namespace {
+
+namespace net = boost::asio;
+using namespace corvane::server;
+
+constexpr int kThreads = 4;
+
+int serve(const ServerOptions& options)
 {
-    std::puts("corvane-server: not built yet");
-    return 1;
+    std::signal(SIGPIPE, SIG_IGN);
+    std::filesystem::create_directories(options.dataDir);
+
+    BlobStore blobs(options.dataDir);
+    Store store(options.dataDir);
+    ServerClock clock;
+    Outbox outbox(options.dataDir / "outbox.log");
+    FaultInjector faults;
+    RequestRecorder recorder;
+    NullChangeSink changes;  // the push hub takes this place
+    Services services{store,  blobs,    clock,   outbox,
+                      faults, recorder, changes, WireFormat(options.filePaths)};
+    const Router router(services, options.testFaults);
+    const HttpSession::Context sessionContext{router, options.testFaults ? &faults : nullptr,
+                                              options.testFaults ? &recorder : nullptr,
+                                              nullptr,  // no push channel yet
+                                              blobs.tempDir()};
+
+    net::io_context context(kThreads);
+    const net::ip::tcp::endpoint endpoint(net::ip::make_address(options.address), options.port);
+    auto listener = std::make_shared<Listener>(context, endpoint, sessionContext);
+    listener->run();
+
+    const auto bound = listener->localEndpoint();
+    std::cout << "corvane-server listening on " << bound.address().to_string() << ":"
+              << bound.port() << std::endl;
+
+    net::signal_set signals(context, SIGINT, SIGTERM);
+    signals.async_wait([&context](const boost::system::error_code&, int) { context.stop(); });
+
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 1; i < kThreads; ++i) {
+            threads.emplace_back([&context] { context.run(); });
+        }
+        context.run();
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ServerOptions options;
+    try {
+        options = ServerOptions::parse(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const corvane::Error& error) {
+        std::cerr << error.localizedDescription() << std::endl;
+        return 2;
+    }
+    try {
+        return serve(options);
+    } catch (const std::exception& error) {
+        std::cerr << "corvane-server: " << error.what() << std::endl;
+        return 1;
+    }
 }

@@ -1,24 +1,134 @@
 #include "Platform/SerialQueue.h"
 
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <future>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 namespace corvane {
 
+struct SerialQueue::Core {
+    struct Item {
+        Clock::TimePoint due;
+        std::uint64_t sequence;
+        Work work;
+        bool operator<(const Item& other) const
+        {
+            return due != other.due ? due < other.due : sequence < other.sequence;
+        }
+    };
+
+    Core(std::string label, std::shared_ptr<Clock> clock)
+        : label(std::move(label)), clock(std::move(clock))
+    {
+    }
+
+    void add(Clock::TimePoint when, Work work)
+    {
+        {
+            std::lock_guard lock(mutex);
+            items.insert(Item{when, nextSequence++, std::move(work)});
+            ++generation;
+        }
+        wakeUp.notify_one();
+    }
+
+    void wake()
+    {
+        {
+            std::lock_guard lock(mutex);
+            ++generation;
+        }
+        wakeUp.notify_all();
+    }
+
+    void abandon()
+    {
+        {
+            std::lock_guard lock(mutex);
+            abandoned = true;
+            ++generation;
+        }
+        wakeUp.notify_all();
+    }
+
+    void run(const std::stop_token& stop)
+    {
+        std::unique_lock lock(mutex);
+        while (!abandoned) {
+            const auto now = clock->now();
+            if (!items.empty() && items.begin()->due <= now) {
+                Work work = std::move(items.extract(items.begin()).value().work);
+                lock.unlock();
+                runGuarded(work);
+                work = nullptr;  // release what the item captured before taking the lock again
+                lock.lock();
+                continue;
+            }
+            if (stop.stop_requested()) {
+                return;  // everything due has run; delayed items are dropped
+            }
+            // Any new item or clock advance bumps the generation and makes us look again.
+            const std::uint64_t seen = generation;
+            const auto changed = [&] { return generation != seen; };
+            if (items.empty() || clock->isManual()) {
+                wakeUp.wait(lock, stop, changed);
+            } else {
+                wakeUp.wait_until(lock, stop, items.begin()->due, changed);
+            }
+        }
+    }
+
+    void runGuarded(const Work& work) const
+    {
+        try {
+            work();
+        } catch (const std::exception& error) {
+            // Work items report their own failures; one that escapes must not end the queue.
+            std::fprintf(stderr, "%s: work item failed: %s\n", label.c_str(), error.what());
+        } catch (...) {
+            std::fprintf(stderr, "%s: work item failed\n", label.c_str());
+        }
+    }
+
+    const std::string label;
+    const std::shared_ptr<Clock> clock;
+    std::mutex mutex;
+    std::condition_variable_any wakeUp;
+    std::multiset<Item> items;
+    std::uint64_t nextSequence = 0;
+    std::uint64_t generation = 0;
+    bool abandoned = false;
+};
+
 SerialQueue::SerialQueue(std::string label, std::shared_ptr<Clock> clock)
-    : m_label(std::move(label)), m_clock(std::move(clock))
+    : m_label(std::move(label)), m_clock(std::move(clock)),
+      m_core(std::make_shared<Core>(m_label, m_clock)),
+      m_advanceSubscription(m_clock->onAdvance([weak = std::weak_ptr<Core>(m_core)] {
+          if (const auto core = weak.lock()) {
+              core->wake();
+          }
+      })),
+      m_worker([core = m_core](const std::stop_token& stop) { core->run(stop); })
 {
-    m_advanceSubscription = m_clock->onAdvance([this] { wake(); });
-    m_worker = std::jthread([this](std::stop_token stop) { run(stop); });
 }
 
 SerialQueue::~SerialQueue()
 {
     m_advanceSubscription.reset();
     m_worker.request_stop();
-    wake();
+    if (isCurrent()) {
+        // A thread cannot join itself. The running item may still use what its owner is
+        // tearing down, so nothing queued behind it may run; the worker ends after it.
+        m_core->abandon();
+        m_worker.detach();
+        return;
+    }
+    m_core->wake();
     m_worker.join();
 }
 
@@ -34,12 +144,7 @@ void SerialQueue::asyncAfter(Clock::Duration delay, Work work)
 
 void SerialQueue::asyncAt(Clock::TimePoint when, Work work)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_items.insert(Item{when, m_nextSequence++, std::move(work)});
-        ++m_generation;
-    }
-    m_wakeUp.notify_one();
+    m_core->add(when, std::move(work));
 }
 
 void SerialQueue::sync(const Work& work)
@@ -62,48 +167,6 @@ void SerialQueue::sync(const Work& work)
 bool SerialQueue::isCurrent() const
 {
     return std::this_thread::get_id() == m_worker.get_id();
-}
-
-void SerialQueue::wake()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_generation;
-    }
-    m_wakeUp.notify_all();
-}
-
-void SerialQueue::run(std::stop_token stop)
-{
-    std::unique_lock lock(m_mutex);
-    while (true) {
-        const auto now = m_clock->now();
-        if (!m_items.empty() && m_items.begin()->due <= now) {
-            Work work = std::move(m_items.extract(m_items.begin()).value().work);
-            lock.unlock();
-            try {
-                work();
-            } catch (const std::exception& error) {
-                // Work items report their own failures; one that escapes must not end the queue.
-                std::fprintf(stderr, "%s: work item failed: %s\n", m_label.c_str(), error.what());
-            } catch (...) {
-                std::fprintf(stderr, "%s: work item failed\n", m_label.c_str());
-            }
-            lock.lock();
-            continue;
-        }
-        if (stop.stop_requested()) {
-            return;  // everything due has run; delayed items are dropped
-        }
-        // Any new item or clock advance bumps the generation and makes us look again.
-        const std::uint64_t seen = m_generation;
-        const auto changed = [&] { return m_generation != seen; };
-        if (m_items.empty() || m_clock->isManual()) {
-            m_wakeUp.wait(lock, stop, changed);
-        } else {
-            m_wakeUp.wait_until(lock, stop, m_items.begin()->due, changed);
-        }
-    }
 }
 
 }  // namespace corvane

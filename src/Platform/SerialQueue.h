@@ -1,11 +1,7 @@
 #pragma once
 
-#include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -16,7 +12,8 @@ namespace corvane {
 // A labelled queue that runs its work items one at a time, in order, on one worker thread.
 // Delayed items run once their time has come on the queue's clock. Thread-safe; sync() must not
 // be called from the queue itself. Destruction runs the items already due, drops the delayed
-// ones and joins the worker.
+// ones and joins the worker. When the last owner lets go of the queue inside one of its own items,
+// that item finishes, everything still queued is dropped and the worker ends on its own.
 class SerialQueue {
 public:
     using Work = std::function<void()>;
@@ -38,26 +35,13 @@ public:
     bool isCurrent() const;
 
 private:
-    struct Item {
-        Clock::TimePoint due;
-        std::uint64_t sequence;
-        Work work;
-        bool operator<(const Item& other) const
-        {
-            return due != other.due ? due < other.due : sequence < other.sequence;
-        }
-    };
-
-    void run(std::stop_token stop);
-    void wake();
+    // Shared with the worker thread and the clock's advance notification, so that neither
+    // touches a queue that is gone.
+    struct Core;
 
     const std::string m_label;
     const std::shared_ptr<Clock> m_clock;
-    std::mutex m_mutex;
-    std::condition_variable_any m_wakeUp;
-    std::multiset<Item> m_items;
-    std::uint64_t m_nextSequence = 0;
-    std::uint64_t m_generation = 0;
+    const std::shared_ptr<Core> m_core;
     std::shared_ptr<void> m_advanceSubscription;
     std::jthread m_worker;
 };

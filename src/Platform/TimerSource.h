@@ -9,10 +9,14 @@
 namespace corvane {
 
 // A repeating timer on a serial queue, with zero leeway: the handler runs on the queue at
-// start + firstDelay, then every `interval` after that scheduled time. The queue must outlive
-// the timer. Thread-safe; after cancel() returns the handler is not started again.
+// start + firstDelay, then every `interval` after that scheduled time. Fire times that were
+// missed (the queue was busy, the clock jumped) are folded into one run, after which the timer
+// keeps to its original grid. The queue must outlive the timer. Thread-safe. Once cancel() (or
+// the destructor) returns, the handler is not started again and is not running, unless cancel()
+// was called from the handler itself.
 class TimerSource {
 public:
+    // `interval` must be positive.
     TimerSource(SerialQueue& queue, Clock::Duration firstDelay, Clock::Duration interval,
                 std::function<void()> handler);
     ~TimerSource();

@@ -4,8 +4,13 @@
 #include "Platform/TimerSource.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -87,16 +92,184 @@ TEST(TimerSourceTest, FiresAtFixedIntervalsUntilCancelled)
     clock->advance(24s);
     queue.sync([] {});
     EXPECT_EQ(ticks, 0);
-    clock->advance(1s);
-    queue.sync([] {});
-    EXPECT_EQ(ticks, 1);
-    clock->advance(50s);
-    queue.sync([] {});
-    EXPECT_EQ(ticks, 3);
+    for (int expected = 1; expected <= 4; ++expected) {
+        clock->advance(expected == 1 ? 1s : 25s);
+        queue.sync([] {});
+        EXPECT_EQ(ticks, expected);
+    }
     timer.cancel();
     clock->advance(100s);
     queue.sync([] {});
-    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(ticks, 4);
+}
+
+TEST(TimerSourceTest, MissedFireTimesFoldIntoOneAndKeepTheGrid)
+{
+    // Repeated many times: the outcome must not depend on how the worker and the test interleave.
+    for (int round = 0; round < 50; ++round) {
+        auto clock = std::make_shared<ManualClock>();
+        SerialQueue queue("com.corvane.test", clock);
+        std::atomic<int> ticks{0};
+        TimerSource timer(queue, 25s, 25s, [&] { ++ticks; });
+        clock->advance(110s);  // fire times 25, 50, 75 and 100 have all passed
+        queue.sync([] {});
+        ASSERT_EQ(ticks, 1);
+        clock->advance(14s);  // 124 s: still before the next grid time, 125 s
+        queue.sync([] {});
+        ASSERT_EQ(ticks, 1);
+        clock->advance(1s);
+        queue.sync([] {});
+        ASSERT_EQ(ticks, 2);
+    }
+}
+
+TEST(TimerSourceTest, DestructionWaitsForARunningHandler)
+{
+    SerialQueue queue("com.corvane.test");
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool release = false;
+    std::atomic<bool> handlerDone{false};
+    std::atomic<int> runs{0};
+    auto timer = std::make_unique<TimerSource>(queue, 0s, 1ms, [&] {
+        if (++runs > 1) {
+            return;
+        }
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+        handlerDone = true;
+    });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return entered; }));
+    }
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(20ms);
+        std::lock_guard lock(mutex);
+        release = true;
+        changed.notify_all();
+    });
+    timer.reset();  // must not return while the handler still runs
+    EXPECT_TRUE(handlerDone);
+    releaser.join();
+    const int runsAtCancel = runs;
+    queue.asyncAfter(20ms, [] {});
+    std::this_thread::sleep_for(30ms);
+    queue.sync([] {});
+    EXPECT_EQ(runs, runsAtCancel);
+}
+
+TEST(TimerSourceTest, HandlerMayCancelItsOwnTimer)
+{
+    auto clock = std::make_shared<ManualClock>();
+    SerialQueue queue("com.corvane.test", clock);
+    std::atomic<int> ticks{0};
+    std::unique_ptr<TimerSource> timer;
+    timer = std::make_unique<TimerSource>(queue, 1s, 1s, [&] {
+        ++ticks;
+        timer.reset();  // from the handler: must not wait for itself
+    });
+    clock->advance(1s);
+    queue.sync([] {});
+    clock->advance(5s);
+    queue.sync([] {});
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(timer, nullptr);
+}
+
+TEST(SerialQueueTest, DestructionDropsDelayedItemsWithoutWaitingForThem)
+{
+    auto captured = std::make_shared<int>(0);
+    std::atomic<bool> dueRan{false};
+    std::atomic<bool> delayedRan{false};
+    const auto start = std::chrono::steady_clock::now();
+    {
+        SerialQueue queue("com.corvane.test");
+        queue.asyncAfter(1h, [&, captured] { delayedRan = true; });
+        queue.async([&] { dueRan = true; });
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_TRUE(dueRan);
+    EXPECT_FALSE(delayedRan);
+    EXPECT_EQ(captured.use_count(), 1);  // the dropped item let go of what it held
+}
+
+TEST(SerialQueueTest, OwnerReleasedInsideItsOwnItem)
+{
+    // The last owner of an object that owns a queue can be a work item of that queue (a weak
+    // reference locked for the item's duration). Destruction must not join the worker from
+    // itself, and what was queued behind the item must not run against the dead owner.
+    struct Owner {
+        Owner() : queue("com.corvane.test") {}
+        SerialQueue queue;
+    };
+    std::atomic<bool> ranAfter{false};
+    std::atomic<bool> finished{false};
+    auto owner = std::make_shared<Owner>();
+    std::weak_ptr<Owner> weak = owner;
+    std::promise<void> holding;
+    std::promise<void> released;
+    owner->queue.async([&, weak] {
+        auto strong = weak.lock();
+        holding.set_value();
+        released.get_future().wait();
+        strong.reset();  // the last reference: the queue is destroyed here, on its own worker
+        finished = true;
+    });
+    owner->queue.async([&] { ranAfter = true; });
+    holding.get_future().wait();
+    owner.reset();
+    released.set_value();
+    const auto start = std::chrono::steady_clock::now();
+    while (!finished && std::chrono::steady_clock::now() - start < 10s) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(finished);
+    std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(ranAfter);
+}
+
+TEST(ManualClockTest, OneAdvanceWakesEveryQueue)
+{
+    auto clock = std::make_shared<ManualClock>();
+    std::vector<std::unique_ptr<SerialQueue>> queues;
+    std::atomic<int> fired{0};
+    for (int i = 0; i < 4; ++i) {
+        queues.push_back(std::make_unique<SerialQueue>("com.corvane.test", clock));
+        queues.back()->asyncAfter(std::chrono::seconds(i + 1), [&] { ++fired; });
+    }
+    clock->advance(2s);
+    for (auto& queue : queues) {
+        queue->sync([] {});
+    }
+    EXPECT_EQ(fired, 2);
+    clock->advance(2s);
+    for (auto& queue : queues) {
+        queue->sync([] {});
+    }
+    EXPECT_EQ(fired, 4);
+}
+
+TEST(ManualClockTest, AdvancingWhileQueuesComeAndGo)
+{
+    // An advance may reach a queue that is being destroyed; neither may touch freed memory.
+    auto clock = std::make_shared<ManualClock>();
+    std::atomic<bool> stop{false};
+    std::thread advancer([&] {
+        while (!stop) {
+            clock->advance(1ms);
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        SerialQueue queue("com.corvane.test", clock);
+        queue.asyncAfter(1ms, [] {});
+        queue.async([] {});
+    }
+    stop = true;
+    advancer.join();
 }
 
 TEST(MainQueueTest, AsyncRunsOnTheMainThreadInOrder)
@@ -185,8 +358,10 @@ TEST(BoundedTaskGroupTest, StartsInListOrderWithAtMostFourInFlight)
     ASSERT_EQ(startOrder.size(), 40u);
     EXPECT_LE(peak, 4);
     EXPECT_GE(peak, 2);
+    // Items are handed out in list order; the runners that took them may note their start a
+    // moment apart, but never more than the other runners in flight.
     for (int i = 0; i < 40; ++i) {
-        EXPECT_EQ(startOrder[i], i);
+        EXPECT_LE(std::abs(startOrder[i] - i), 3) << i;
     }
 }
 

@@ -1,0 +1,377 @@
+#include "HttpSession.h"
+
+#include <chrono>
+#include <iostream>
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/file_body.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/serializer.hpp>
+#include <boost/beast/http/write.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
+
+#include "MultipartParser.h"
+#include "RequestRecorder.h"
+#include "Router.h"
+#include "SyncApi.h"
+#include "UpgradeHandler.h"
+
+namespace corvane::server {
+
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+namespace net = boost::asio;
+
+namespace {
+
+constexpr auto kIdleTimeout = std::chrono::seconds(30);
+constexpr std::uint32_t kHeaderLimit = 16 * 1024;
+// Room for the multipart framing around the largest upload.
+constexpr std::uint64_t kUploadBodyLimit = SyncApi::kMaxUploadBytes + 64 * 1024;
+constexpr const char* kChunkPath = "/api/sync/upload/chunk";
+constexpr const char* kTestPrefix = "/__test/";
+
+std::string lowerCase(beast::string_view text)
+{
+    std::string lower(text.data(), text.size());
+    for (auto& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
+}
+
+// Runs one step of the session; an exception ends the connection instead of the I/O thread.
+template <class Function>
+void guarded(const char* step, Function&& function) noexcept
+{
+    try {
+        function();
+    } catch (const std::exception& error) {
+        std::cerr << "connection error in " << step << ": " << error.what() << std::endl;
+    } catch (...) {
+        std::cerr << "connection error in " << step << std::endl;
+    }
+}
+
+}  // namespace
+
+HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context)
+    : m_stream(std::move(socket)), m_context(context), m_timer(m_stream.get_executor())
+{
+}
+
+void HttpSession::run()
+{
+    net::dispatch(m_stream.get_executor(),
+                  beast::bind_front_handler(&HttpSession::readHeader, shared_from_this()));
+}
+
+void HttpSession::readHeader()
+{
+    guarded("read", [&] {
+        m_request = Request{};
+        m_stringParser.reset();
+        m_uploadParser.reset();
+        m_headerParser.emplace();
+        m_headerParser->header_limit(kHeaderLimit);
+        // The limit that fits the route is set once the target is known (startBody).
+        m_headerParser->body_limit(kUploadBodyLimit);
+        m_stream.expires_after(kIdleTimeout);
+        http::async_read_header(
+            m_stream, m_buffer, *m_headerParser,
+            [self = shared_from_this()](ErrorCode error, std::size_t) { self->onHeader(error); });
+    });
+}
+
+void HttpSession::onHeader(ErrorCode error)
+{
+    if (error == http::error::end_of_stream || error == beast::error::timeout ||
+        error == net::error::operation_aborted || error == net::error::connection_reset ||
+        error == net::error::eof) {
+        return close();
+    }
+    if (error) {
+        return answerAndClose(400, "malformed request: " + error.message());
+    }
+    guarded("header", [&] {
+        const auto& header = m_headerParser->get();
+        m_version = header.version();
+        m_keepAlive = header.keep_alive();
+        m_request.method = std::string(header.method_string());
+        m_request.target = std::string(header.target());
+        std::tie(m_request.path, m_request.query) = Request::splitTarget(m_request.target);
+        for (const auto& field : header) {
+            auto& value = m_request.headers[lowerCase(field.name_string())];
+            const std::string text(field.value().data(), field.value().size());
+            value += value.empty() ? text : ", " + text;
+        }
+        startBody();
+    });
+}
+
+void HttpSession::startBody()
+{
+    const bool isUpload = m_request.method == "POST" && m_request.path == kChunkPath;
+    const std::uint64_t limit = isUpload ? kUploadBodyLimit : kJsonBodyLimit;
+    if (const auto length = m_headerParser->content_length(); length && *length > limit) {
+        return answerAndClose(413, "request body too large");
+    }
+    if (isUpload) {
+        // Content from a caller without a valid token is read and dropped, never written.
+        auto boundary =
+            m_context.router.authenticate(m_request)
+                ? MultipartParser::boundaryOf(m_request.header("content-type").value_or(""))
+                : std::nullopt;
+        const std::size_t recordLimit = m_context.recorder ? RequestRecorder::kBodyLimit : 0;
+        m_request.upload = std::make_shared<ChunkUploadReceiver>(std::move(boundary),
+                                                                 m_context.tempDir, recordLimit);
+        m_uploadParser.emplace(std::move(*m_headerParser));
+        m_uploadParser->body_limit(limit);
+        m_uploadParser->get().body() = m_request.upload;
+    } else {
+        m_stringParser.emplace(std::move(*m_headerParser));
+        m_stringParser->body_limit(limit);
+    }
+    m_headerParser.reset();
+
+    auto readBody = [self = shared_from_this(), isUpload] {
+        if (isUpload) {
+            return self->readUploadSome();
+        }
+        if (self->m_stringParser->is_done()) {
+            return self->onStringBody({});
+        }
+        self->m_stream.expires_after(kIdleTimeout);
+        http::async_read(self->m_stream, self->m_buffer, *self->m_stringParser,
+                         [self](ErrorCode error, std::size_t) { self->onStringBody(error); });
+    };
+    const auto expect = m_request.header("expect");
+    if (!expect || lowerCase(*expect) != "100-continue") {
+        return readBody();
+    }
+    // curl waits for this before it sends a large body.
+    auto interim =
+        std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
+    m_stream.expires_after(kIdleTimeout);
+    http::async_write(m_stream, *interim,
+                      [self = shared_from_this(), interim, readBody](ErrorCode error, std::size_t) {
+                          if (error) {
+                              return self->close();
+                          }
+                          guarded("continue", readBody);
+                      });
+}
+
+void HttpSession::onStringBody(ErrorCode error)
+{
+    if (error == http::error::body_limit) {
+        return answerAndClose(413, "request body too large");
+    }
+    if (error) {
+        return close();
+    }
+    guarded("body", [&] {
+        m_request.body = m_stringParser->get().body();
+        onRequest();
+    });
+}
+
+void HttpSession::readUploadSome()
+{
+    guarded("upload", [&] {
+        if (m_uploadParser->is_done()) {
+            return onUploadSome({});
+        }
+        // A fresh timeout per read: a large upload may take long, a stalled one may not.
+        m_stream.expires_after(kIdleTimeout);
+        http::async_read_some(m_stream, m_buffer, *m_uploadParser,
+                              [self = shared_from_this()](ErrorCode error, std::size_t) {
+                                  self->onUploadSome(error);
+                              });
+    });
+}
+
+void HttpSession::onUploadSome(ErrorCode error)
+{
+    if (error == http::error::body_limit) {
+        return answerAndClose(413, "request body too large");
+    }
+    if (error) {
+        return close();  // the receiver removes its temp file with the session
+    }
+    if (!m_uploadParser->is_done()) {
+        return readUploadSome();
+    }
+    guarded("upload", [&] { onRequest(); });
+}
+
+void HttpSession::onRequest()
+{
+    const bool isTestRoute = m_request.path.starts_with(kTestPrefix);
+    if (m_context.recorder && !isTestRoute) {
+        m_context.recorder->record(m_request.method, m_request.target, m_request.headers,
+                                   m_request.upload ? m_request.upload->recordedBody()
+                                                    : m_request.body);
+    }
+    std::optional<Fault> fault;
+    if (m_context.faults && !isTestRoute) {
+        fault = m_context.faults->take(m_request.path, m_request.method);
+    }
+    if (fault && fault->delay.count() > 0) {
+        m_timer.expires_after(fault->delay);
+        m_timer.async_wait([self = shared_from_this(), fault](ErrorCode error) {
+            if (error) {
+                return self->close();
+            }
+            guarded("fault", [&] { self->proceed(fault); });
+        });
+        return;
+    }
+    proceed(fault);
+}
+
+void HttpSession::proceed(const std::optional<Fault>& fault)
+{
+    if (fault && fault->cut) {
+        return cutConnection(*fault);
+    }
+    if (fault && fault->status) {
+        Response response;
+        response.status = *fault->status;
+        if (fault->body) {
+            response.body = *fault->body;
+            response.contentType = fault->contentType.value_or("text/plain");
+        } else {
+            response = Response::error(*fault->status, "injected fault");
+            response.contentType = fault->contentType.value_or("application/json");
+        }
+        return answer(std::move(response));
+    }
+    if (handOverUpgrade()) {
+        return;
+    }
+    answer(m_context.router.handle(m_request));
+}
+
+bool HttpSession::handOverUpgrade()
+{
+    if (!m_context.upgrade || !m_stringParser || m_request.path != Router::kPushPath ||
+        !beast::websocket::is_upgrade(m_stringParser->get())) {
+        return false;
+    }
+    const auto user = m_context.router.authenticate(m_request);
+    if (!user) {
+        answer(Response::error(401, "unauthorized"));
+        return true;
+    }
+    m_stream.expires_never();
+    m_context.upgrade->accept(std::move(m_stream), m_stringParser->release(), *user);
+    return true;
+}
+
+void HttpSession::answer(Response response)
+{
+    if (!response.file.empty()) {
+        http::file_body::value_type file;
+        ErrorCode error;
+        file.open(response.file.c_str(), beast::file_mode::scan, error);
+        if (!error) {
+            auto message = std::make_shared<http::response<http::file_body>>(
+                std::piecewise_construct, std::make_tuple(std::move(file)),
+                std::make_tuple(http::status::ok, m_version));
+            message->set(http::field::server, "corvane-server");
+            message->set(http::field::content_type, response.contentType);
+            message->keep_alive(m_keepAlive);
+            message->prepare_payload();
+            return write(std::move(message));
+        }
+        response = Response::error(404, "content not found");
+    }
+    auto message = std::make_shared<http::response<http::string_body>>();
+    message->version(m_version);
+    message->result(static_cast<unsigned>(response.status));
+    message->set(http::field::server, "corvane-server");
+    for (const auto& [name, value] : response.headers) {
+        message->set(name, value);
+    }
+    const bool bodyless = response.status < 200 || response.status == 204 || response.status == 304;
+    if (!bodyless) {
+        message->set(http::field::content_type, response.contentType);
+        message->body() = std::move(response.body);
+    }
+    message->keep_alive(m_keepAlive);
+    message->prepare_payload();
+    write(std::move(message));
+}
+
+void HttpSession::answerAndClose(int status, const std::string& message)
+{
+    guarded("answer", [&] {
+        m_keepAlive = false;
+        answer(Response::error(status, message));
+    });
+}
+
+void HttpSession::cutConnection(const Fault& fault)
+{
+    const int status = fault.status.value_or(200);
+    const std::string body = fault.body.value_or("{\"error\":\"injected fault\"}");
+    const std::string sent = body.substr(0, body.size() / 2);
+    auto text = std::make_shared<std::string>(
+        "HTTP/1.1 " + std::to_string(status) + " " +
+        std::string(http::obsolete_reason(static_cast<http::status>(status))) +
+        "\r\nContent-Type: " + fault.contentType.value_or("application/json") +
+        "\r\nContent-Length: " + std::to_string(body.size() + 1024) + "\r\n\r\n" + sent);
+    m_stream.expires_after(kIdleTimeout);
+    net::async_write(m_stream, net::buffer(*text),
+                     [self = shared_from_this(), text](ErrorCode, std::size_t) { self->close(); });
+}
+
+template <class Message>
+void HttpSession::write(std::shared_ptr<Message> message)
+{
+    using Serializer = http::serializer<false, typename Message::body_type>;
+    auto serializer = std::make_shared<Serializer>(*message);
+    writeSome(std::move(message), std::move(serializer));
+}
+
+template <class Message, class Serializer>
+void HttpSession::writeSome(std::shared_ptr<Message> message,
+                            std::shared_ptr<Serializer> serializer)
+{
+    // A fresh timeout per write step: a large download may take long, a stalled reader may not.
+    m_stream.expires_after(kIdleTimeout);
+    auto& serializerRef = *serializer;
+    http::async_write_some(
+        m_stream, serializerRef,
+        [self = shared_from_this(), message, serializer](ErrorCode error, std::size_t) {
+            if (error) {
+                return self->close();
+            }
+            if (!serializer->is_done()) {
+                return guarded("write", [&] { self->writeSome(message, serializer); });
+            }
+            self->afterWrite(message->need_eof());
+        });
+}
+
+void HttpSession::afterWrite(bool close)
+{
+    if (close || !m_keepAlive) {
+        return this->close();
+    }
+    readHeader();
+}
+
+void HttpSession::close()
+{
+    ErrorCode ignored;
+    m_timer.cancel();
+    m_stream.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+    m_stream.close();
+}
+
+}  // namespace corvane::server

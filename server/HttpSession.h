@@ -1,0 +1,83 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include "ChunkUploadBody.h"
+#include "FaultInjector.h"
+#include "Request.h"
+#include "Response.h"
+
+namespace corvane::server {
+
+class RequestRecorder;
+class Router;
+class UpgradeHandler;
+
+// One HTTP/1.1 connection: reads a request (header first, then the body with a limit chosen by
+// route: JSON bodies in memory, chunk uploads streamed to disk), applies test faults, routes it
+// and writes the answer; keep-alive loops back to the next request. Every read and write step
+// has a timeout. Runs on the connection's strand only; one write in flight at a time.
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+public:
+    struct Context {
+        const Router& router;
+        FaultInjector* faults;      // null without --test-faults
+        RequestRecorder* recorder;  // null without --test-faults
+        UpgradeHandler* upgrade;    // null until the push channel exists
+        std::filesystem::path tempDir;
+    };
+
+    static constexpr std::uint64_t kJsonBodyLimit = 1024 * 1024;
+
+    HttpSession(boost::asio::ip::tcp::socket&& socket, const Context& context);
+
+    void run();
+
+private:
+    using ErrorCode = boost::beast::error_code;
+
+    void readHeader();
+    void onHeader(ErrorCode error);
+    void startBody();
+    void onStringBody(ErrorCode error);
+    void readUploadSome();
+    void onUploadSome(ErrorCode error);
+    void onRequest();
+    void proceed(const std::optional<Fault>& fault);
+    bool handOverUpgrade();
+
+    void answer(Response response);
+    void answerAndClose(int status, const std::string& message);
+    void cutConnection(const Fault& fault);
+    template <class Message>
+    void write(std::shared_ptr<Message> message);
+    template <class Message, class Serializer>
+    void writeSome(std::shared_ptr<Message> message, std::shared_ptr<Serializer> serializer);
+    void afterWrite(bool close);
+    void close();
+
+    boost::beast::tcp_stream m_stream;
+    boost::beast::flat_buffer m_buffer;
+    const Context& m_context;
+    boost::asio::steady_timer m_timer;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>>
+        m_headerParser;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>>
+        m_stringParser;
+    std::optional<boost::beast::http::request_parser<ChunkUploadBody>> m_uploadParser;
+    Request m_request;
+    unsigned m_version = 11;
+    bool m_keepAlive = true;
+};
+
+}  // namespace corvane::server

@@ -1,0 +1,40 @@
+#include "RequestRecorder.h"
+
+#include <nlohmann/json.hpp>
+
+#include "Base64.h"
+
+namespace corvane::server {
+
+void RequestRecorder::record(std::string method, std::string target,
+                             std::map<std::string, std::string> headers, std::string body)
+{
+    if (body.size() > kBodyLimit) {
+        body.resize(kBodyLimit);
+    }
+    Recorded recorded{std::move(method), std::move(target), std::move(headers), std::move(body)};
+    std::lock_guard lock(m_mutex);
+    m_last = std::move(recorded);
+}
+
+std::optional<nlohmann::json> RequestRecorder::last() const
+{
+    std::optional<Recorded> copy;
+    {
+        std::lock_guard lock(m_mutex);
+        copy = m_last;
+    }
+    if (!copy) {
+        return std::nullopt;
+    }
+    nlohmann::json headers = nlohmann::json::object();
+    for (const auto& [name, value] : copy->headers) {
+        headers[name] = value;
+    }
+    return nlohmann::json{{"method", copy->method},
+                          {"target", copy->target},
+                          {"headers", headers},
+                          {"body_base64", Base64::encode(copy->body)}};
+}
+
+}  // namespace corvane::server

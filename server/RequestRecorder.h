@@ -1,0 +1,35 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace corvane::server {
+
+// Keeps the most recent request outside /__test/ for GET /__test/last-request. Thread-safe.
+class RequestRecorder {
+public:
+    // Bodies are kept up to this many bytes (large uploads are cut).
+    static constexpr std::size_t kBodyLimit = 1024 * 1024;
+
+    void record(std::string method, std::string target, std::map<std::string, std::string> headers,
+                std::string body);
+    // {"method", "target", "headers", "body_base64"}; nothing before the first request.
+    std::optional<nlohmann::json> last() const;
+
+private:
+    struct Recorded {
+        std::string method;
+        std::string target;
+        std::map<std::string, std::string> headers;
+        std::string body;
+    };
+
+    mutable std::mutex m_mutex;
+    std::optional<Recorded> m_last;  // guarded by m_mutex
+};
+
+}  // namespace corvane::server

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AuthApi.h"
+#include "FolderApi.h"
+#include "Response.h"
+#include "SyncApi.h"
+#include "TestApi.h"
+
+namespace corvane::server {
+
+struct Request;
+struct Services;
+struct User;
+
+// Maps method and path to a handler, checks the bearer token of every /api route but sign-in,
+// and turns every failure into a JSON answer: it never throws. Thread-safe (immutable after
+// construction; the handlers work on thread-safe services).
+class Router {
+public:
+    // The push channel's path; HttpSession hands WebSocket upgrades of it to the upgrade seam.
+    static constexpr const char* kPushPath = "/api/sync/ws";
+
+    Router(Services& services, bool testRoutes);
+
+    Response handle(const Request& request) const noexcept;
+    // The account of the request's "Authorization: Bearer <token>", if it names one.
+    std::optional<User> authenticate(const Request& request) const;
+
+private:
+    using Parameters = std::vector<std::string>;  // decoded "{}" segments, in order
+    using Handler = std::function<Response(const Request&, const User&, const Parameters&)>;
+
+    struct Route {
+        std::string method;
+        std::vector<std::string> pattern;  // path segments; "{}" matches one segment
+        bool needsAccount;
+        Handler handler;
+    };
+
+    void add(std::string method, const std::string& pattern, bool needsAccount, Handler handler);
+    Response dispatch(const Request& request) const;
+    static std::optional<Parameters> match(const Route& route,
+                                           const std::vector<std::string>& segments);
+
+    Services& m_services;
+    AuthApi m_auth;
+    FolderApi m_folders;
+    SyncApi m_sync;
+    TestApi m_test;
+    std::vector<Route> m_routes;
+};
+
+}  // namespace corvane::server

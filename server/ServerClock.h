@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace corvane::server {
+
+// The server's notion of "now": the system clock plus an offset that tests may move forward
+// (POST /__test/clock), so expiry can be tested without waiting. Thread-safe.
+class ServerClock {
+public:
+    using TimePoint = std::chrono::system_clock::time_point;
+
+    TimePoint now() const;
+    std::int64_t nowSeconds() const;  // Unix seconds
+    std::string nowText() const;      // ISO-8601 UTC, e.g. "2024-05-01T12:00:00Z"
+    void advance(std::chrono::seconds by);
+
+    static std::string isoText(TimePoint time);
+
+private:
+    std::atomic<std::int64_t> m_offsetSeconds{0};
+};
+
+}  // namespace corvane::server

@@ -1,0 +1,72 @@
+#include "ServerOptions.h"
+
+#include <charconv>
+
+#include "Platform/Error.h"
+
+namespace corvane::server {
+
+namespace {
+
+std::uint16_t parsePort(const std::string& text)
+{
+    unsigned value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value > 65535) {
+        throw Error("invalid port: " + text);
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+FilePathMode parseFilePaths(const std::string& text)
+{
+    if (text == "relative") {
+        return FilePathMode::relative;
+    }
+    if (text == "full") {
+        return FilePathMode::full;
+    }
+    throw Error("--file-paths must be relative or full, not " + text);
+}
+
+}  // namespace
+
+ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments)
+{
+    ServerOptions options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& flag = arguments[i];
+        if (flag == "--test-faults") {
+            options.testFaults = true;
+            continue;
+        }
+        if (flag == "--help" || flag == "-h") {
+            throw Error(usage());
+        }
+        if (i + 1 >= arguments.size()) {
+            throw Error("missing value for " + flag + "\n" + usage());
+        }
+        const std::string& value = arguments[++i];
+        if (flag == "--address") {
+            options.address = value;
+        } else if (flag == "--port") {
+            options.port = parsePort(value);
+        } else if (flag == "--data") {
+            options.dataDir = value;
+        } else if (flag == "--file-paths") {
+            options.filePaths = parseFilePaths(value);
+        } else {
+            throw Error("unknown option " + flag + "\n" + usage());
+        }
+    }
+    return options;
+}
+
+std::string ServerOptions::usage()
+{
+    return "usage: corvane-server [--address A] [--port P] [--data DIR] "
+           "[--file-paths relative|full] [--test-faults]";
+}
+
+}  // namespace corvane::server

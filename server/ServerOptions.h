@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace corvane::server {
+
+// How FileInfo.path is written: relative to the file's folder ("/a.txt") or in full
+// ("/Docs/a.txt").
+enum class FilePathMode { relative, full };
+
+// The command line of corvane-server. Plain value; any thread.
+struct ServerOptions {
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 8080;
+    std::filesystem::path dataDir = "corvane-server-data";
+    FilePathMode filePaths = FilePathMode::relative;
+    bool testFaults = false;
+
+    // Throws corvane::Error with a usage text on an unknown flag or a bad value.
+    static ServerOptions parse(const std::vector<std::string>& arguments);
+    static std::string usage();
+};
+
+}  // namespace corvane::server

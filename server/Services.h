@@ -1,0 +1,28 @@
+#pragma once
+
+#include "WireFormat.h"
+
+namespace corvane::server {
+
+class BlobStore;
+class ChangeSink;
+class FaultInjector;
+class Outbox;
+class RequestRecorder;
+class ServerClock;
+class Store;
+
+// What the request handlers work with; all of it is thread-safe. Owned by main(), outliving
+// every session.
+struct Services {
+    Store& store;
+    BlobStore& blobs;
+    ServerClock& clock;
+    Outbox& outbox;
+    FaultInjector& faults;
+    RequestRecorder& recorder;
+    ChangeSink& changes;  // told of every committed file change
+    WireFormat wire;
+};
+
+}  // namespace corvane::server

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "StoreRecords.h"
+
+namespace corvane::server {
+
+class Database;
+class Statement;
+
+// The server's metadata in SQLite (<data>/corvane.db): accounts, sign-in codes, tokens,
+// folders, files, blobs, pending uploads and the change log. Every operation is one
+// transaction, so a kill at any moment leaves the last committed state.
+// Thread-safe: one connection behind one mutex; nothing calls out while holding it.
+class Store {
+public:
+    explicit Store(const std::filesystem::path& dataDir);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Sign-in. emailKey is the normalised e-mail that identifies the account.
+    void saveSignInCode(const std::string& emailKey, const std::string& code,
+                        std::int64_t expiresAt);
+    // A wrong code counts one failure; at maxFailures the code is void.
+    CodeCheck checkSignInCode(const std::string& emailKey, const std::string& code,
+                              std::int64_t now, int maxFailures);
+    // The account for this e-mail, created on first sign-in.
+    User signInUser(const std::string& emailKey, const std::string& email, const std::string& now);
+    void saveToken(const std::string& token, const std::string& userId, const std::string& now);
+    std::optional<User> userForToken(const std::string& token);
+
+    // Folders of one account, in creation order. No parent: the top-level folders.
+    std::vector<FolderRecord> folders(const std::string& userId,
+                                      const std::optional<std::string>& parentId);
+    std::optional<FolderRecord> folder(const std::string& userId, const std::string& folderId);
+    std::pair<CreateFolderOutcome, std::optional<FolderRecord>>
+    createFolder(const std::string& userId, const std::optional<std::string>& parentId,
+                 const std::string& name, const std::string& now);
+
+    // Files lying in one folder (not in its subfolders), in creation order.
+    std::vector<FileRecord> files(const std::string& folderId);
+
+    // Records a file whose content the account has already stored ("exists"). Returns nothing
+    // when the account holds no blob with that hash and size.
+    std::optional<FileChange> recordKnownContent(const PendingUpload& upload,
+                                                 const std::string& now);
+    bool ownsBlob(const std::string& userId, const std::string& hash);
+
+    void addPendingUpload(const PendingUpload& upload, const std::string& now);
+    std::optional<PendingUpload> pendingUpload(const std::string& userId,
+                                               const std::string& uploadId);
+    // The content of a pending upload is now a blob on disk: record blob and file, drop the
+    // pending upload, all in one transaction. Returns nothing when the upload is gone.
+    std::optional<FileChange> completeUpload(const PendingUpload& upload, const std::string& now);
+
+    std::optional<FileChange> deleteFile(const std::string& userId, const std::string& folderId,
+                                         const std::string& relativePath, const std::string& now);
+
+    // The account's change log after sinceId, oldest first; an empty filter means every folder.
+    std::vector<EventRecord> events(const std::string& userId, std::int64_t sinceId,
+                                    const std::vector<std::string>& folderIds);
+
+private:
+    void createSchema();
+    FileChange upsertFile(const PendingUpload& upload, const std::string& now);
+    EventRecord addEvent(EventRecord event);
+    std::optional<FileRecord> findFile(const std::string& folderId,
+                                       const std::string& relativePath);
+    static FolderRecord readFolder(const Statement& row);
+    static FileRecord readFile(const Statement& row);
+
+    std::mutex m_mutex;
+    std::unique_ptr<Database> m_database;  // guarded by m_mutex
+};
+
+}  // namespace corvane::server

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Response.h"
+
+namespace corvane::server {
+
+struct FileChange;
+struct Request;
+struct Services;
+struct User;
+
+// Content and change log: upload init and chunk, download by hash, delete, event list.
+// Thread-safe.
+class SyncApi {
+public:
+    // The largest content an upload may carry.
+    static constexpr std::int64_t kMaxUploadBytes = 8LL * 1024 * 1024 * 1024;
+
+    explicit SyncApi(Services& services) : m_services(services) {}
+
+    Response uploadInit(const Request& request, const User& user);
+    Response uploadChunk(const Request& request, const User& user);
+    Response download(const std::string& hash, const User& user);
+    Response deleteFile(const Request& request, const User& user);
+    Response events(const Request& request, const User& user);
+
+private:
+    Response fileAnswer(const FileChange& change, const std::string& userId,
+                        const std::string& status);
+    void announce(const std::string& userId, const FileChange& change);
+
+    Services& m_services;
+};
+
+}  // namespace corvane::server

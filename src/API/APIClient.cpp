@@ -1,0 +1,402 @@
+#include "API/APIClient.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "API/APIError.h"
+#include "API/APIRecords.h"
+#include "API/CurlTransport.h"
+#include "API/MultipartBody.h"
+#include "API/TransportError.h"
+#include "API/URLEncoding.h"
+#include "Models/JsonCoding.h"
+#include "Platform/Error.h"
+#include "Platform/UUID.h"
+
+namespace corvane {
+namespace {
+
+constexpr long kStatusOK = 200;
+constexpr long kStatusUnauthorized = 401;
+constexpr long kFirstErrorStatus = 400;
+
+std::string withoutOneTrailingSlash(std::string text)
+{
+    if (!text.empty() && text.back() == '/') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string tooLargeMessage(std::size_t limit)
+{
+    constexpr std::size_t kMiB = 1024 * 1024;
+    const std::string amount = limit % kMiB == 0 ? std::to_string(limit / kMiB) + " MiB"
+                                                 : std::to_string(limit) + " bytes";
+    return "Server answer too large (over " + amount + ")";
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUTF8(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            const unsigned char min = k == 1 ? low : 0x80;
+            const unsigned char max = k == 1 ? high : 0xBF;
+            if (next < min || next > max) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// A file descriptor that is closed when it goes out of scope.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    // Closes now, reporting the error that close() may carry for delayed writes.
+    int close()
+    {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError("Cannot write", path.string(), errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+// Body bytes of a POST taken from a string in memory.
+void attachBody(HttpRequest& request, const std::string& body, std::size_t& offset)
+{
+    request.post = true;
+    request.bodySize = body.size();
+    request.readBody = [&body, &offset](char* buffer, std::size_t capacity) {
+        const std::size_t count = std::min(capacity, body.size() - offset);
+        std::memcpy(buffer, body.data() + offset, count);
+        offset += count;
+        return count;
+    };
+    request.rewindBody = [&offset] { offset = 0; };
+}
+
+void attachBody(HttpRequest& request, MultipartBody& body)
+{
+    request.post = true;
+    request.bodySize = body.size();
+    request.readBody = [&body](char* buffer, std::size_t capacity) {
+        return body.read(buffer, capacity);
+    };
+    request.rewindBody = [&body] { body.rewind(); };
+}
+
+// A content call's answer is read only with status 200; anything else stops the transfer.
+void requireOK(long status)
+{
+    if (status != kStatusOK) {
+        throw APIError::requestFailed();
+    }
+}
+
+}  // namespace
+
+APIClient::APIClient(std::string baseURL, std::size_t maxJSONAnswerBytes)
+    : m_baseURL(withoutOneTrailingSlash(std::move(baseURL))),
+      m_maxJSONAnswerBytes(maxJSONAnswerBytes), m_transport(std::make_unique<CurlTransport>())
+{
+}
+
+APIClient::~APIClient() = default;
+
+std::optional<std::string> APIClient::token() const
+{
+    std::lock_guard lock(m_tokenMutex);
+    return m_token;
+}
+
+void APIClient::setToken(std::optional<std::string> token)
+{
+    std::lock_guard lock(m_tokenMutex);
+    m_token = std::move(token);
+}
+
+std::string APIClient::requestURL(const std::string& path) const
+{
+    std::string url = m_baseURL + path;
+    if (!isValidRequestURL(url)) {
+        throw APIError::invalidURL();
+    }
+    return url;
+}
+
+std::vector<std::string> APIClient::authorization() const
+{
+    const std::optional<std::string> current = token();
+    if (!current) {
+        return {};
+    }
+    return {"Authorization: Bearer " + *current};
+}
+
+std::string APIClient::get(const std::string& path)
+{
+    return sendJSON(path, std::nullopt);
+}
+
+std::string APIClient::post(const std::string& path, const std::string& body)
+{
+    return sendJSON(path, body);
+}
+
+std::string APIClient::sendJSON(const std::string& path, const std::optional<std::string>& body)
+{
+    HttpRequest request;
+    request.url = requestURL(path);
+    std::size_t bodyOffset = 0;
+    if (body) {
+        request.headers.emplace_back("Content-Type: application/json");
+        attachBody(request, *body, bodyOffset);
+    }
+    for (std::string& header : authorization()) {
+        request.headers.push_back(std::move(header));
+    }
+
+    std::string answer;
+    request.receive = [this, &answer](long status, std::string_view bytes) {
+        if (status == kStatusUnauthorized) {
+            return;  // whatever a 401 says, the user only needs to sign in again
+        }
+        if (bytes.size() > m_maxJSONAnswerBytes - answer.size()) {
+            throw TransportError(0, tooLargeMessage(m_maxJSONAnswerBytes));
+        }
+        answer.append(bytes);
+    };
+    const long status = m_transport->perform(request);
+    if (status == kStatusUnauthorized) {
+        throw APIError::unauthorized();
+    }
+    if (status >= kFirstErrorStatus) {
+        throw APIError::serverError(isValidUTF8(answer) ? answer : "Unknown error");
+    }
+    return answer;
+}
+
+void APIClient::sendCode(const std::string& email)
+{
+    decode<TextMap>(post("/api/auth/send-code", encode(TextMap{{"email", email}})));
+}
+
+VerifyResponse APIClient::verify(const std::string& email, const std::string& code)
+{
+    return decode<VerifyResponse>(
+        post("/api/auth/verify", encode(TextMap{{"email", email}, {"code", code}})));
+}
+
+std::vector<Folder> APIClient::listFolders(const std::optional<std::string>& parentId)
+{
+    std::string path = "/api/folders";
+    if (parentId) {
+        path += "?parent_id=" + percentEncodeQuery(*parentId);
+    }
+    return decodeList<Folder>(get(path));
+}
+
+Folder APIClient::createFolder(const std::string& name, const std::optional<std::string>& parentId)
+{
+    return decode<Folder>(post("/api/folders", encode(CreateFolderRequest{name, parentId})));
+}
+
+FolderTree APIClient::getFolderTree(const std::string& folderId)
+{
+    return decode<FolderTree>(get("/api/folders/" + percentEncodePath(folderId) + "/tree"));
+}
+
+std::vector<FileInfo> APIClient::listFiles(const std::string& folderId)
+{
+    return decodeList<FileInfo>(get("/api/files?folder_id=" + percentEncodeQuery(folderId)));
+}
+
+UploadInitResponse APIClient::uploadInit(const UploadInitRequest& request)
+{
+    return decode<UploadInitResponse>(post("/api/sync/upload/init", encode(request)));
+}
+
+std::vector<SyncEvent> APIClient::listEvents(const std::optional<std::string>& sinceId,
+                                             const std::vector<std::string>& folderIds)
+{
+    // Sent as given, unencoded: an id that breaks the address fails as an invalid URL.
+    std::vector<std::string> parameters;
+    if (sinceId) {
+        parameters.push_back("since=" + *sinceId);
+    }
+    if (!folderIds.empty()) {
+        std::string joined;
+        for (const std::string& id : folderIds) {
+            joined += (joined.empty() ? "" : ",") + id;
+        }
+        parameters.push_back("folder_ids=" + joined);
+    }
+    std::string path = "/api/sync/events";
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        path += (i == 0 ? "?" : "&") + parameters[i];
+    }
+    return decodeList<SyncEvent>(get(path));
+}
+
+void APIClient::deleteFile(const std::string& path, const std::string& folderId)
+{
+    decode<BooleanMap>(post("/api/sync/delete", encode(DeleteRequest{path, folderId})));
+}
+
+namespace {
+
+// Sends one multipart body and decodes the answer's "file".
+std::optional<FileInfo> sendChunk(CurlTransport& transport, HttpRequest& request,
+                                  const std::string& boundary, MultipartBody& body,
+                                  std::size_t maxAnswerBytes)
+{
+    request.headers.insert(request.headers.begin(),
+                           "Content-Type: multipart/form-data; boundary=" + boundary);
+    attachBody(request, body);
+    std::string answer;
+    request.receive = [&answer, maxAnswerBytes](long status, std::string_view bytes) {
+        requireOK(status);
+        if (bytes.size() > maxAnswerBytes - answer.size()) {
+            throw TransportError(0, tooLargeMessage(maxAnswerBytes));
+        }
+        answer.append(bytes);
+    };
+    requireOK(transport.perform(request));
+    return decode<ChunkResponse>(answer).file;
+}
+
+}  // namespace
+
+std::optional<FileInfo> APIClient::uploadChunk(const std::string& uploadId, std::string_view data)
+{
+    const std::string boundary = UUID::make();
+    MultipartBody body(boundary, uploadId, data);
+    HttpRequest request;
+    request.url = requestURL("/api/sync/upload/chunk");
+    request.headers = authorization();
+    return sendChunk(*m_transport, request, boundary, body, m_maxJSONAnswerBytes);
+}
+
+std::optional<FileInfo> APIClient::uploadChunkFromFile(const std::string& uploadId,
+                                                       const std::filesystem::path& file)
+{
+    const std::string boundary = UUID::make();
+    HttpRequest request;
+    request.url = requestURL("/api/sync/upload/chunk");
+    MultipartBody body(boundary, uploadId, file);
+    request.headers = authorization();
+    return sendChunk(*m_transport, request, boundary, body, m_maxJSONAnswerBytes);
+}
+
+std::string APIClient::download(const std::string& hash)
+{
+    HttpRequest request;
+    request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
+    request.headers = authorization();
+    std::string content;
+    request.receive = [&content](long status, std::string_view bytes) {
+        requireOK(status);
+        content.append(bytes);
+    };
+    requireOK(m_transport->perform(request));
+    return content;
+}
+
+std::uint64_t APIClient::downloadToFile(const std::string& hash,
+                                        const std::filesystem::path& destination)
+{
+    HttpRequest request;
+    request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
+    request.headers = authorization();
+
+    UniqueFd file(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
+        throw FileError("Cannot create", destination.string(), errno);
+    }
+    std::uint64_t received = 0;
+    request.receive = [&](long status, std::string_view bytes) {
+        requireOK(status);
+        writeAll(file.get(), bytes, destination);
+        received += bytes.size();
+    };
+    try {
+        requireOK(m_transport->perform(request));
+        if (::fsync(file.get()) != 0) {
+            throw FileError("Cannot write", destination.string(), errno);
+        }
+        if (file.close() != 0) {
+            throw FileError("Cannot write", destination.string(), errno);
+        }
+    } catch (...) {
+        // A partial file must never look like content: remove it, then report.
+        if (file.get() >= 0) {
+            file.close();
+        }
+        ::unlink(destination.c_str());
+        throw;
+    }
+    return received;
+}
+
+}  // namespace corvane

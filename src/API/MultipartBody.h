@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// The multipart form of a chunk upload, produced piece by piece so that the content is never
+// copied into one buffer: the upload id part, then the "data" part with the content taken from
+// memory or read from an open file, then the closing line. One request, one thread.
+class MultipartBody {
+public:
+    // Content in memory; it is not copied and must outlive the body.
+    MultipartBody(const std::string& boundary, const std::string& uploadId,
+                  std::string_view content);
+    // Content read from `file` as it is sent. Throws FileError when the file cannot be opened.
+    MultipartBody(const std::string& boundary, const std::string& uploadId,
+                  const std::filesystem::path& file);
+    ~MultipartBody();
+    MultipartBody(const MultipartBody&) = delete;
+    MultipartBody& operator=(const MultipartBody&) = delete;
+
+    // Exact byte count of the whole body (the Content-Length).
+    std::uint64_t size() const;
+    // Copies the next bytes into `buffer`; returns the count, 0 at the end. Throws FileError for
+    // a read failure and Error when the file shrank while it was being sent.
+    std::size_t read(char* buffer, std::size_t capacity);
+    void rewind() { m_offset = 0; }
+
+private:
+    std::size_t readContent(char* buffer, std::size_t capacity, std::uint64_t offset);
+
+    std::string m_head;
+    std::string m_tail;
+    std::string_view m_memory;
+    int m_fd = -1;
+    std::filesystem::path m_file;
+    std::uint64_t m_contentSize = 0;
+    std::uint64_t m_offset = 0;
+};
+
+}  // namespace corvane

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iomanip>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include "API/APIError.h"
+
+namespace corvane::test {
+
+inline std::string sha256Hex(std::string_view bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    std::ostringstream out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(digest[i]);
+    }
+    return out.str();
+}
+
+inline std::string randomBytes(std::size_t count, std::uint64_t seed)
+{
+    std::mt19937_64 engine(seed);
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; i += 8) {
+        const std::uint64_t word = engine();
+        for (std::size_t k = 0; k < 8 && i + k < count; ++k) {
+            bytes[i + k] = static_cast<char>(word >> (8 * k));
+        }
+    }
+    return bytes;
+}
+
+inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+inline std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The multipart body the client must send for one chunk upload.
+inline std::string multipartBody(const std::string& boundary, const std::string& uploadId,
+                                 std::string_view content)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"upload_id\"\r\n\r\n" +
+           uploadId + "\r\n--" + boundary +
+           "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"chunk\"\r\n"
+           "Content-Type: application/octet-stream\r\n\r\n" +
+           std::string(content) + "\r\n--" + boundary + "--\r\n";
+}
+
+// Runs `operation` and checks that it throws the APIError of that kind and text.
+inline void expectAPIError(const std::function<void()>& operation, APIError::Kind kind,
+                           const std::string& description)
+{
+    try {
+        operation();
+        ADD_FAILURE() << "no error; expected " << kind;
+    } catch (const APIError& error) {
+        EXPECT_EQ(error.kind(), kind);
+        EXPECT_EQ(error.localizedDescription(), description);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "unexpected error: " << error.what();
+    }
+}
+
+}  // namespace corvane::test

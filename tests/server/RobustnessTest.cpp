@@ -1,0 +1,272 @@
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include "RawConnection.h"
+#include "ServerTestSupport.h"
+
+namespace corvane::test {
+namespace {
+
+class ServerRobustness : public ServerTest {
+protected:
+    void SetUp() override
+    {
+        ServerTest::SetUp();
+        m_docs = createFolder("Docs")["id"];
+    }
+
+    std::size_t filesIn(const std::filesystem::path& folder) const
+    {
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            count += entry.is_regular_file() ? 1 : 0;
+        }
+        return count;
+    }
+
+    std::string integrityCheck() const
+    {
+        sqlite3* raw = nullptr;
+        const auto file = m_server.dataDir() / "corvane.db";
+        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        std::unique_ptr<sqlite3, decltype(&sqlite3_close)> database(raw, sqlite3_close);
+        std::string result;
+        sqlite3_exec(
+            raw, "PRAGMA integrity_check",
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) += values[0] ? values[0] : "";
+                return 0;
+            },
+            &result, nullptr);
+        return result;
+    }
+
+    // Every file the server lists downloads with exactly the content of its hash.
+    void expectEveryFileDownloads() const
+    {
+        const auto tree = nlohmann::json::parse(get("/api/folders/" + m_docs + "/tree").body);
+        for (const auto& file : tree["files"]) {
+            const auto download = get("/api/sync/download/" + file["hash"].get<std::string>());
+            EXPECT_EQ(download.status, 200) << file.dump();
+            EXPECT_EQ(sha256Hex(download.body), file["hash"]) << file.dump();
+        }
+    }
+
+    std::string m_docs;
+};
+
+TEST_F(ServerRobustness, StateSurvivesARestart)
+{
+    const auto file = upload(m_docs, "Sub/a.txt", "kept");
+    const auto eventsBefore = get("/api/sync/events").body;
+    m_server.restart();
+
+    const auto tree = nlohmann::json::parse(get("/api/folders/" + m_docs + "/tree").body);
+    ASSERT_EQ(tree["files"].size(), 1u);
+    EXPECT_EQ(tree["files"][0], file);
+    EXPECT_EQ(get("/api/sync/download/" + sha256Hex("kept")).body, "kept");
+    EXPECT_EQ(get("/api/sync/events").body, eventsBefore);
+    // A pending upload survives as well.
+    const auto init = uploadInit(m_docs, "b.txt", "later");
+    m_server.restart();
+    EXPECT_EQ(uploadChunk(init["upload_id"], "later").status, 200);
+}
+
+TEST_F(ServerRobustness, KillDuringUploadLeavesNoBlobAndAConsistentDatabase)
+{
+    const std::string content(4 * 1024 * 1024, 'k');
+    const std::string hash = sha256Hex(content);
+    const auto init = uploadInit(m_docs, "big.bin", content);
+    const std::string body = multipartBody("B", init["upload_id"], content);
+    {
+        RawConnection connection(m_server.port());
+        connection.send(
+            "POST /api/sync/upload/chunk HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + m_token +
+            "\r\nContent-Type: multipart/form-data; boundary=B\r\n" + "Content-Length: " +
+            std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2));
+        // Wait until the content is being written to its temp file, then pull the plug.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (filesIn(m_server.dataDir() / "tmp") == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(filesIn(m_server.dataDir() / "tmp"), 1u);
+        m_server.kill();
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_server.dataDir() / "blobs" / hash.substr(0, 2) / hash));
+    EXPECT_EQ(integrityCheck(), "ok");
+
+    m_server.restart();
+    EXPECT_EQ(filesIn(m_server.dataDir() / "tmp"), 0u);  // stray temp files are cleaned
+    EXPECT_TRUE(
+        nlohmann::json::parse(get("/api/folders/" + m_docs + "/tree").body)["files"].empty());
+    EXPECT_EQ(get("/api/sync/download/" + hash).status, 404);
+    // The upload can be finished after the restart.
+    EXPECT_EQ(uploadChunk(init["upload_id"], content).status, 200);
+    EXPECT_EQ(get("/api/sync/download/" + hash).body, content);
+}
+
+TEST_F(ServerRobustness, KillAmidUploadsKeepsEveryListedFileDownloadable)
+{
+    std::atomic<int> done{0};
+    std::atomic<bool> stop{false};
+    std::jthread uploader([&] {
+        for (int i = 0; !stop; ++i) {
+            const std::string content = "content " + std::to_string(i) + std::string(i * 97, 'z');
+            const auto init = post("/api/sync/upload/init", {{"path", "f" + std::to_string(i % 7)},
+                                                             {"folder_id", m_docs},
+                                                             {"hash", sha256Hex(content)},
+                                                             {"size", content.size()},
+                                                             {"base_version", 0}});
+            const auto json = nlohmann::json::parse(init.body, nullptr, false);
+            if (init.status != 200 || !json.contains("upload_id")) {
+                return;  // the server is gone
+            }
+            if (uploadChunk(json["upload_id"], content).status != 200) {
+                return;
+            }
+            ++done;
+        }
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (done < 15 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    m_server.kill();
+    stop = true;
+    uploader.join();
+    EXPECT_EQ(integrityCheck(), "ok");
+    m_server.restart();
+    EXPECT_EQ(filesIn(m_server.dataDir() / "tmp"), 0u);
+    expectEveryFileDownloads();
+    EXPECT_FALSE(
+        nlohmann::json::parse(get("/api/folders/" + m_docs + "/tree").body)["files"].empty());
+}
+
+TEST_F(ServerRobustness, MalformedJsonBodiesGetJsonErrors)
+{
+    const std::vector<std::string> routes{
+        "/api/auth/send-code", "/api/auth/verify", "/api/folders", "/api/sync/upload/init",
+        "/api/sync/delete",    "/__test/faults",   "/__test/clock"};
+    const std::vector<std::string> bodies{"",
+                                          "{",
+                                          "}",
+                                          "[1,2]",
+                                          "\"text\"",
+                                          "null",
+                                          "{\"a\":}",
+                                          "{'a':1}",
+                                          "\xff\xfe",
+                                          "{\"name\":\"\xff\"}",
+                                          "{\"a\":1} trailing",
+                                          std::string(100000, '[')};
+    for (const auto& route : routes) {
+        for (const auto& body : bodies) {
+            const auto response = postRaw(route, body);
+            EXPECT_EQ(response.status, 400) << route << " " << body.substr(0, 20);
+            EXPECT_TRUE(isJsonError(response)) << route << " -> " << response.body;
+        }
+    }
+    EXPECT_EQ(get("/health").status, 200);
+}
+
+TEST_F(ServerRobustness, OversizedJsonBodyIsRefused)
+{
+    const std::string name(2 * 1024 * 1024, 'n');
+    const auto response = post("/api/folders", {{"name", name}});
+    EXPECT_EQ(response.status, 413);
+    EXPECT_TRUE(isJsonError(response));
+    EXPECT_EQ(get("/health").status, 200);
+}
+
+TEST_F(ServerRobustness, MalformedChunkUploadsGetJsonErrors)
+{
+    const std::string content = "abc";
+    const std::string uploadId = uploadInit(m_docs, "a", content)["upload_id"];
+    const std::string good = multipartBody("B", uploadId, content);
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"multipart/form-data; boundary=B", good.substr(0, good.size() - 4)},  // no closing line
+        {"multipart/form-data; boundary=B", ""},
+        {"multipart/form-data; boundary=B", "no multipart at all"},
+        {"multipart/form-data", good},
+        {"application/json", "{}"},
+        {"multipart/form-data; boundary=B",
+         "--B\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\nabc\r\n--B--\r\n"},
+        {"multipart/form-data; boundary=B",
+         "--B\r\nContent-Disposition: form-data; name=\"upload_id\"\r\n\r\n" + uploadId +
+             "\r\n--B--\r\n"},
+        {"multipart/form-data; boundary=B", "--B\r\nno-colon-header\r\n\r\nabc\r\n--B--\r\n"},
+        {"multipart/form-data; boundary=B", "--B\r\n" + std::string(20000, 'h') + "\r\n--B--\r\n"},
+    };
+    for (const auto& [contentType, body] : cases) {
+        const auto response =
+            httpRequest("POST", m_server.baseURL() + "/api/sync/upload/chunk", body,
+                        {"Authorization: Bearer " + m_token, "Content-Type: " + contentType});
+        EXPECT_EQ(response.status, 400) << contentType << " " << body.substr(0, 40);
+        EXPECT_TRUE(isJsonError(response)) << response.body;
+    }
+    EXPECT_EQ(filesIn(m_server.dataDir() / "tmp"), 0u);
+    // A quoted boundary, an extra field and a preamble are fine.
+    const std::string extra =
+        "preamble\r\n--Q\r\nContent-Disposition: form-data; name=\"other\"\r\n\r\n"
+        "x\r\n" +
+        multipartBody("Q", uploadId, content).substr(0);
+    const auto accepted = httpRequest(
+        "POST", m_server.baseURL() + "/api/sync/upload/chunk", extra,
+        {"Authorization: Bearer " + m_token, "Content-Type: multipart/form-data; boundary=\"Q\""});
+    EXPECT_EQ(accepted.status, 200) << accepted.body;
+}
+
+TEST_F(ServerRobustness, GarbageOnTheWireDoesNotHurtTheServer)
+{
+    const std::vector<std::string> garbage{
+        "\r\n\r\n",
+        "GARBAGE\r\n\r\n",
+        "GET /health HTTP/9.9\r\n\r\n",
+        "GET /health HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+        "GET /health HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+        "GET /health HTTP/1.1\r\nX: " + std::string(100000, 'x') + "\r\n\r\n",
+        "POST /api/folders HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+        std::string("\0\0\0\0\xff\xff", 6),
+    };
+    for (const auto& bytes : garbage) {
+        RawConnection connection(m_server.port());
+        connection.send(bytes);
+        const auto answer = connection.readUntilClosed(std::chrono::seconds(5));
+        EXPECT_TRUE(answer.empty() || answer.starts_with("HTTP/1.1 4")) << answer.substr(0, 80);
+    }
+    // A request cut short just ends its connection.
+    {
+        RawConnection connection(m_server.port());
+        connection.send("POST /api/folders HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"na");
+    }
+    EXPECT_EQ(get("/health").status, 200);
+}
+
+TEST_F(ServerRobustness, KeepAliveServesSeveralRequestsOnOneConnection)
+{
+    RawConnection connection(m_server.port());
+    const std::string request = "GET /health HTTP/1.1\r\nHost: x\r\n\r\n";
+    connection.send(request + request);
+    const auto answers = connection.readUntil("{\"status\":\"ok\"}HTTP/1.1 200 OK");
+    EXPECT_NE(answers.find("{\"status\":\"ok\"}HTTP/1.1 200 OK"), std::string::npos) << answers;
+}
+
+TEST_F(ServerRobustness, UnauthorisedUploadWritesNothing)
+{
+    const std::string uploadId = uploadInit(m_docs, "a", "abc")["upload_id"];
+    const auto response = httpRequest("POST", m_server.baseURL() + "/api/sync/upload/chunk",
+                                      multipartBody("B", uploadId, "abc"),
+                                      {"Content-Type: multipart/form-data; boundary=B"});
+    EXPECT_EQ(response.status, 401);
+    EXPECT_EQ(uploadChunk(uploadId, "abc").status, 200);  // still open for its owner
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+namespace corvane::test {
+
+class TempDir;
+
+struct ServerOptions {
+    bool testFaults = true;
+    std::string filePaths = "relative";  // or "full"
+    std::filesystem::path dataDir;  // empty: a fresh temporary folder owned by the ServerProcess
+};
+
+// Runs corvane-server (CORVANE_SERVER_PATH) on a free loopback port for one test. The server's
+// output is forwarded to this process's standard error. One thread (the test's) at a time.
+class ServerProcess {
+public:
+    explicit ServerProcess(ServerOptions options = {});
+    ~ServerProcess();  // SIGTERM, wait; removes its own temporary data folder
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    std::uint16_t port() const { return m_port; }
+    std::string baseURL() const;  // "http://127.0.0.1:<port>"
+    const std::filesystem::path& dataDir() const { return m_dataDir; }
+    void restart();  // stop and start again on the same data folder (port may change)
+    void kill();     // SIGKILL, for crash tests; restart() brings it back
+
+    std::string latestCode(const std::string& email) const;  // last code in outbox.log
+    std::string signIn(const std::string& email);   // send-code + verify; returns the token
+    void injectFault(const nlohmann::json& fault);  // POST /__test/faults
+    void clearFaults();
+    nlohmann::json lastRequest() const;  // GET /__test/last-request, body decoded into "body"
+
+private:
+    void start();
+    void stop(int signal);
+
+    ServerOptions m_options;
+    std::unique_ptr<TempDir> m_ownDir;
+    std::filesystem::path m_dataDir;
+    int m_pid = -1;
+    std::uint16_t m_port = 0;
+    std::jthread m_drain;  // forwards the server's output until it closes
+};
+
+}  // namespace corvane::test
