@@ -271,9 +271,8 @@ std::string FolderResolver::ensureFolderPath(const std::string& directory)
     std::vector<std::string> components;
     for (std::size_t start = 0;;) {
         const std::size_t slash = trimmed.find('/', start);
-        components.emplace_back(trimmed.substr(start, slash == std::string_view::npos
-                                                          ? std::string_view::npos
-                                                          : slash - start));
+        components.emplace_back(trimmed.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
         if (slash == std::string_view::npos) {
             break;
         }

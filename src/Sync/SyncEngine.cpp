@@ -28,10 +28,10 @@ SyncEngine::create(std::shared_ptr<APIClient> apiClient, std::filesystem::path s
                    std::shared_ptr<BandwidthThrottler> bandwidthThrottler,
                    StatusCallback onStatusChange, ErrorCallback onError)
 {
-    return std::shared_ptr<SyncEngine>(new SyncEngine(
-        std::move(apiClient), std::move(syncDir), std::move(activityManager),
-        std::move(selectiveSyncManager), std::move(bandwidthThrottler),
-        std::move(onStatusChange), std::move(onError)));
+    return std::shared_ptr<SyncEngine>(
+        new SyncEngine(std::move(apiClient), std::move(syncDir), std::move(activityManager),
+                       std::move(selectiveSyncManager), std::move(bandwidthThrottler),
+                       std::move(onStatusChange), std::move(onError)));
 }
 
 SyncEngine::SyncEngine(std::shared_ptr<APIClient> apiClient, std::filesystem::path syncDir,
@@ -138,8 +138,8 @@ void SyncEngine::initialSync()
     FileLogger::shared().info("sync", "sync cycle started");
 
     const std::vector<FileInfo> remoteFiles = fetchRemoteFiles();
-    const auto localFiles = m_scanner.scanLocalFiles(
-        [](const std::string& path, const std::string& reason) {
+    const auto localFiles =
+        m_scanner.scanLocalFiles([](const std::string& path, const std::string& reason) {
             FileLogger::shared().warn("sync", "file skipped", {{"path", path}, {"reason", reason}});
         });
     FileLogger::shared().debug("sync", "trees scanned",
@@ -218,7 +218,9 @@ void SyncEngine::executeEntries(std::vector<DiffEntry> entries)
             }
         });
     }
-    BoundedTaskGroup(kMaxTransfersInFlight).run(std::move(work), [this] { return m_isRunning.load(); });
+    BoundedTaskGroup(kMaxTransfersInFlight).run(std::move(work), [this] {
+        return m_isRunning.load();
+    });
 }
 
 void SyncEngine::executeDiff(const DiffEntry& entry)

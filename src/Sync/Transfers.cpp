@@ -78,7 +78,8 @@ public:
     // Renames into place only when the name is free; false when it is taken.
     bool placeIfFree(const std::filesystem::path& target)
     {
-        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
+            0) {
             m_path.clear();
             return true;
         }
@@ -180,8 +181,8 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
 }
 
 std::unique_ptr<TemporaryDownload> Transfers::receive(const FileInfo& remoteFile,
-                                                    const std::filesystem::path& folder,
-                                                    const std::string& transferId)
+                                                      const std::filesystem::path& folder,
+                                                      const std::string& transferId)
 {
     std::error_code folderError;
     std::filesystem::create_directories(folder, folderError);
@@ -194,7 +195,8 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const FileInfo& remoteFile
     const auto received =
         static_cast<std::int64_t>(std::filesystem::file_size(temporary->path(), sizeError));
     onMain([&] { m_activityManager->updateProgress(transferId, received); });
-    if (sizeError || received != remoteFile.size || hashFile(temporary->path()) != remoteFile.hash) {
+    if (sizeError || received != remoteFile.size ||
+        hashFile(temporary->path()) != remoteFile.hash) {
         throw Error("The downloaded content of " + remoteFile.path +
                     " does not match its hash and size");
     }

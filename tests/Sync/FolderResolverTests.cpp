@@ -36,7 +36,8 @@ public:
         return result;
     }
 
-    Folder createFolder(const std::string& name, const std::optional<std::string>& parentId) override
+    Folder createFolder(const std::string& name,
+                        const std::optional<std::string>& parentId) override
     {
         std::this_thread::sleep_for(createDelay);
         std::lock_guard lock(m_mutex);
@@ -86,7 +87,8 @@ public:
 private:
     FolderTree treeOf(const Folder& folder)
     {
-        FolderTree tree{folder.id, folder.name, folder.path, std::vector<FolderTree>{}, std::nullopt};
+        FolderTree tree{folder.id, folder.name, folder.path, std::vector<FolderTree>{},
+                        std::nullopt};
         for (const Folder& child : folders) {
             if (child.parentId == folder.id) {
                 tree.children->push_back(treeOf(child));
@@ -170,7 +172,10 @@ TEST(FolderResolverTest, TreeFailureKeepsTheFolder)
     server->folders = {top("r", "__root__"), top("d", "Docs")};
     server->failTreeOf = "d";
     FolderResolver resolver(server);
+    testing::internal::CaptureStdout();
     EXPECT_EQ(resolver.load(), (std::vector<std::string>{"r", "d"}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Warning: could not load tree for folder d: requestFailed\n");
     EXPECT_EQ(resolver.resolve("/Docs/a.txt"), "d");
 }
 
@@ -180,8 +185,13 @@ TEST(FolderResolverTest, MissingFoldersAreCreatedOnePerComponent)
     server->folders = {top("r", "__root__"), top("d", "Docs")};
     FolderResolver resolver(server);
     resolver.load();
+    testing::internal::CaptureStdout();
     const std::string sub = resolver.resolve("/Docs/Sub/a.txt");
     const std::string deep = resolver.resolve("/New/Deep/a.txt");
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Created folder: /Docs/Sub (" + sub + ")\n"), std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("Created folder: /New/Deep (" + deep + ")\n"), std::string::npos);
     EXPECT_EQ(server->folders.back().id, deep);
     EXPECT_EQ(server->folders.back().parentId, server->folders[server->folders.size() - 2].id);
     EXPECT_EQ(server->folders[2].parentId, "d");
@@ -205,7 +215,8 @@ TEST(FolderResolverTest, ConcurrentResolutionsCreateAFolderOnce)
     {
         std::vector<std::jthread> tasks;
         for (int i = 0; i < 8; ++i) {
-            tasks.emplace_back([&, i] { ids[i] = resolver.resolve("/Same/f" + std::to_string(i)); });
+            tasks.emplace_back(
+                [&, i] { ids[i] = resolver.resolve("/Same/f" + std::to_string(i)); });
         }
     }
     for (const auto& id : ids) {
@@ -227,9 +238,8 @@ TEST(FolderResolverTest, PathConversions)
         {fileIn("d", "/a.txt"), fileIn("d", "a.txt"), fileIn("d", "/Docs/a.txt"),
          fileIn("r", "/a.txt"), fileIn("unknown", "/a.txt"), fileIn("e", "/a.txt"),
          fileIn("t", "/a.txt")});
-    const std::vector<std::string> expected{"/Docs/a.txt", "/Docs/a.txt", "/Docs/a.txt",
-                                            "/a.txt",      "/a.txt",      "/a.txt",
-                                            "/Trail/a.txt"};
+    const std::vector<std::string> expected{"/Docs/a.txt", "/Docs/a.txt", "/Docs/a.txt", "/a.txt",
+                                            "/a.txt",      "/a.txt",      "/Trail/a.txt"};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(normalized[i].path, expected[i]) << i;
     }

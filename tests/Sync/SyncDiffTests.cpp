@@ -11,8 +11,11 @@ const std::string kC(64, 'c');
 
 FileInfo remote(const std::string& path, const std::string& hash, std::int64_t version = 4)
 {
-    return FileInfo{"id" + path, path.substr(path.rfind('/') + 1), path, hash, 10, version,
-                    "owner", "folder", "", ""};
+    return FileInfo{"id" + path, path.substr(path.rfind('/') + 1),
+                    path,        hash,
+                    10,          version,
+                    "owner",     "folder",
+                    "",          ""};
 }
 
 struct DiffCase {
@@ -61,21 +64,21 @@ TEST_P(DecisionTable, GivesTheExpectedEntry)
 
 INSTANTIATE_TEST_SUITE_P(
     SyncDiffTest, DecisionTable,
-    testing::Values(
-        DiffCase{"SameContentNoState", kA, kA, std::nullopt, std::nullopt},
-        DiffCase{"SameContentWithState", kA, kA, kC, std::nullopt},
-        // No stored state and different contents: keep both sides.
-        DiffCase{"BothPresentNoState", kA, kB, std::nullopt, DiffAction::conflict},
-        DiffCase{"BothChanged", kA, kB, kC, DiffAction::conflict},
-        DiffCase{"OnlyServerChanged", kA, kB, kA, DiffAction::download},
-        DiffCase{"OnlyLocalChanged", kA, kB, kB, DiffAction::upload},
-        DiffCase{"ServerDeletedUnchangedFile", kA, std::nullopt, kA, DiffAction::deleteLocal},
-        // An edit the server never saw wins over the remote deletion.
-        DiffCase{"ServerDeletedEditedFile", kA, std::nullopt, kB, DiffAction::upload},
-        DiffCase{"NewLocalFile", kA, std::nullopt, std::nullopt, DiffAction::upload},
-        DiffCase{"DeletedLocallyWhileAway", std::nullopt, kA, kA, DiffAction::download},
-        DiffCase{"NewServerFile", std::nullopt, kA, std::nullopt, DiffAction::download},
-        DiffCase{"GoneOnBothSides", std::nullopt, std::nullopt, kA, std::nullopt}),
+    testing::Values(DiffCase{"SameContentNoState", kA, kA, std::nullopt, std::nullopt},
+                    DiffCase{"SameContentWithState", kA, kA, kC, std::nullopt},
+                    // No stored state and different contents: keep both sides.
+                    DiffCase{"BothPresentNoState", kA, kB, std::nullopt, DiffAction::conflict},
+                    DiffCase{"BothChanged", kA, kB, kC, DiffAction::conflict},
+                    DiffCase{"OnlyServerChanged", kA, kB, kA, DiffAction::download},
+                    DiffCase{"OnlyLocalChanged", kA, kB, kB, DiffAction::upload},
+                    DiffCase{"ServerDeletedUnchangedFile", kA, std::nullopt, kA,
+                             DiffAction::deleteLocal},
+                    // An edit the server never saw wins over the remote deletion.
+                    DiffCase{"ServerDeletedEditedFile", kA, std::nullopt, kB, DiffAction::upload},
+                    DiffCase{"NewLocalFile", kA, std::nullopt, std::nullopt, DiffAction::upload},
+                    DiffCase{"DeletedLocallyWhileAway", std::nullopt, kA, kA, DiffAction::download},
+                    DiffCase{"NewServerFile", std::nullopt, kA, std::nullopt, DiffAction::download},
+                    DiffCase{"GoneOnBothSides", std::nullopt, std::nullopt, kA, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SyncDiffTest, LaterRemoteRecordWithTheSamePathWins)
