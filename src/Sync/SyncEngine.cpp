@@ -143,8 +143,8 @@ void SyncEngine::initialSync()
             FileLogger::shared().warn("sync", "file skipped", {{"path", path}, {"reason", reason}});
         });
     FileLogger::shared().debug("sync", "trees scanned",
-                               {{"remote_files", std::to_string(remoteFiles.size())},
-                                {"local_files", std::to_string(localFiles.size())}});
+                               {{"remote_files", remoteFiles.size()},
+                                {"local_files", localFiles.size()}});
 
     const auto diff = computeDiff(localFiles, remoteFiles,
                                   [this](const std::string& path) { return m_state->get(path); });
@@ -154,10 +154,10 @@ void SyncEngine::initialSync()
     }
     FileLogger::shared().info(
         "sync", "diff computed",
-        {{"uploads", std::to_string(counts[static_cast<int>(DiffAction::upload)])},
-         {"downloads", std::to_string(counts[static_cast<int>(DiffAction::download)])},
-         {"deletes", std::to_string(counts[static_cast<int>(DiffAction::deleteLocal)])},
-         {"conflicts", std::to_string(counts[static_cast<int>(DiffAction::conflict)])}});
+        {{"uploads", counts[static_cast<int>(DiffAction::upload)]},
+         {"downloads", counts[static_cast<int>(DiffAction::download)]},
+         {"deletes", counts[static_cast<int>(DiffAction::deleteLocal)]},
+         {"conflicts", counts[static_cast<int>(DiffAction::conflict)]}});
 
     recordAgreement(localFiles, remoteFiles);
     executeEntries(dropExcluded(diff));
@@ -166,7 +166,7 @@ void SyncEngine::initialSync()
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
     FileLogger::shared().info("sync", "sync cycle complete",
-                              {{"duration_ms", std::to_string(elapsed.count())}});
+                              {{"duration_ms", elapsed.count()}});
 }
 
 void SyncEngine::recordAgreement(const std::map<std::string, std::string>& localFiles,

@@ -174,7 +174,7 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
     }
 
     FileLogger::shared().info("sync", "file uploaded",
-                              {{"path", path}, {"size", std::to_string(size)}, {"method", method}});
+                              {{"path", path}, {"size", size}, {"method", method}});
     m_state->set(path, FileState{localHash, baseVersion + 1, currentStateTime()});
     onMain([&] { m_activityManager->completeTransfer(transferId); });
     updateBadge(path, SyncBadge::synced);
@@ -261,8 +261,8 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
 
     FileLogger::shared().info("sync", "file downloaded",
                               {{"path", remoteFile.path},
-                               {"size", std::to_string(remoteFile.size)},
-                               {"conflict", asConflict ? "true" : "false"}});
+                               {"size", remoteFile.size},
+                               {"conflict", asConflict}});
     if (!asConflict) {
         m_state->set(remoteFile.path,
                      FileState{remoteFile.hash, remoteFile.version, currentStateTime()});
@@ -280,7 +280,7 @@ void Transfers::deleteLocalFile(const std::string& path)
     }
     m_state->remove(path);
     MainQueue::async([activity = m_activityManager, path] {
-        activity->addActivity(ActivityType::deleteFile, lastPathComponent(path), path);
+        activity->addActivity(ActivityType::delete_, lastPathComponent(path), path);
     });
 }
 
