@@ -1,0 +1,311 @@
+#include "Sync/FolderResolver.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "API/APIClient.h"
+#include "API/APIError.h"
+#include "Platform/Error.h"
+
+namespace corvane {
+namespace {
+
+// Diagnostic lines of the resolver go to standard output only, never to the log file.
+void printLine(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string withoutTrailingSlash(std::string path)
+{
+    if (!path.empty() && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// Creations are keyed by folder path; the root folder has none of its own.
+const std::string kRootKey;
+
+// The error as a developer reads it: the REST error's case and payload, else its message.
+std::string debugDescription(const std::exception& error)
+{
+    const auto* apiError = dynamic_cast<const APIError*>(&error);
+    if (!apiError) {
+        return error.what();
+    }
+    switch (apiError->kind()) {
+    case APIError::Kind::serverError:
+        return "serverError(\"" + std::string(error.what()) + "\")";
+    case APIError::Kind::requestFailed:
+        return "requestFailed";
+    case APIError::Kind::unauthorized:
+        return "unauthorized";
+    case APIError::Kind::invalidURL:
+        return "invalidURL";
+    }
+    return error.what();
+}
+
+}  // namespace
+
+FolderResolver::FolderResolver(std::shared_ptr<APIClient> apiClient)
+    : m_apiClient(std::move(apiClient))
+{
+}
+
+std::vector<std::string> FolderResolver::load()
+{
+    const std::vector<Folder> folders = m_apiClient->listFolders(std::nullopt);
+    std::vector<std::string> ids;
+    for (const Folder& folder : folders) {
+        ids.push_back(folder.id);
+        {
+            std::lock_guard lock(m_mutex);
+            indexFolderLocked(folder);
+            if (folder.name == kRootFolderName && !folder.parentId) {
+                m_rootID = folder.id;
+            }
+        }
+        try {
+            const FolderTree tree = m_apiClient->getFolderTree(folder.id);
+            std::lock_guard lock(m_mutex);
+            indexTreeLocked(tree);
+        } catch (const std::exception& error) {
+            printLine("Warning: could not load tree for folder " + folder.id + ": " +
+                      debugDescription(error));
+        }
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_rootID.empty()) {
+            return ids;
+        }
+    }
+    try {
+        const Folder root = m_apiClient->createFolder(std::string(kRootFolderName), std::nullopt);
+        std::lock_guard lock(m_mutex);
+        m_rootID = root.id;
+        indexFolderLocked(root);
+        ids.push_back(root.id);
+    } catch (const std::exception&) {
+        // The root stays unknown rather than falling back to an ordinary folder, whose files
+        // would then be taken for top-level files; resolve() creates the root when needed.
+    }
+    return ids;
+}
+
+bool FolderResolver::isRootFolder(const std::string& folderId) const
+{
+    std::lock_guard lock(m_mutex);
+    return folderId == m_rootID;
+}
+
+std::optional<Folder> FolderResolver::getFolderByID(const std::string& folderId) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_idToFolder.find(folderId);
+    if (found == m_idToFolder.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<std::string> FolderResolver::folderPrefixLocked(const std::string& folderId) const
+{
+    if (folderId == m_rootID) {
+        return std::nullopt;
+    }
+    const auto found = m_idToFolder.find(folderId);
+    if (found == m_idToFolder.end() || found->second.path.empty()) {
+        return std::nullopt;
+    }
+    return withoutTrailingSlash(found->second.path);
+}
+
+std::vector<FileInfo> FolderResolver::normalizeFilePaths(std::vector<FileInfo> files) const
+{
+    std::lock_guard lock(m_mutex);
+    for (FileInfo& file : files) {
+        const auto prefix = folderPrefixLocked(file.folderId);
+        if (!prefix || file.path.starts_with(*prefix + "/")) {
+            continue;
+        }
+        const std::string_view rest =
+            std::string_view(file.path).substr(file.path.starts_with('/') ? 1 : 0);
+        file.path = *prefix + "/" + std::string(rest);
+    }
+    return files;
+}
+
+std::string FolderResolver::stripFolderPrefix(const std::string& path,
+                                              const std::string& folderId) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto prefix = folderPrefixLocked(folderId);
+    if (!prefix || !path.starts_with(*prefix + "/")) {
+        return path;
+    }
+    return path.substr(prefix->size());
+}
+
+std::string FolderResolver::directoryOf(std::string_view filePath)
+{
+    while (filePath.size() > 1 && filePath.back() == '/') {
+        filePath.remove_suffix(1);
+    }
+    const std::size_t slash = filePath.rfind('/');
+    if (slash == std::string_view::npos) {
+        return {};
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return std::string(filePath.substr(0, slash));
+}
+
+std::string FolderResolver::resolve(const std::string& filePath)
+{
+    const std::string directory = directoryOf(filePath);
+    if (directory == "/" || directory == "." || directory.empty()) {
+        return ensureRootFolder();
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_pathToID.find(directory);
+        if (found != m_pathToID.end()) {
+            return found->second;
+        }
+    }
+    return ensureFolderPath(directory);
+}
+
+void FolderResolver::indexTree(const FolderTree& tree)
+{
+    std::lock_guard lock(m_mutex);
+    indexTreeLocked(tree);
+}
+
+void FolderResolver::indexFolderLocked(const Folder& folder)
+{
+    m_pathToID[folder.path] = folder.id;
+    m_idToFolder[folder.id] = folder;
+}
+
+void FolderResolver::indexTreeLocked(const FolderTree& tree)
+{
+    m_pathToID[tree.path] = tree.id;
+    m_idToFolder[tree.id] = Folder{tree.id, tree.name, tree.path, "", std::nullopt, "", ""};
+    if (tree.children) {
+        for (const FolderTree& child : *tree.children) {
+            indexTreeLocked(child);
+        }
+    }
+}
+
+Folder FolderResolver::createOnce(const std::string& key, const std::string& name,
+                                  const std::optional<std::string>& parentId, bool& createdHere)
+{
+    std::promise<Folder> promise;
+    std::shared_future<Folder> pending;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_creating.find(key);
+        if (found != m_creating.end()) {
+            pending = found->second;
+        } else {
+            m_creating[key] = promise.get_future().share();
+        }
+    }
+    if (pending.valid()) {
+        createdHere = false;
+        return pending.get();  // rethrows the creator's error
+    }
+    createdHere = true;
+    try {
+        Folder folder = m_apiClient->createFolder(name, parentId);
+        promise.set_value(folder);
+        std::lock_guard lock(m_mutex);
+        m_creating.erase(key);
+        return folder;
+    } catch (...) {
+        promise.set_exception(std::current_exception());
+        std::lock_guard lock(m_mutex);
+        m_creating.erase(key);
+        throw;
+    }
+}
+
+std::string FolderResolver::ensureRootFolder()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_rootID.empty()) {
+            return m_rootID;
+        }
+    }
+    bool createdHere = false;
+    const Folder root =
+        createOnce(kRootKey, std::string(kRootFolderName), std::nullopt, createdHere);
+    if (createdHere) {
+        std::lock_guard lock(m_mutex);
+        m_rootID = root.id;
+        m_pathToID[root.path] = root.id;
+    }
+    if (createdHere) {
+        printLine("Created default root folder: " + root.name + " (" + root.id + ")");
+    }
+    return root.id;
+}
+
+std::string FolderResolver::ensureFolderPath(const std::string& directory)
+{
+    std::string_view trimmed = directory;
+    while (trimmed.starts_with('/')) {
+        trimmed.remove_prefix(1);
+    }
+    while (trimmed.ends_with('/')) {
+        trimmed.remove_suffix(1);
+    }
+    std::vector<std::string> components;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = trimmed.find('/', start);
+        components.emplace_back(trimmed.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+
+    std::string current;
+    std::optional<std::string> parentId;
+    for (const std::string& component : components) {
+        current += "/" + component;
+        {
+            std::lock_guard lock(m_mutex);
+            const auto found = m_pathToID.find(current);
+            if (found != m_pathToID.end()) {
+                parentId = found->second;
+                continue;
+            }
+        }
+        bool createdHere = false;
+        const Folder folder = createOnce(current, component, parentId, createdHere);
+        if (createdHere) {
+            std::lock_guard lock(m_mutex);
+            m_pathToID[folder.path] = folder.id;
+        }
+        parentId = folder.id;
+        if (createdHere) {
+            printLine("Created folder: " + current + " (" + folder.id + ")");
+        }
+    }
+    if (!parentId) {
+        throw Error("Failed to resolve folder for: " + directory);
+    }
+    return *parentId;
+}
+
+}  // namespace corvane

@@ -1,0 +1,139 @@
+#include "Sync/LocalStateStore.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/AtomicFile.h"
+
+namespace corvane {
+
+std::ostream& operator<<(std::ostream& out, const FileState& state)
+{
+    return out << "FileState{" << state.hash << ", v" << state.version << ", " << state.mtime
+               << "}";
+}
+
+std::string currentStateTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+LocalStateStore::LocalStateStore(const std::filesystem::path& syncDir)
+    : m_filePath(syncDir / ".corvane" / "sync_state.json")
+{
+}
+
+std::optional<FileState> LocalStateStore::get(const std::string& path) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_states.find(path);
+    if (found == m_states.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void LocalStateStore::set(const std::string& path, const FileState& state)
+{
+    std::lock_guard lock(m_mutex);
+    m_states[path] = state;
+}
+
+void LocalStateStore::remove(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    m_states.erase(path);
+}
+
+std::map<std::string, FileState> LocalStateStore::snapshot() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_states;
+}
+
+void LocalStateStore::load()
+{
+    std::ifstream file(m_filePath, std::ios::binary);
+    if (!file) {
+        return;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    auto decoded = decode(text.str());
+    if (!decoded) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_states = std::move(*decoded);
+}
+
+void LocalStateStore::save() const
+{
+    std::lock_guard saving(m_saveMutex);
+    const std::string text = encode(snapshot());
+    // A failed save is swallowed on purpose: the map stays in memory and the next save
+    // (end of a task, stop) writes it again.
+    AtomicFile::tryWrite(m_filePath, text);
+}
+
+std::string LocalStateStore::encode(const std::map<std::string, FileState>& states)
+{
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [path, state] : states) {
+        object[path] = {{"hash", state.hash}, {"version", state.version}, {"mtime", state.mtime}};
+    }
+    // Slashes are written escaped ("\/"), as readers of this file have always seen them. A "/"
+    // can only stand inside a JSON string, so escaping every one is exact.
+    const std::string compact = object.dump();
+    std::string escaped;
+    escaped.reserve(compact.size() + compact.size() / 8);
+    for (const char c : compact) {
+        if (c == '/') {
+            escaped += "\\/";
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::optional<std::map<std::string, FileState>> LocalStateStore::decode(const std::string& text)
+{
+    const nlohmann::json object = nlohmann::json::parse(text, nullptr, false);
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    std::map<std::string, FileState> states;
+    for (const auto& [path, record] : object.items()) {
+        if (!record.is_object()) {
+            return std::nullopt;
+        }
+        const auto hash = record.find("hash");
+        const auto version = record.find("version");
+        const auto mtime = record.find("mtime");
+        if (hash == record.end() || !hash->is_string() || version == record.end() ||
+            !version->is_number_integer() || mtime == record.end() || !mtime->is_string()) {
+            return std::nullopt;
+        }
+        if (version->is_number_unsigned() && version->get<std::uint64_t>() > INT64_MAX) {
+            return std::nullopt;
+        }
+        states[path] = FileState{hash->get<std::string>(), version->get<std::int64_t>(),
+                                 mtime->get<std::string>()};
+    }
+    return states;
+}
+
+}  // namespace corvane

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Path rules of the sync folder. A sync-relative path begins with "/" ("/Docs/a.txt"); its local
+// path is the sync folder joined with the sync-relative path minus its first character.
+class SyncPaths {
+public:
+    explicit SyncPaths(std::filesystem::path syncDir);
+
+    const std::filesystem::path& syncDir() const { return m_syncDir; }
+
+    std::filesystem::path localPath(std::string_view syncRelative) const;
+    // `absolute` relative to the sync folder, without a leading "/": "" for the folder itself,
+    // nothing for a path outside it.
+    std::optional<std::string> relativePath(std::string_view absolute) const;
+
+    // Paths from the server are input. Gives `path` exactly one leading "/" and refuses it when
+    // a component is empty, ".", ".." or begins with ".", when it holds a NUL or is not valid
+    // UTF-8, or when it would pass through a symbolic link inside the sync folder. Returns the
+    // sync-relative path, or the reason it was refused.
+    struct Checked {
+        std::optional<std::string> path;
+        std::string refusal;
+    };
+    Checked checkRemotePath(std::string_view path) const;
+
+private:
+    std::filesystem::path m_syncDir;
+    std::string m_syncDirText;
+};
+
+bool isValidUtf8(std::string_view text);
+
+// "<stem> (conflict - remote - <stamp>).<ext>" beside the remote file; with " 2", " 3", ...
+// before the extension while `taken` says the name is in use. `stamp` is local time
+// "yyyy-MM-dd HHmmss".
+std::string conflictCopyName(std::string_view remoteName, std::string_view stamp,
+                             const std::function<bool(const std::string&)>& taken);
+std::string conflictTimestamp();
+
+}  // namespace corvane

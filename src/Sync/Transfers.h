@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "FinderSync/FinderSyncProtocol.h"
+#include "Models/Models.h"
+#include "Sync/LocalStateStore.h"
+#include "Sync/SyncPaths.h"
+
+namespace corvane {
+
+class APIClient;
+class ActivityManager;
+class BandwidthThrottler;
+class FolderResolver;
+class TemporaryDownload;
+
+// The file transfers of the sync engine: one upload, one download (also as a conflict copy),
+// one local deletion, one badge. Each transfer shows itself in the activity feed (on the main
+// thread, waited for), sets the file's badge and records the new state; none saves the state
+// file. Thread-safe: called from many background tasks at once; never from the main thread.
+class Transfers {
+public:
+    Transfers(std::shared_ptr<APIClient> apiClient, std::shared_ptr<FolderResolver> folderResolver,
+              std::shared_ptr<ActivityManager> activityManager,
+              std::shared_ptr<BandwidthThrottler> bandwidthThrottler, SyncPaths paths,
+              std::shared_ptr<LocalStateStore> state);
+
+    // Uploads the file at `path` whose content hash the caller computed. The bytes are streamed
+    // from the file and hashed as they go: if the file changed since it was hashed the upload
+    // is aborted before it completes. Throws the error that stopped it.
+    void uploadFile(const std::string& path, const std::string& localHash,
+                    const std::optional<FileInfo>& remoteFile);
+    // Downloads `remoteFile` to its place (or beside it as a conflict copy). The bytes go to a
+    // hidden temporary file in the target's folder, are checked against the record's hash and
+    // size and only then renamed into place. Throws the error that stopped it.
+    void downloadFile(const FileInfo& remoteFile, bool asConflict = false);
+    // Removes the regular file at `path` (never a folder) and forgets its state.
+    void deleteLocalFile(const std::string& path);
+    void updateBadge(const std::string& path, SyncBadge badge) const;
+
+private:
+    // Downloads into a verified, flushed temporary file in `folder`.
+    std::unique_ptr<TemporaryDownload> receive(const FileInfo& remoteFile,
+                                               const std::filesystem::path& folder,
+                                               const std::string& transferId);
+    // Renames the temporary file to a free conflict-copy name in the sync-relative `folder`.
+    void placeConflictCopy(TemporaryDownload& temporary, const FileInfo& remoteFile,
+                           const std::string& folder) const;
+
+    const std::shared_ptr<APIClient> m_apiClient;
+    const std::shared_ptr<FolderResolver> m_folderResolver;
+    const std::shared_ptr<ActivityManager> m_activityManager;
+    const std::shared_ptr<BandwidthThrottler> m_bandwidthThrottler;
+    const SyncPaths m_paths;
+    const std::shared_ptr<LocalStateStore> m_state;
+};
+
+// A sync-relative path's file name: its last component.
+std::string lastPathComponent(const std::string& path);
+
+}  // namespace corvane
