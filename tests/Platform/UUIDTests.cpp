@@ -1,6 +1,5 @@
 #include "Platform/UUID.h"
 
-#include <regex>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -10,10 +9,19 @@ namespace {
 
 TEST(UUIDTest, IsUpperCaseVersionFourText)
 {
-    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    const auto isUpperHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
     for (int i = 0; i < 100; ++i) {
         const std::string uuid = UUID::make();
-        EXPECT_TRUE(std::regex_match(uuid, form)) << uuid;
+        ASSERT_EQ(uuid.size(), 36u) << uuid;
+        for (std::size_t k = 0; k < uuid.size(); ++k) {
+            if (k == 8 || k == 13 || k == 18 || k == 23) {
+                EXPECT_EQ(uuid[k], '-') << uuid;
+            } else {
+                EXPECT_TRUE(isUpperHex(uuid[k])) << uuid;
+            }
+        }
+        EXPECT_EQ(uuid[14], '4') << uuid;                                          // version 4
+        EXPECT_NE(std::string("89AB").find(uuid[19]), std::string::npos) << uuid;  // variant
     }
 }
 
