@@ -1,0 +1,155 @@
+#include "FinderSync/FinderSyncProtocol.h"
+
+#include <array>
+
+#include "Models/JsonCoding.h"
+#include "Platform/DistributedNotificationCenter.h"
+#include "Platform/Unicode.h"
+#include "Platform/UserDefaults.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::array<std::pair<SyncBadge, std::string_view>, 4> kRawValues{{
+    {SyncBadge::synced, "synced"},
+    {SyncBadge::syncing, "syncing"},
+    {SyncBadge::error, "error"},
+    {SyncBadge::ignored, "ignored"},
+}};
+
+}  // namespace
+
+std::string_view rawValue(SyncBadge badge)
+{
+    for (const auto& [candidate, raw] : kRawValues) {
+        if (candidate == badge) {
+            return raw;
+        }
+    }
+    return "synced";
+}
+
+std::optional<SyncBadge> syncBadgeFromRawValue(std::string_view raw)
+{
+    for (const auto& [badge, candidate] : kRawValues) {
+        if (candidate == raw) {
+            return badge;
+        }
+    }
+    return std::nullopt;
+}
+
+std::ostream& operator<<(std::ostream& out, SyncBadge badge)
+{
+    return out << rawValue(badge);
+}
+
+void encodeJson(nlohmann::json& out, const FileSyncState& state)
+{
+    out = nlohmann::json::object();
+    putRequired(out, "path", state.path);
+    putRequired(out, "badge", std::string(rawValue(state.badge)));
+}
+
+FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncState>)
+{
+    reader.expectObject();
+    FileSyncState state;
+    state.path = reader.required<std::string>("path");
+    const auto raw = reader.required<std::string>("badge");
+    const auto badge = syncBadgeFromRawValue(raw);
+    if (!badge) {
+        throw DecodingError::dataCorrupted("Cannot initialize SyncBadge from invalid String value " +
+                                           raw);
+    }
+    state.badge = *badge;
+    return state;
+}
+
+SyncStateProvider& SyncStateProvider::shared()
+{
+    static SyncStateProvider provider;
+    return provider;
+}
+
+std::shared_ptr<UserDefaults> SyncStateProvider::defaults()
+{
+    return UserDefaults::suite(kSuiteName);
+}
+
+std::optional<std::string> SyncStateProvider::syncDirectory() const
+{
+    const auto suite = defaults();
+    return suite ? suite->string(kSyncDirKey) : std::nullopt;
+}
+
+void SyncStateProvider::setSyncDirectory(const std::optional<std::string>& path)
+{
+    const auto suite = defaults();
+    if (!suite) {
+        return;
+    }
+    if (path) {
+        suite->setString(kSyncDirKey, *path);
+    } else {
+        suite->remove(kSyncDirKey);
+    }
+}
+
+void SyncStateProvider::setBadge(const std::string& path, SyncBadge badge)
+{
+    const auto suite = defaults();
+    if (suite) {
+        suite->setStringDictionaryValue(kStateKey, Unicode::nfc(path),
+                                        std::string(rawValue(badge)));
+    }
+    notifyFinderExtension(suite);
+}
+
+void SyncStateProvider::setBadges(const std::map<std::string, SyncBadge>& badges)
+{
+    const auto suite = defaults();
+    if (suite) {
+        UserDefaults::StringDictionary entries;
+        for (const auto& [path, badge] : badges) {
+            entries.insert_or_assign(Unicode::nfc(path), std::string(rawValue(badge)));
+        }
+        suite->setStringDictionaryValues(kStateKey, entries);
+    }
+    notifyFinderExtension(suite);
+}
+
+SyncBadge SyncStateProvider::getBadge(const std::string& path) const
+{
+    const auto suite = defaults();
+    if (!suite) {
+        return SyncBadge::synced;
+    }
+    const auto raw = suite->stringDictionaryValue(kStateKey, Unicode::nfc(path));
+    const auto badge = raw ? syncBadgeFromRawValue(*raw) : std::nullopt;
+    return badge.value_or(SyncBadge::synced);
+}
+
+void SyncStateProvider::clearAll()
+{
+    const auto suite = defaults();
+    if (suite) {
+        suite->remove(kStateKey);
+    }
+    notifyFinderExtension(suite);
+}
+
+void SyncStateProvider::notifyFinderExtension(const std::shared_ptr<UserDefaults>& suite)
+{
+    const auto post = [] {
+        DistributedNotificationCenter::defaultCenter()->post(kChangedNotification);
+    };
+    if (!suite) {
+        post();
+        return;
+    }
+    // Announced once the file holds the change, so that the extension reads the new badge.
+    suite->whenPersisted(kChangedNotification, post);
+}
+
+}  // namespace corvane
