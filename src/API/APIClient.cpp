@@ -233,7 +233,7 @@ std::string APIClient::sendJSON(const std::string& path, const std::optional<std
         throw APIError::unauthorized();
     }
     if (status >= kFirstErrorStatus) {
-        throw APIError::serverError(isValidUTF8(answer) ? answer : "Unknown error");
+        throw APIError::serverError(isValidUTF8(answer) ? answer : "Unknown error", status);
     }
     return answer;
 }
@@ -342,10 +342,25 @@ std::optional<FileInfo> APIClient::uploadChunk(const std::string& uploadId, std:
 std::optional<FileInfo> APIClient::uploadChunkFromFile(const std::string& uploadId,
                                                        const std::filesystem::path& file)
 {
+    return sendChunkFromFile(uploadId, file, std::nullopt);
+}
+
+std::optional<FileInfo> APIClient::uploadChunkFromFile(const std::string& uploadId,
+                                                       const std::filesystem::path& file,
+                                                       std::uint64_t size,
+                                                       const std::string& sha256)
+{
+    return sendChunkFromFile(uploadId, file, ExpectedContent{size, sha256});
+}
+
+std::optional<FileInfo> APIClient::sendChunkFromFile(const std::string& uploadId,
+                                                     const std::filesystem::path& file,
+                                                     std::optional<ExpectedContent> expected)
+{
     const std::string boundary = UUID::make();
     HttpRequest request;
     request.url = requestURL("/api/sync/upload/chunk");
-    MultipartBody body(boundary, uploadId, file);
+    MultipartBody body(boundary, uploadId, file, std::move(expected));
     request.headers = authorization();
     return sendChunk(*m_transport, request, boundary, body, m_maxJSONAnswerBytes);
 }

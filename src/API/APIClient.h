@@ -15,6 +15,7 @@
 namespace corvane {
 
 class CurlTransport;
+struct ExpectedContent;
 
 // The client of the sync server's REST interface: every operation blocks until the answer is in
 // and returns it or throws: APIError (see APIError.h), TransportError (no usable answer),
@@ -60,6 +61,13 @@ public:
     // wire; memory use does not grow with the file's size).
     virtual std::optional<FileInfo> uploadChunkFromFile(const std::string& uploadId,
                                                         const std::filesystem::path& file);
+    // As uploadChunkFromFile, and the bytes sent must be the content declared when the upload
+    // started: a file that changed since it was hashed fails the call (Error) before the body is
+    // complete, so the server never stores content under a wrong hash.
+    virtual std::optional<FileInfo> uploadChunkFromFile(const std::string& uploadId,
+                                                        const std::filesystem::path& file,
+                                                        std::uint64_t size,
+                                                        const std::string& sha256);
     // The content stored under `hash`, exactly as received.
     virtual std::string download(const std::string& hash);
     // Writes the content stored under `hash` into `destination` (created or truncated) as it
@@ -74,6 +82,9 @@ private:
     std::string post(const std::string& path, const std::string& body);
     std::string sendJSON(const std::string& path, const std::optional<std::string>& body);
     std::string requestURL(const std::string& path) const;
+    std::optional<FileInfo> sendChunkFromFile(const std::string& uploadId,
+                                              const std::filesystem::path& file,
+                                              std::optional<ExpectedContent> expected);
     std::vector<std::string> authorization() const;
 
     const std::string m_baseURL;

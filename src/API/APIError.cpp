@@ -2,11 +2,14 @@
 
 namespace corvane {
 
-APIError::APIError(Kind kind, const std::string& description) : Error(description), m_kind(kind) {}
-
-APIError APIError::serverError(const std::string& message)
+APIError::APIError(Kind kind, const std::string& description, long httpStatus)
+    : Error(description), m_kind(kind), m_httpStatus(httpStatus)
 {
-    return APIError(Kind::serverError, message);
+}
+
+APIError APIError::serverError(const std::string& message, long status)
+{
+    return APIError(Kind::serverError, message, status);
 }
 
 APIError APIError::requestFailed()

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "Platform/Error.h"
+#include "Platform/Sha256.h"
 
 namespace corvane {
 namespace {
@@ -47,8 +48,10 @@ MultipartBody::MultipartBody(const std::string& boundary, const std::string& upl
 }
 
 MultipartBody::MultipartBody(const std::string& boundary, const std::string& uploadId,
-                             const std::filesystem::path& file)
-    : m_head(headOf(boundary, uploadId)), m_tail(tailOf(boundary)), m_file(file)
+                             const std::filesystem::path& file,
+                             std::optional<ExpectedContent> expected)
+    : m_head(headOf(boundary, uploadId)), m_tail(tailOf(boundary)), m_file(file),
+      m_expected(std::move(expected))
 {
     m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) {
@@ -65,6 +68,13 @@ MultipartBody::MultipartBody(const std::string& boundary, const std::string& upl
         throw FileError("Cannot send", file.string(), EISDIR);
     }
     m_contentSize = static_cast<std::uint64_t>(info.st_size);
+    if (m_expected) {
+        if (m_contentSize != m_expected->size) {
+            ::close(m_fd);
+            throw Error("The file \"" + file.string() + "\" changed after it was hashed");
+        }
+        m_hash = std::make_unique<Sha256>();
+    }
 }
 
 MultipartBody::~MultipartBody()
@@ -91,11 +101,46 @@ std::size_t MultipartBody::read(char* buffer, std::size_t capacity)
         const std::size_t wanted = static_cast<std::size_t>(
             std::min<std::uint64_t>(capacity, m_contentSize - contentOffset));
         count = readContent(buffer, wanted, contentOffset);
+        checkContent({buffer, count}, contentOffset);
     } else if (m_offset < size()) {
+        if (m_offset == tailStart) {
+            verifyContent();  // before the closing line makes the body complete
+        }
         count = copyFrom(m_tail, tailStart, m_offset, buffer, capacity);
     }
     m_offset += count;
     return count;
+}
+
+void MultipartBody::rewind()
+{
+    m_offset = 0;
+    if (m_expected) {
+        m_hash = std::make_unique<Sha256>();
+        m_hashed = 0;
+    }
+}
+
+void MultipartBody::checkContent(std::string_view bytes, std::uint64_t offset)
+{
+    // Reads are sequential apart from a rewind, which starts the hash over.
+    if (m_hash && offset == m_hashed) {
+        m_hash->update(bytes);
+        m_hashed += bytes.size();
+    }
+}
+
+void MultipartBody::verifyContent()
+{
+    if (!m_hash) {
+        return;
+    }
+    const bool complete = m_hashed == m_contentSize;
+    const std::string hash = m_hash->finish();
+    m_hash.reset();
+    if (!complete || hash != m_expected->sha256) {
+        throw Error("The file \"" + m_file.string() + "\" changed after it was hashed");
+    }
 }
 
 std::size_t MultipartBody::readContent(char* buffer, std::size_t capacity, std::uint64_t offset)

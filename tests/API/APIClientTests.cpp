@@ -292,6 +292,19 @@ TEST_F(APIClientTest, StatusMappingOfJSONCalls)
     }
 }
 
+TEST_F(APIClientTest, ServerErrorsKeepTheirStatus)
+{
+    signIn();
+    const Folder folder = client.createFolder("Docs");
+    try {
+        client.deleteFile("/missing.txt", folder.id);
+        ADD_FAILURE() << "no error";
+    } catch (const APIError& error) {
+        EXPECT_EQ(error.kind(), Kind::serverError);
+        EXPECT_EQ(error.httpStatus(), 404);
+    }
+}
+
 TEST_F(APIClientTest, AnswersWhoseContentIsThrownAwayMustStillDecode)
 {
     signIn();
@@ -475,6 +488,44 @@ TEST_F(APIClientTest, FileUploadSendsTheSameBytesAsMemoryUpload)
     const std::string boundary = type.substr(type.find('=') + 1);
     EXPECT_TRUE(std::string(request.at("body")) ==
                 test::multipartBody(boundary, uploadId, content));
+}
+
+TEST_F(APIClientTest, VerifiedFileUploadSendsOnlyTheDeclaredContent)
+{
+    signIn();
+    struct Case {
+        std::string declared;
+        std::string onDisk;
+        bool accepted;
+    };
+    const std::string large = test::randomBytes(700000, 5);
+    const std::string other = test::randomBytes(700000, 6);
+    std::string largeChangedAtTheEnd = other;
+    largeChangedAtTheEnd.back() ^= 1;
+    const Case cases[] = {
+        {"", "", true},
+        {large, large, true},
+        {other, largeChangedAtTheEnd, false},  // same size, other bytes
+        {"declared", "longer on disk", false},
+        {"declared", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.onDisk.size());
+        const auto source = files.path() / "changing.bin";
+        test::writeFile(source, c.onDisk);
+        const std::string uploadId = startUpload(c.declared);
+        const std::string hash = test::sha256Hex(c.declared);
+        if (c.accepted) {
+            const auto stored =
+                client.uploadChunkFromFile(uploadId, source, c.declared.size(), hash);
+            ASSERT_TRUE(stored.has_value());
+            EXPECT_EQ(stored->hash, hash);
+            continue;
+        }
+        EXPECT_THROW(client.uploadChunkFromFile(uploadId, source, c.declared.size(), hash), Error);
+        // Nothing was stored under the declared hash.
+        expectAPIError([&] { client.download(hash); }, Kind::requestFailed, "Request failed");
+    }
 }
 
 TEST_F(APIClientTest, FileUploadOfAMissingFileSendsNothing)

@@ -1,0 +1,53 @@
+#include "Platform/Sha256.h"
+
+#include <stdexcept>
+
+#include <openssl/evp.h>
+
+namespace corvane {
+
+struct Sha256::Context {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> handle{EVP_MD_CTX_new(),
+                                                                   &EVP_MD_CTX_free};
+};
+
+Sha256::Sha256() : m_context(std::make_unique<Context>())
+{
+    if (!m_context->handle ||
+        EVP_DigestInit_ex(m_context->handle.get(), EVP_sha256(), nullptr) != 1) {
+        throw std::runtime_error("SHA-256 is not available");
+    }
+}
+
+Sha256::~Sha256() = default;
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
+
+void Sha256::update(std::string_view bytes)
+{
+    EVP_DigestUpdate(m_context->handle.get(), bytes.data(), bytes.size());
+}
+
+std::string Sha256::finish()
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(m_context->handle.get(), digest, &length);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        text.push_back(kHex[digest[i] >> 4]);
+        text.push_back(kHex[digest[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::string Sha256::of(std::string_view bytes)
+{
+    Sha256 hash;
+    hash.update(bytes);
+    return hash.finish();
+}
+
+}  // namespace corvane
