@@ -12,18 +12,6 @@
 namespace corvane {
 namespace {
 
-void runGuarded(const Task::Work& work)
-{
-    try {
-        work();
-    } catch (const std::exception& error) {
-        // Tasks report their own failures; this is the last boundary before the thread.
-        std::fprintf(stderr, "background task failed: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "background task failed\n");
-    }
-}
-
 // Threads are added whenever work arrives and none is idle; idle threads wait for more work.
 class ThreadPool {
 public:
@@ -72,7 +60,7 @@ private:
             Task::Work work = std::move(m_work.front());
             m_work.pop_front();
             lock.unlock();
-            runGuarded(work);
+            Task::runGuarded(work);
             lock.lock();
         }
     }
@@ -86,6 +74,18 @@ private:
 };
 
 }  // namespace
+
+void Task::runGuarded(const Work& work)
+{
+    try {
+        work();
+    } catch (const std::exception& error) {
+        // Tasks report their own failures; this is the last boundary before the thread.
+        std::fprintf(stderr, "background task failed: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "background task failed\n");
+    }
+}
 
 void Task::detached(Work work)
 {
@@ -128,7 +128,7 @@ void BoundedTaskGroup::run(std::vector<Task::Work> items,
                 }
                 index = shared->next++;
             }
-            runGuarded(shared->items[index]);
+            Task::runGuarded(shared->items[index]);
         }
         std::lock_guard lock(shared->mutex);
         if (--shared->runnersLeft == 0) {

@@ -14,6 +14,9 @@ public:
     using Work = std::function<void()>;
 
     static void detached(Work work);
+    // Runs `work` and reports an exception that escapes it on standard error: the last boundary
+    // before a pool thread.
+    static void runGuarded(const Work& work);
 };
 
 // Runs a list of work items with at most `maxInFlight` running at once, starting them in list

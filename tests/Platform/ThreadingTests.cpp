@@ -1,3 +1,4 @@
+#include "Platform/KeyedTaskQueue.h"
 #include "Platform/MainQueue.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/Task.h"
@@ -7,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -387,6 +390,99 @@ TEST(BoundedTaskGroupTest, StopEndsTheHandOut)
     }
     BoundedTaskGroup(1).run(std::move(items), [&] { return keepGoing.load(); });
     EXPECT_EQ(ran, 10);
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Waits until `done` holds, polling: the queue's work runs on other threads.
+bool eventually(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 5000 && !done(); ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    return done();
+}
+
+TEST(KeyedTaskQueueTest, OneKeyRunsInOrderAndKeysRunSideBySideUpToTheLimit)
+{
+    KeyedTaskQueue queue(3);
+    std::mutex mutex;
+    std::map<std::string, std::vector<int>> order;
+    std::map<std::string, int> runningPerKey;
+    int running = 0;
+    int peak = 0;
+    bool overlapped = false;
+    for (int i = 0; i < 20; ++i) {
+        for (const std::string key : {"/a", "/b", "/c", "/d", "/e"}) {
+            queue.submit(key, [&, key, i] {
+                {
+                    std::lock_guard lock(mutex);
+                    overlapped |= ++runningPerKey[key] > 1;
+                    peak = std::max(peak, ++running);
+                    order[key].push_back(i);
+                }
+                std::this_thread::sleep_for(200us);
+                std::lock_guard lock(mutex);
+                --runningPerKey[key];
+                --running;
+            });
+        }
+    }
+    ASSERT_TRUE(eventually([&] { return queue.unfinished() == 0; }));
+    std::lock_guard lock(mutex);
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(peak, 3);
+    for (const auto& [key, indices] : order) {
+        EXPECT_TRUE(std::is_sorted(indices.begin(), indices.end())) << key;
+        EXPECT_EQ(indices.size(), 20u) << key;
+    }
+}
+
+TEST(KeyedTaskQueueTest, CancelDropsWaitingItemsAndLetsRunningOnesFinish)
+{
+    KeyedTaskQueue queue(1);
+    std::atomic<bool> started{false};
+    std::atomic<bool> release{false};
+    std::atomic<int> ran{0};
+    const auto owner = std::make_shared<int>(0);
+    queue.submit("/a", [&] {
+        started = true;
+        while (!release) {
+            std::this_thread::sleep_for(100us);
+        }
+        ++ran;
+    });
+    queue.submit("/a", [&, owner] { ++ran; });
+    queue.submit("/b", [&, owner] { ++ran; });
+    EXPECT_EQ(queue.unfinished(), 3u);
+    ASSERT_TRUE(eventually([&] { return started.load(); }));
+    queue.cancelPending();
+    EXPECT_EQ(owner.use_count(), 1);  // what the dropped items held is released
+    EXPECT_EQ(queue.unfinished(), 1u);
+    release = true;
+    ASSERT_TRUE(eventually([&] { return queue.unfinished() == 0; }));
+    EXPECT_EQ(ran, 1);
+    queue.submit("/b", [&] { ++ran; });  // the queue goes on after a cancel
+    ASSERT_TRUE(eventually([&] { return ran == 2; }));
+}
+
+TEST(KeyedTaskQueueTest, OwnerReleasedInsideItsOwnItem)
+{
+    struct Owner {
+        KeyedTaskQueue queue{2};
+    };
+    auto owner = std::make_shared<Owner>();
+    std::atomic<bool> done{false};
+    owner->queue.submit("/a", [&done, held = owner]() mutable {
+        held.reset();  // the last reference: the queue goes while its item runs
+        done = true;
+    });
+    owner.reset();
+    ASSERT_TRUE(eventually([&] { return done.load(); }));
 }
 
 }  // namespace
