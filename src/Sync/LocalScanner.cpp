@@ -10,13 +10,40 @@ LocalScanner::LocalScanner(SyncPaths paths) : m_paths(std::move(paths)) {}
 
 std::map<std::string, std::string> LocalScanner::scanLocalFiles(const Report& onSkipped) const
 {
-    namespace fs = std::filesystem;
     std::map<std::string, std::string> hashes;
+    walkFiles(m_paths.syncDir(), onSkipped,
+              [&](const std::string& path, const std::filesystem::path& file) {
+                  try {
+                      hashes[path] = hashFile(file);
+                  } catch (const std::exception&) {
+                      // A file that cannot be read now is left out; the next cycle sees it.
+                  }
+              });
+    return hashes;
+}
+
+std::vector<std::string> LocalScanner::filesBelow(const std::string& folder,
+                                                  const Report& onSkipped) const
+{
+    std::vector<std::string> paths;
+    walkFiles(m_paths.localPath(folder), onSkipped,
+              [&](const std::string& path, const std::filesystem::path&) {
+                  paths.push_back(path);
+              });
+    return paths;
+}
+
+void LocalScanner::walkFiles(
+    const std::filesystem::path& root, const Report& onSkipped,
+    const std::function<void(const std::string& path, const std::filesystem::path& file)>& visit)
+    const
+{
+    namespace fs = std::filesystem;
     std::error_code error;
-    fs::recursive_directory_iterator walk(m_paths.syncDir(),
-                                          fs::directory_options::skip_permission_denied, error);
+    fs::recursive_directory_iterator walk(root, fs::directory_options::skip_permission_denied,
+                                          error);
     if (error) {
-        return hashes;
+        return;
     }
     for (const fs::recursive_directory_iterator end; walk != end; walk.increment(error)) {
         if (error) {
@@ -42,13 +69,8 @@ std::map<std::string, std::string> LocalScanner::scanLocalFiles(const Report& on
         if (statusError || !fs::is_regular_file(status)) {
             continue;  // folders are walked, links and special files are not synced
         }
-        try {
-            hashes["/" + *relative] = hashFile(entry.path());
-        } catch (const std::exception&) {
-            // A file that cannot be read now is left out; the next cycle sees it again.
-        }
+        visit("/" + *relative, entry.path());
     }
-    return hashes;
 }
 
 std::vector<FileInfo> LocalScanner::collectFiles(const FolderTree& tree)

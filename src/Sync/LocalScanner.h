@@ -25,6 +25,10 @@ public:
     // with a report.
     std::map<std::string, std::string> scanLocalFiles(const Report& onSkipped) const;
 
+    // Sync-relative paths of the regular files below the sync-relative folder `folder`, left out
+    // as the scan leaves them out.
+    std::vector<std::string> filesBelow(const std::string& folder, const Report& onSkipped) const;
+
     // The tree's own files, then each child's, depth first.
     static std::vector<FileInfo> collectFiles(const FolderTree& tree);
 
@@ -33,6 +37,11 @@ public:
     void createLocalFolders(const FolderTree& tree, bool skipSelf, const Report& onRefused) const;
 
 private:
+    // Calls `visit` with the sync-relative path of every file the scan takes below `root`.
+    void walkFiles(const std::filesystem::path& root, const Report& onSkipped,
+                   const std::function<void(const std::string& path,
+                                            const std::filesystem::path& file)>& visit) const;
+
     SyncPaths m_paths;
 };
 

@@ -57,6 +57,18 @@ void LocalStateStore::remove(const std::string& path)
     m_states.erase(path);
 }
 
+std::vector<std::string> LocalStateStore::pathsBelow(const std::string& folder) const
+{
+    const std::string prefix = folder.ends_with('/') ? folder : folder + "/";
+    std::vector<std::string> paths;
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_states.lower_bound(prefix);
+         it != m_states.end() && it->first.starts_with(prefix); ++it) {
+        paths.push_back(it->first);
+    }
+    return paths;
+}
+
 std::map<std::string, FileState> LocalStateStore::snapshot() const
 {
     std::lock_guard lock(m_mutex);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Sync/FileState.h"
 
@@ -25,6 +26,8 @@ public:
     void set(const std::string& path, const FileState& state);
     void remove(const std::string& path);
     std::map<std::string, FileState> snapshot() const;
+    // The stored paths below the folder `folder` ("/Docs" gives "/Docs/a.txt", not "/Docsx").
+    std::vector<std::string> pathsBelow(const std::string& folder) const;
 
     // Replaces the map with the file's contents. A missing or undecodable file leaves the map
     // as it is: one bad record discards the whole file.

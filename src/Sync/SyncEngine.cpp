@@ -4,20 +4,38 @@
 #include <system_error>
 
 #include "API/APIClient.h"
+#include "API/WebSocketClient.h"
 #include "Logging/FileLogger.h"
+#include "Platform/FileEventStream.h"
+#include "Platform/KeyedTaskQueue.h"
 #include "Platform/MainQueue.h"
+#include "Platform/SerialQueue.h"
 #include "Platform/Task.h"
 #include "Sync/ActivityManager.h"
 #include "Sync/BandwidthThrottler.h"
 #include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
+#include "Sync/LocalChangeHandler.h"
+#include "Sync/PushEventHandler.h"
 #include "Sync/SelectiveSyncManager.h"
 #include "Sync/Transfers.h"
 
 namespace corvane {
 namespace {
 
-constexpr std::size_t kMaxTransfersInFlight = 4;
+// True when a component of `relative` (a path below the sync folder) begins with ".".
+bool hasHiddenComponent(std::string_view relative)
+{
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        const std::size_t end = std::min(relative.find('/', start), relative.size());
+        if (end > start && relative[start] == '.') {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -26,33 +44,47 @@ SyncEngine::create(std::shared_ptr<APIClient> apiClient, std::filesystem::path s
                    std::shared_ptr<ActivityManager> activityManager,
                    std::shared_ptr<SelectiveSyncManager> selectiveSyncManager,
                    std::shared_ptr<BandwidthThrottler> bandwidthThrottler,
-                   StatusCallback onStatusChange, ErrorCallback onError)
+                   StatusCallback onStatusChange, ErrorCallback onError, SyncEngineOptions options)
 {
-    return std::shared_ptr<SyncEngine>(
-        new SyncEngine(std::move(apiClient), std::move(syncDir), std::move(activityManager),
-                       std::move(selectiveSyncManager), std::move(bandwidthThrottler),
-                       std::move(onStatusChange), std::move(onError)));
+    return std::shared_ptr<SyncEngine>(new SyncEngine(
+        std::move(apiClient), std::move(syncDir), std::move(activityManager),
+        std::move(selectiveSyncManager), std::move(bandwidthThrottler), std::move(onStatusChange),
+        std::move(onError), std::move(options)));
 }
 
 SyncEngine::SyncEngine(std::shared_ptr<APIClient> apiClient, std::filesystem::path syncDir,
                        std::shared_ptr<ActivityManager> activityManager,
                        std::shared_ptr<SelectiveSyncManager> selectiveSyncManager,
                        std::shared_ptr<BandwidthThrottler> bandwidthThrottler,
-                       StatusCallback onStatusChange, ErrorCallback onError)
+                       StatusCallback onStatusChange, ErrorCallback onError,
+                       SyncEngineOptions options)
     : m_apiClient(std::move(apiClient)), m_paths(std::move(syncDir)),
       m_activityManager(std::move(activityManager)),
       m_selectiveSyncManager(std::move(selectiveSyncManager)),
       m_bandwidthThrottler(std::move(bandwidthThrottler)),
       m_onStatusChange(std::move(onStatusChange)), m_onError(std::move(onError)),
+      m_options(std::move(options)),
       m_folderResolver(std::make_shared<FolderResolver>(m_apiClient)),
       m_state(std::make_shared<LocalStateStore>(m_paths.syncDir())),
-      m_transfers(std::make_unique<Transfers>(m_apiClient, m_folderResolver, m_activityManager,
+      m_transfers(std::make_shared<Transfers>(m_apiClient, m_folderResolver, m_activityManager,
                                               m_bandwidthThrottler, m_paths, m_state)),
-      m_scanner(m_paths)
+      m_scanner(m_paths),
+      m_localChanges(std::make_unique<LocalChangeHandler>(context())),
+      m_pushEvents(std::make_unique<PushEventHandler>(context())),
+      m_work(std::make_unique<KeyedTaskQueue>(kMaxTransfersInFlight))
 {
 }
 
 SyncEngine::~SyncEngine() = default;
+
+SyncContext SyncEngine::context() const
+{
+    return SyncContext{m_apiClient,          m_paths,
+                       m_folderResolver,     m_state,
+                       m_transfers,          m_selectiveSyncManager,
+                       m_activityManager,    m_options.clock,
+                       m_onStatusChange,     m_onError};
+}
 
 void SyncEngine::start()
 {
@@ -72,6 +104,16 @@ void SyncEngine::stop()
     MainQueue::assertMainThread("SyncEngine::stop");
     m_isRunning = false;
     stopFSEvents();
+    std::shared_ptr<WebSocketClient> channel;
+    {
+        std::lock_guard lock(m_channelMutex);
+        channel = std::exchange(m_wsClient, nullptr);
+    }
+    if (channel) {
+        channel->disconnect();
+    }
+    ++m_debounceGeneration;  // a timer that fires now finds nothing to do
+    m_work->cancelPending();
     m_state->save();
 }
 
@@ -266,10 +308,120 @@ void SyncEngine::logRefusedPath(const std::string& path, const std::string& reas
                                {{"path", path}, {"error", "refused server path: " + reason}});
 }
 
-void SyncEngine::startFSEvents() {}
+void SyncEngine::startFSEvents()
+{
+    const std::weak_ptr<SyncEngine> weakSelf = weak_from_this();
+    auto stream = std::make_unique<FileEventStream>(
+        m_paths.syncDir(), m_options.eventLatency,
+        [weakSelf](const std::vector<std::string>& paths) {
+            if (const auto self = weakSelf.lock()) {
+                for (const std::string& path : paths) {
+                    self->handleFSEvent(path);
+                }
+            }
+        },
+        [](const std::string& warning) { FileLogger::shared().warn("sync", warning); },
+        m_options.clock);
+    if (!stream->start()) {
+        return;  // no watcher: local changes wait for the next full cycle
+    }
+    m_fsEventStream = std::move(stream);
+    m_debounceQueue = std::make_unique<SerialQueue>("com.corvane.sync.debounce", m_options.clock);
+}
 
-void SyncEngine::stopFSEvents() {}
+void SyncEngine::stopFSEvents()
+{
+    if (m_fsEventStream) {
+        m_fsEventStream->stop();
+        m_fsEventStream.reset();
+    }
+}
 
-void SyncEngine::startWebSocket() {}
+void SyncEngine::handleFSEvent(const std::string& path)
+{
+    MainQueue::assertMainThread("SyncEngine::handleFSEvent");
+    const auto relative = m_paths.relativePath(path);
+    if (relative) {
+        // Only what lies below the sync folder counts: the folder itself may live in a hidden
+        // folder such as ~/.local/share.
+        if (hasHiddenComponent(*relative) || m_selectiveSyncManager->isExcluded("/" + *relative)) {
+            return;
+        }
+    }
+    m_pendingChanges[path] = m_options.clock->now();
+    const std::uint64_t generation = ++m_debounceGeneration;
+    if (!m_debounceQueue) {
+        return;
+    }
+    const std::weak_ptr<SyncEngine> weakSelf = weak_from_this();
+    m_debounceQueue->asyncAfter(m_options.debounce, [weakSelf, generation] {
+        MainQueue::async([weakSelf, generation] {
+            const auto self = weakSelf.lock();
+            if (self && self->m_debounceGeneration == generation) {
+                self->processPendingChanges();
+            }
+        });
+    });
+}
+
+void SyncEngine::processPendingChanges()
+{
+    const auto pending = std::exchange(m_pendingChanges, {});
+    for (const auto& [path, time] : pending) {
+        if (const auto relative = m_paths.relativePath(path)) {
+            submitLocalChange("/" + *relative);
+        }
+    }
+}
+
+void SyncEngine::submitLocalChange(const std::string& key)
+{
+    m_work->submit(key, [self = shared_from_this(), key] {
+        for (const std::string& below : self->m_localChanges->handle(key)) {
+            self->submitLocalChange(below);
+        }
+    });
+}
+
+void SyncEngine::startWebSocket()
+{
+    const auto token = m_apiClient->token();
+    if (!token) {
+        return;  // signed out: no push channel
+    }
+    auto channel = std::make_shared<WebSocketClient>(m_apiClient->baseURL(), *token);
+    {
+        std::lock_guard lock(m_channelMutex);
+        if (!m_isRunning) {
+            return;
+        }
+        m_wsClient = channel;
+    }
+    const std::weak_ptr<SyncEngine> weakSelf = weak_from_this();
+    channel->connect(
+        [weakSelf](const WSMessage& message) {
+            if (const auto self = weakSelf.lock()) {
+                self->handleWSMessage(message);
+            }
+        },
+        [] {});
+    // stop() may have come while connecting and found the channel not yet open.
+    if (!m_isRunning) {
+        channel->disconnect();
+    }
+}
+
+void SyncEngine::handleWSMessage(const WSMessage& message)
+{
+    if (message.type != "file_changed" || !message.event) {
+        return;
+    }
+    // Events of one path take the lane of its local changes, so that they apply in order.
+    const std::string joined = m_pushEvents->joinedPath(*message.event).value_or("");
+    const std::string lane = joined.starts_with('/') ? joined : "/" + joined;
+    m_work->submit(lane, [self = shared_from_this(), event = *message.event] {
+        self->m_pushEvents->handle(event);
+    });
+}
 
 }  // namespace corvane

@@ -1,14 +1,21 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "Models/Models.h"
+#include "Platform/Clock.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/LocalStateStore.h"
+#include "Sync/SyncContext.h"
 #include "Sync/SyncDiff.h"
 #include "Sync/SyncPaths.h"
 #include "Sync/SyncStatus.h"
@@ -18,27 +25,48 @@ namespace corvane {
 class APIClient;
 class ActivityManager;
 class BandwidthThrottler;
+class FileEventStream;
 class FolderResolver;
+class KeyedTaskQueue;
+class LocalChangeHandler;
+class PushEventHandler;
 class SelectiveSyncManager;
+class SerialQueue;
 class Transfers;
+class WebSocketClient;
+
+// Timings of the engine. The defaults are the product's; tests shorten them or drive a manual
+// clock instead of waiting.
+struct SyncEngineOptions {
+    std::shared_ptr<Clock> clock = Clock::system();
+    // How long the file event stream gathers events before it delivers them.
+    Clock::Duration eventLatency = std::chrono::milliseconds(500);
+    // How long after the latest accepted file event the pending paths are handled.
+    Clock::Duration debounce = std::chrono::milliseconds(500);
+};
 
 // Keeps one sync folder in step with the user's server folders: one full sync cycle at start,
 // then local file events and server pushes until stop(). Built by the application for one
 // signed-in user, started once, stopped once and dropped.
 //
-// start() and stop() are main thread only. Sync work runs in background tasks that hold the
-// engine; the status and error callbacks may be called from any thread.
+// Work on one file is serialised in arrival order, and at most four files are worked on at once,
+// whether the work comes from the file event stream or from the push channel.
+//
+// start(), stop() and handleFSEvent() are main thread only. Sync work runs in background tasks
+// that hold the engine; the status and error callbacks may be called from any thread.
 class SyncEngine : public std::enable_shared_from_this<SyncEngine> {
 public:
     using StatusCallback = std::function<void(SyncStatus)>;
     using ErrorCallback = std::function<void(const std::string& message)>;
+
+    static constexpr std::size_t kMaxTransfersInFlight = 4;
 
     static std::shared_ptr<SyncEngine>
     create(std::shared_ptr<APIClient> apiClient, std::filesystem::path syncDir,
            std::shared_ptr<ActivityManager> activityManager,
            std::shared_ptr<SelectiveSyncManager> selectiveSyncManager,
            std::shared_ptr<BandwidthThrottler> bandwidthThrottler, StatusCallback onStatusChange,
-           ErrorCallback onError);
+           ErrorCallback onError, SyncEngineOptions options = {});
     ~SyncEngine();
     SyncEngine(const SyncEngine&) = delete;
     SyncEngine& operator=(const SyncEngine&) = delete;
@@ -46,9 +74,12 @@ public:
     // Creates the sync folder, loads the state file and launches the start-up task. Runs once
     // per engine; a second call does nothing.
     void start();
-    // Stops handing out cycle entries, stops watching and pushing, saves the state file. A
-    // start-up task under way ends after the step it is in and reports nothing more.
+    // Stops handing out cycle entries, stops watching and pushing, drops work that has not
+    // started and saves the state file. A start-up task under way ends after the step it is in
+    // and reports nothing more; work under way finishes.
     void stop();
+    // One changed path from the file event stream: queued unless hidden or excluded.
+    void handleFSEvent(const std::string& path);
 
     bool isRunning() const { return m_isRunning; }
     const std::filesystem::path& stateFilePath() const { return m_state->filePath(); }
@@ -58,9 +89,12 @@ private:
                std::shared_ptr<ActivityManager> activityManager,
                std::shared_ptr<SelectiveSyncManager> selectiveSyncManager,
                std::shared_ptr<BandwidthThrottler> bandwidthThrottler,
-               StatusCallback onStatusChange, ErrorCallback onError);
+               StatusCallback onStatusChange, ErrorCallback onError, SyncEngineOptions options);
 
+    SyncContext context() const;
     void runStartup();
+
+    // The full sync cycle.
     void initialSync();
     std::vector<FileInfo> fetchRemoteFiles();
     void recordAgreement(const std::map<std::string, std::string>& localFiles,
@@ -71,10 +105,15 @@ private:
     void deleteIfUnchanged(const DiffEntry& entry);
     void logRefusedPath(const std::string& path, const std::string& reason) const;
 
-    // Watching and the push channel join here.
+    // Local changes (main thread).
     void startFSEvents();
     void stopFSEvents();
+    void processPendingChanges();
+    void submitLocalChange(const std::string& key);
+
+    // Remote changes.
     void startWebSocket();
+    void handleWSMessage(const WSMessage& message);
 
     const std::shared_ptr<APIClient> m_apiClient;
     const SyncPaths m_paths;
@@ -83,14 +122,28 @@ private:
     const std::shared_ptr<BandwidthThrottler> m_bandwidthThrottler;
     const StatusCallback m_onStatusChange;
     const ErrorCallback m_onError;
+    const SyncEngineOptions m_options;
     const std::shared_ptr<FolderResolver> m_folderResolver;
     const std::shared_ptr<LocalStateStore> m_state;
-    const std::unique_ptr<Transfers> m_transfers;
+    const std::shared_ptr<Transfers> m_transfers;
     const LocalScanner m_scanner;
+    const std::unique_ptr<LocalChangeHandler> m_localChanges;
+    const std::unique_ptr<PushEventHandler> m_pushEvents;
+    // Local changes and push events, one lane per sync-relative path.
+    const std::unique_ptr<KeyedTaskQueue> m_work;
 
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_started{false};
     std::vector<std::string> m_folderIDs;  // written once by the start-up task before the cycle
+
+    // Main thread only.
+    std::unique_ptr<FileEventStream> m_fsEventStream;
+    std::map<std::string, Clock::TimePoint> m_pendingChanges;  // absolute path -> last event
+    std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
+    std::unique_ptr<SerialQueue> m_debounceQueue;
+
+    std::mutex m_channelMutex;  // guards m_wsClient
+    std::shared_ptr<WebSocketClient> m_wsClient;
 };
 
 }  // namespace corvane

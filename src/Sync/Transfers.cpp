@@ -89,6 +89,8 @@ public:
         throw FileError("Could not write", target.string(), errno);
     }
 
+    std::int64_t received = 0;  // bytes downloaded into it
+
 private:
     std::filesystem::path m_path;
 };
@@ -149,6 +151,7 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
 
     std::int64_t baseVersion = 0;
     std::string method;
+    std::optional<FileInfo> storedFile;  // the server's record of the upload, when it names one
     try {
         const std::string folderId =
             remoteFile ? remoteFile->folderId : m_folderResolver->resolve(path);
@@ -157,10 +160,11 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
         const UploadInitResponse answer = m_apiClient->uploadInit(
             UploadInitRequest{pathToSend, folderId, localHash, size, baseVersion});
         method = answer.status;
+        storedFile = answer.file;
         if (answer.status == "exists") {
             onMain([&] { m_activityManager->updateProgress(transferId, size); });
         } else if (answer.uploadId) {
-            m_apiClient->uploadChunkFromFile(*answer.uploadId, file, size, localHash);
+            storedFile = m_apiClient->uploadChunkFromFile(*answer.uploadId, file, size, localHash);
             onMain([&] { m_activityManager->updateProgress(transferId, size); });
         } else if (!answer.file || answer.file->hash != localHash) {
             // Neither stored nor asked for: the server does not hold this content.
@@ -175,53 +179,65 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
 
     FileLogger::shared().info("sync", "file uploaded",
                               {{"path", path}, {"size", size}, {"method", method}});
-    m_state->set(path, FileState{localHash, baseVersion + 1, currentStateTime()});
+    // The server's own version when it tells it: another device may have raised the version
+    // since this upload's base, and the next upload must name the version the server holds.
+    const std::int64_t version =
+        storedFile && storedFile->hash == localHash ? storedFile->version : baseVersion + 1;
+    m_state->set(path, FileState{localHash, version, currentStateTime()});
     onMain([&] { m_activityManager->completeTransfer(transferId); });
     updateBadge(path, SyncBadge::synced);
 }
 
-std::unique_ptr<TemporaryDownload> Transfers::receive(const FileInfo& remoteFile,
-                                                      const std::filesystem::path& folder,
-                                                      const std::string& transferId)
+std::string Transfers::checkedPath(const std::string& path) const
 {
+    auto checked = m_paths.checkRemotePath(path);
+    if (!checked.path) {
+        throw Error("Refused the server path " + path + ": " + checked.refusal);
+    }
+    return std::move(*checked.path);
+}
+
+std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
+                                                      const std::string& hash,
+                                                      std::optional<std::int64_t> size)
+{
+    const std::filesystem::path folder = m_paths.localPath(checkedPath(path)).parent_path();
     std::error_code folderError;
     std::filesystem::create_directories(folder, folderError);
     if (folderError) {
         throw FileError("Could not create", folder.string(), folderError.value());
     }
     auto temporary = std::make_unique<TemporaryDownload>(folder);
-    m_apiClient->downloadToFile(remoteFile.hash, temporary->path());
-    std::error_code sizeError;
-    const auto received =
-        static_cast<std::int64_t>(std::filesystem::file_size(temporary->path(), sizeError));
-    onMain([&] { m_activityManager->updateProgress(transferId, received); });
-    if (sizeError || received != remoteFile.size ||
-        hashFile(temporary->path()) != remoteFile.hash) {
-        throw Error("The downloaded content of " + remoteFile.path +
-                    " does not match its hash and size");
+    const auto received = static_cast<std::int64_t>(
+        m_apiClient->downloadToFile(hash, temporary->path()));
+    if ((size && received != *size) || hashFile(temporary->path()) != hash) {
+        throw Error("The downloaded content of " + path + " does not match its hash and size");
     }
+    temporary->received = received;
     return temporary;
 }
 
-void Transfers::placeConflictCopy(TemporaryDownload& temporary, const FileInfo& remoteFile,
-                                  const std::string& folder) const
+void Transfers::placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const
 {
+    const std::string folder = parentOf(path);
     const std::string stamp = conflictTimestamp();
     while (true) {
-        const std::string name = conflictCopyName(remoteFile.name, stamp, [&](const auto& n) {
-            return std::filesystem::exists(
-                std::filesystem::symlink_status(m_paths.localPath(folder + "/" + n)));
-        });
-        // Checked like every server path: the remote name must not leave the file's folder.
-        const auto checked = m_paths.checkRemotePath(folder + "/" + name);
-        if (!checked.path) {
-            throw Error("Refused the conflict copy name for " + remoteFile.path + ": " +
-                        checked.refusal);
-        }
-        if (temporary.placeIfFree(m_paths.localPath(*checked.path))) {
+        const std::string name =
+            conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
+                return std::filesystem::exists(
+                    std::filesystem::symlink_status(m_paths.localPath(folder + "/" + candidate)));
+            });
+        // Checked like every server path: the copy must not leave the file's folder.
+        const std::string copy = checkedPath(folder + "/" + name);
+        if (temporary.placeIfFree(m_paths.localPath(copy))) {
             return;  // else the name was taken just now: look again
         }
     }
+}
+
+void Transfers::addActivity(ActivityType type, const std::string& path) const
+{
+    onMain([&] { m_activityManager->addActivity(type, lastPathComponent(path), path); });
 }
 
 void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
@@ -235,22 +251,17 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     m_bandwidthThrottler->waitForDownload(remoteFile.size);
 
     try {
-        const auto checked = m_paths.checkRemotePath(remoteFile.path);
-        if (!checked.path) {
-            throw Error("Refused the server path " + remoteFile.path + ": " + checked.refusal);
-        }
-        const std::filesystem::path target = m_paths.localPath(*checked.path);
+        const std::string path = checkedPath(remoteFile.path);
+        const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
+        onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
         if (asConflict) {
             onMain([&] {
                 m_activityManager->addActivity(ActivityType::conflict, remoteFile.name,
                                                remoteFile.path);
             });
-        }
-        const auto temporary = receive(remoteFile, target.parent_path(), transferId);
-        if (asConflict) {
-            placeConflictCopy(*temporary, remoteFile, parentOf(*checked.path));
+            placeConflictCopy(*temporary, path);
         } else {
-            temporary->replace(target);
+            temporary->replace(m_paths.localPath(path));
         }
     } catch (const std::exception& error) {
         const std::string description = error.what();
@@ -271,6 +282,26 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     updateBadge(remoteFile.path, SyncBadge::synced);
 }
 
+void Transfers::receiveFile(const std::string& path, const std::string& hash,
+                            std::int64_t version)
+{
+    const auto temporary = receive(path, hash, std::nullopt);
+    // Charged after the transfer: the size is known only once the bytes are in.
+    m_bandwidthThrottler->waitForDownload(temporary->received);
+    temporary->replace(m_paths.localPath(path));
+    m_state->set(path, FileState{hash, version, currentStateTime()});
+    updateBadge(path, SyncBadge::synced);
+    addActivity(ActivityType::download, path);
+}
+
+void Transfers::receiveConflictCopy(const std::string& path, const std::string& hash)
+{
+    const auto temporary = receive(path, hash, std::nullopt);
+    m_bandwidthThrottler->waitForDownload(temporary->received);
+    addActivity(ActivityType::conflict, path);
+    placeConflictCopy(*temporary, path);
+}
+
 void Transfers::deleteLocalFile(const std::string& path)
 {
     const std::filesystem::path file = m_paths.localPath(path);
@@ -279,6 +310,7 @@ void Transfers::deleteLocalFile(const std::string& path)
         ::unlink(file.c_str());  // a file already gone is no error
     }
     m_state->remove(path);
+    // Not waited for: a deletion does not hold up its caller for the main thread.
     MainQueue::async([activity = m_activityManager, path] {
         activity->addActivity(ActivityType::delete_, lastPathComponent(path), path);
     });

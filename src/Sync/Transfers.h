@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FinderSync/FinderSyncProtocol.h"
+#include "Models/ActivityItem.h"
 #include "Models/Models.h"
 #include "Sync/LocalStateStore.h"
 #include "Sync/SyncPaths.h"
@@ -39,18 +40,24 @@ public:
     // hidden temporary file in the target's folder, are checked against the record's hash and
     // size and only then renamed into place. Throws the error that stopped it.
     void downloadFile(const FileInfo& remoteFile, bool asConflict = false);
+    // Writes the content `hash` announced by the server to `path`, as downloadFile does, with
+    // the state taken from the announcement. Shown as one finished download; no transfer entry.
+    void receiveFile(const std::string& path, const std::string& hash, std::int64_t version);
+    // Writes the content `hash` beside `path` as a conflict copy; `path` and its state stay.
+    void receiveConflictCopy(const std::string& path, const std::string& hash);
     // Removes the regular file at `path` (never a folder) and forgets its state.
     void deleteLocalFile(const std::string& path);
     void updateBadge(const std::string& path, SyncBadge badge) const;
 
 private:
-    // Downloads into a verified, flushed temporary file in `folder`.
-    std::unique_ptr<TemporaryDownload> receive(const FileInfo& remoteFile,
-                                               const std::filesystem::path& folder,
-                                               const std::string& transferId);
-    // Renames the temporary file to a free conflict-copy name in the sync-relative `folder`.
-    void placeConflictCopy(TemporaryDownload& temporary, const FileInfo& remoteFile,
-                           const std::string& folder) const;
+    // Downloads into a temporary file in the folder of the checked sync-relative `path`, flushed
+    // and verified against `hash` (and `size` when known).
+    std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
+                                               std::optional<std::int64_t> size);
+    // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`.
+    void placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const;
+    std::string checkedPath(const std::string& path) const;
+    void addActivity(ActivityType type, const std::string& path) const;
 
     const std::shared_ptr<APIClient> m_apiClient;
     const std::shared_ptr<FolderResolver> m_folderResolver;

@@ -1,0 +1,131 @@
+#include "Sync/LocalChangeHandler.h"
+
+#include <sys/stat.h>
+
+#include "API/APIClient.h"
+#include "API/APIError.h"
+#include "Logging/FileLogger.h"
+#include "Platform/MainQueue.h"
+#include "Sync/ActivityManager.h"
+#include "Sync/ContentHash.h"
+#include "Sync/FolderResolver.h"
+#include "Sync/LocalScanner.h"
+#include "Sync/LocalStateStore.h"
+#include "Sync/Retry.h"
+#include "Sync/Transfers.h"
+
+namespace corvane {
+namespace {
+
+constexpr long kStatusNotFound = 404;
+
+enum class Entry { missing, file, folder, other };
+
+Entry entryAt(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? Entry::missing : Entry::other;
+    }
+    if (S_ISREG(info.st_mode)) {
+        return Entry::file;
+    }
+    return S_ISDIR(info.st_mode) ? Entry::folder : Entry::other;
+}
+
+}  // namespace
+
+LocalChangeHandler::LocalChangeHandler(SyncContext context) : m_context(std::move(context)) {}
+
+std::vector<std::string> LocalChangeHandler::handle(const std::string& path) const
+{
+    m_context.onStatusChange(SyncStatus::syncing);
+    std::vector<std::string> below;
+    try {
+        switch (entryAt(m_context.paths.localPath(path))) {
+        case Entry::file:
+            uploadIfChanged(path);
+            break;
+        case Entry::folder:
+            below = filesBelowFolder(path);
+            break;
+        case Entry::missing:
+            // A folder that went away takes its synced files with it.
+            below = storedBelow(path);
+            deleteOnServer(path);
+            break;
+        case Entry::other:
+            break;  // links and special files are not synced
+        }
+    } catch (const std::exception& error) {
+        m_context.onError("Sync failed: " + std::string(error.what()));
+        return below;
+    }
+    m_context.onStatusChange(SyncStatus::idle);
+    return below;
+}
+
+void LocalChangeHandler::uploadIfChanged(const std::string& path) const
+{
+    const std::string hash = hashFile(m_context.paths.localPath(path));
+    if (const auto stored = m_context.state->get(path); stored && stored->hash == hash) {
+        return;  // unchanged, such as the engine's own download coming back as an event
+    }
+    const std::string folderId = m_context.folderResolver->resolve(path);
+    FileInfo remote;
+    remote.folderId = folderId;
+    remote.version = m_context.state->get(path).value_or(FileState{}).version;
+    m_context.transfers->uploadFile(path, hash, remote);
+    m_context.state->save();
+}
+
+void LocalChangeHandler::deleteOnServer(const std::string& path) const
+{
+    if (!m_context.state->get(path)) {
+        m_context.state->save();  // never synced: nothing to tell the server
+        return;
+    }
+    // A resolution failure is reported and the state kept, so that the file is not brought
+    // back by the next cycle as if the server had never been asked.
+    const std::string folderId = m_context.folderResolver->resolve(path);
+    const std::string serverPath = m_context.folderResolver->stripFolderPrefix(path, folderId);
+    withRetry(
+        kDeleteAttempts,
+        [&] {
+            try {
+                m_context.apiClient->deleteFile(serverPath, folderId);
+            } catch (const APIError& error) {
+                // Gone already (deleted on another device): what was asked for holds.
+                if (error.httpStatus() != kStatusNotFound) {
+                    throw;
+                }
+            }
+        },
+        *m_context.clock);
+    MainQueue::sync([&] {
+        m_context.activityManager->addActivity(ActivityType::delete_, lastPathComponent(path),
+                                               path);
+    });
+    m_context.state->remove(path);
+    m_context.state->save();
+}
+
+std::vector<std::string> LocalChangeHandler::filesBelowFolder(const std::string& path) const
+{
+    const LocalScanner scanner(m_context.paths);
+    return scanner.filesBelow(path, [](const std::string& skipped, const std::string& reason) {
+        FileLogger::shared().warn("sync", "file skipped", {{"path", skipped}, {"reason", reason}});
+    });
+}
+
+std::vector<std::string> LocalChangeHandler::storedBelow(const std::string& path) const
+{
+    // The sync folder itself missing means an unmounted or moved folder, not a wish to empty
+    // the account.
+    if (path == "/") {
+        return {};
+    }
+    return m_context.state->pathsBelow(path);
+}
+
+}  // namespace corvane

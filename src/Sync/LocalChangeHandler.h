@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Sync/SyncContext.h"
+
+namespace corvane {
+
+// The background half of local change watching: what one changed sync-relative path means for
+// the server. An existing file whose content differs from its stored state is uploaded; a stored
+// file that is gone is deleted on the server (three attempts); a folder is never hashed: the
+// files below it are handed back to be handled one by one, so that a folder moved in is uploaded
+// and a folder moved away or deleted is deleted on the server file by file.
+//
+// Reports through the context: syncing at the start, idle at a normal end, "Sync failed: " and
+// the error otherwise. Thread-safe; the engine runs at most one call per path at a time.
+class LocalChangeHandler {
+public:
+    static constexpr int kDeleteAttempts = 3;
+
+    explicit LocalChangeHandler(SyncContext context);
+
+    // Handles `path` and returns the paths below it that need handling of their own.
+    std::vector<std::string> handle(const std::string& path) const;
+
+private:
+    void uploadIfChanged(const std::string& path) const;
+    void deleteOnServer(const std::string& path) const;
+    std::vector<std::string> filesBelowFolder(const std::string& path) const;
+    std::vector<std::string> storedBelow(const std::string& path) const;
+
+    const SyncContext m_context;
+};
+
+}  // namespace corvane

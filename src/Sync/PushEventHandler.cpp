@@ -1,0 +1,126 @@
+#include "Sync/PushEventHandler.h"
+
+#include <sys/stat.h>
+
+#include "Logging/FileLogger.h"
+#include "Platform/Error.h"
+#include "Sync/ContentHash.h"
+#include "Sync/FolderResolver.h"
+#include "Sync/LocalStateStore.h"
+#include "Sync/SelectiveSyncManager.h"
+#include "Sync/Transfers.h"
+
+namespace corvane {
+namespace {
+
+bool isContentAction(const std::string& action)
+{
+    return action == "create" || action == "update";
+}
+
+}  // namespace
+
+PushEventHandler::PushEventHandler(SyncContext context) : m_context(std::move(context)) {}
+
+std::optional<std::string> PushEventHandler::joinedPath(const FileChangedEvent& event) const
+{
+    if (!event.path || !event.folderId) {
+        return event.path;
+    }
+    const FolderResolver& resolver = *m_context.folderResolver;
+    if (resolver.isRootFolder(*event.folderId)) {
+        return event.path;
+    }
+    const auto folder = resolver.getFolderByID(*event.folderId);
+    if (!folder || folder->path.empty()) {
+        return event.path;
+    }
+    std::string base = folder->path;
+    if (base.ends_with('/')) {
+        base.pop_back();
+    }
+    const std::string& path = *event.path;
+    if (path.starts_with(base + "/")) {
+        return path;
+    }
+    return base + "/" + (path.starts_with('/') ? path.substr(1) : path);
+}
+
+void PushEventHandler::handle(const FileChangedEvent& event) const
+{
+    m_context.onStatusChange(SyncStatus::syncing);
+    try {
+        const auto joined = joinedPath(event);
+        const bool content = isContentAction(event.action) && event.hash;
+        if (joined && (content || event.action == "delete")) {
+            // Event paths are input: one leading "/", nothing hidden, nothing outside.
+            const auto checked = m_context.paths.checkRemotePath(*joined);
+            if (!checked.path) {
+                FileLogger::shared().error(
+                    "sync", "sync error",
+                    {{"path", *joined}, {"error", "refused server path: " + checked.refusal}});
+            } else if (content) {
+                applyContent(*checked.path, *event.hash, event.version);
+            } else {
+                applyDeletion(*checked.path);
+            }
+        }
+    } catch (const std::exception& error) {
+        m_context.onError("Sync error: " + std::string(error.what()));
+        return;
+    }
+    m_context.onStatusChange(SyncStatus::idle);
+}
+
+void PushEventHandler::applyContent(const std::string& path, const std::string& hash,
+                                    std::optional<std::int64_t> eventVersion) const
+{
+    if (m_context.selectiveSyncManager->isExcluded(path)) {
+        return;
+    }
+    const auto stored = m_context.state->get(path);
+    if (stored && eventVersion && *eventVersion < stored->version) {
+        return;  // announced before content this client already holds
+    }
+    const std::int64_t version = eventVersion.value_or(0);
+    const auto local = localHash(path);
+    if (local == hash) {
+        // Already here, as after this client's own upload: remember it, fetch nothing.
+        m_context.state->set(path, FileState{hash, version, currentStateTime()});
+    } else if (!local || (stored && *local == stored->hash)) {
+        m_context.transfers->receiveFile(path, hash, version);
+    } else {
+        // An edit the server has not seen: it stays, and its own file event uploads it.
+        m_context.transfers->receiveConflictCopy(path, hash);
+    }
+    m_context.state->save();
+}
+
+void PushEventHandler::applyDeletion(const std::string& path) const
+{
+    struct stat info {};
+    const bool exists = ::lstat(m_context.paths.localPath(path).c_str(), &info) == 0;
+    if (exists && S_ISREG(info.st_mode)) {
+        const auto stored = m_context.state->get(path);
+        if (!stored || localHash(path) != stored->hash) {
+            return;  // edited since the last sync, or never synced: the user's copy stays
+        }
+    }
+    m_context.transfers->deleteLocalFile(path);
+    m_context.state->save();
+}
+
+std::optional<std::string> PushEventHandler::localHash(const std::string& path) const
+{
+    const std::filesystem::path file = m_context.paths.localPath(path);
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw Error("\"" + path + "\" is not a file here");
+    }
+    return hashFile(file);
+}
+
+}  // namespace corvane

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Models/Models.h"
+#include "Sync/SyncContext.h"
+
+namespace corvane {
+
+// The background half of push-event handling: applies one "file_changed" event of the server to
+// the sync folder. An event never destroys what the server has not seen: a local file edited
+// since the last sync is kept (the server's version goes beside it as a conflict copy, a
+// deletion leaves it), an event older than the stored version is ignored, and only a file is
+// ever removed, never a folder.
+//
+// Reports through the context: syncing at the start, idle at a normal end, "Sync error: " and
+// the error otherwise. Thread-safe; the engine runs at most one call per path at a time.
+class PushEventHandler {
+public:
+    explicit PushEventHandler(SyncContext context);
+
+    // The event's path joined with its folder's path: the event's sync-relative path as the
+    // server means it, not yet checked. Nothing when the event names no path.
+    std::optional<std::string> joinedPath(const FileChangedEvent& event) const;
+
+    void handle(const FileChangedEvent& event) const;
+
+private:
+    void applyContent(const std::string& path, const std::string& hash,
+                      std::optional<std::int64_t> version) const;
+    void applyDeletion(const std::string& path) const;
+    // The hash of the regular file at `path`; nothing when there is none.
+    std::optional<std::string> localHash(const std::string& path) const;
+
+    const SyncContext m_context;
+};
+
+}  // namespace corvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Platform/Clock.h"
+#include "Sync/SyncPaths.h"
+#include "Sync/SyncStatus.h"
+
+namespace corvane {
+
+class APIClient;
+class ActivityManager;
+class FolderResolver;
+class LocalStateStore;
+class SelectiveSyncManager;
+class Transfers;
+
+// What the engine's handlers of local and remote changes share with the engine: its services,
+// its state and its two reports. Every member is thread-safe.
+struct SyncContext {
+    std::shared_ptr<APIClient> apiClient;
+    SyncPaths paths;
+    std::shared_ptr<FolderResolver> folderResolver;
+    std::shared_ptr<LocalStateStore> state;
+    std::shared_ptr<Transfers> transfers;
+    std::shared_ptr<SelectiveSyncManager> selectiveSyncManager;
+    std::shared_ptr<ActivityManager> activityManager;
+    std::shared_ptr<Clock> clock;
+    std::function<void(SyncStatus)> onStatusChange;
+    std::function<void(const std::string& message)> onError;
+};
+
+}  // namespace corvane
