@@ -34,6 +34,11 @@ inline void encodeValue(nlohmann::json& out, std::int64_t value)
     out = value;
 }
 
+inline void encodeValue(nlohmann::json& out, double value)
+{
+    out = value;
+}
+
 inline void encodeValue(nlohmann::json& out, bool value)
 {
     out = value;

@@ -69,6 +69,14 @@ std::int64_t JsonReader::int64() const
     return *number;
 }
 
+double JsonReader::number() const
+{
+    if (!m_value->is_number()) {
+        throw DecodingError::typeMismatch("number", m_path);
+    }
+    return m_value->get<double>();
+}
+
 bool JsonReader::boolean() const
 {
     if (!m_value->is_boolean()) {

@@ -41,6 +41,8 @@ public:
     std::string string() const;
     // Integer numbers within the 64-bit range; a number with a fraction is a type mismatch.
     std::int64_t int64() const;
+    // Any number, whole or not.
+    double number() const;
     bool boolean() const;
 
     // Throws a type mismatch unless this value is an object.
@@ -86,6 +88,8 @@ T JsonReader::read() const
         return string();
     } else if constexpr (std::is_same_v<T, std::int64_t>) {
         return int64();
+    } else if constexpr (std::is_same_v<T, double>) {
+        return number();
     } else if constexpr (std::is_same_v<T, bool>) {
         return boolean();
     } else if constexpr (IsVector<T>::value) {

@@ -1,5 +1,8 @@
 #include "Platform/Clock.h"
 
+#include <iterator>
+#include <thread>
+
 namespace corvane {
 namespace {
 
@@ -8,6 +11,12 @@ public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }
     bool isManual() const override { return false; }
     std::shared_ptr<void> onAdvance(std::function<void()>) override { return nullptr; }
+    void sleepFor(Duration duration) override
+    {
+        if (duration > Duration::zero()) {
+            std::this_thread::sleep_for(duration);
+        }
+    }
 };
 
 }  // namespace
@@ -33,6 +42,39 @@ std::shared_ptr<void> ManualClock::onAdvance(std::function<void()> wake)
     return listener;
 }
 
+void ManualClock::sleepFor(Duration duration)
+{
+    if (duration <= Duration::zero()) {
+        return;
+    }
+    std::unique_lock lock(m_mutex);
+    const TimePoint deadline = m_now + duration;
+    const auto entry = m_deadlines.insert(deadline);
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return m_now >= deadline; });
+    m_deadlines.erase(entry);
+}
+
+std::size_t ManualClock::sleepers() const
+{
+    std::lock_guard lock(m_mutex);
+    return sleepersLocked();
+}
+
+bool ManualClock::waitForSleepers(std::size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return sleepersLocked() >= count; });
+}
+
+std::size_t ManualClock::sleepersLocked() const
+{
+    // A sleeper whose deadline has come no longer counts, even before its thread has run: the
+    // next waitForSleepers() then waits for its next sleep instead of seeing this one again.
+    return static_cast<std::size_t>(
+        std::distance(m_deadlines.upper_bound(m_now), m_deadlines.end()));
+}
+
 void ManualClock::advance(Duration by)
 {
     std::vector<std::shared_ptr<Listener>> toWake;
@@ -45,6 +87,7 @@ void ManualClock::advance(Duration by)
             }
         }
     }
+    m_changed.notify_all();
     for (const auto& listener : toWake) {
         listener->wake();
     }
