@@ -138,7 +138,6 @@ protected:
         }
         // Let background tasks that still report reach the main queue before it goes.
         loop.runUntil([] { return false; }, 50ms);
-        SyncStateProvider::shared().flush();
         UserDefaults::resetShared();
     }
 
