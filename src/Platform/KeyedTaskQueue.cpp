@@ -99,6 +99,21 @@ void KeyedTaskQueue::cancelPending()
     // Destroyed outside the lock: an item may hold the last reference to its owner.
 }
 
+std::vector<std::string> KeyedTaskQueue::busyKeys(const std::string& prefix) const
+{
+    std::set<std::string> keys;
+    std::lock_guard lock(m_state->mutex);
+    for (auto it = m_state->lanes.lower_bound(prefix);
+         it != m_state->lanes.end() && it->first.starts_with(prefix); ++it) {
+        keys.insert(it->first);
+    }
+    for (auto it = m_state->served.lower_bound(prefix);
+         it != m_state->served.end() && it->starts_with(prefix); ++it) {
+        keys.insert(*it);
+    }
+    return {keys.begin(), keys.end()};
+}
+
 std::size_t KeyedTaskQueue::unfinished() const
 {
     std::lock_guard lock(m_state->mutex);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Platform/Task.h"
 
@@ -27,6 +28,8 @@ public:
     void cancelPending();
     // Items submitted and not yet finished (running or waiting).
     std::size_t unfinished() const;
+    // The keys beginning with `prefix` that have an item running or waiting.
+    std::vector<std::string> busyKeys(const std::string& prefix) const;
 
 private:
     struct State;

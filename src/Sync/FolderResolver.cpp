@@ -10,6 +10,8 @@
 namespace corvane {
 namespace {
 
+constexpr long kStatusConflict = 409;
+
 // Diagnostic lines of the resolver go to standard output only, never to the log file.
 void printLine(const std::string& line)
 {
@@ -84,7 +86,7 @@ std::vector<std::string> FolderResolver::load()
         }
     }
     try {
-        const Folder root = m_apiClient->createFolder(std::string(kRootFolderName), std::nullopt);
+        const Folder root = createOrAdopt(std::string(kRootFolderName), std::nullopt);
         std::lock_guard lock(m_mutex);
         m_rootID = root.id;
         indexFolderLocked(root);
@@ -224,15 +226,42 @@ Folder FolderResolver::createOnce(const std::string& key, const std::string& nam
     }
     createdHere = true;
     try {
-        Folder folder = m_apiClient->createFolder(name, parentId);
+        Folder folder = createOrAdopt(name, parentId);
+        {
+            // Indexed before anyone waiting learns the id, so that every path sent into the
+            // folder is made relative to it the same way.
+            std::lock_guard lock(m_mutex);
+            indexFolderLocked(folder);
+            if (key == kRootKey) {
+                m_rootID = folder.id;
+            }
+            m_creating.erase(key);
+        }
         promise.set_value(folder);
-        std::lock_guard lock(m_mutex);
-        m_creating.erase(key);
         return folder;
     } catch (...) {
         promise.set_exception(std::current_exception());
         std::lock_guard lock(m_mutex);
         m_creating.erase(key);
+        throw;
+    }
+}
+
+Folder FolderResolver::createOrAdopt(const std::string& name,
+                                     const std::optional<std::string>& parentId)
+{
+    try {
+        return m_apiClient->createFolder(name, parentId);
+    } catch (const APIError& error) {
+        // Another device created it since this resolver last looked: take that one.
+        if (error.httpStatus() != kStatusConflict) {
+            throw;
+        }
+        for (const Folder& folder : m_apiClient->listFolders(parentId)) {
+            if (folder.name == name && folder.parentId == parentId) {
+                return folder;
+            }
+        }
         throw;
     }
 }
@@ -248,11 +277,6 @@ std::string FolderResolver::ensureRootFolder()
     bool createdHere = false;
     const Folder root =
         createOnce(kRootKey, std::string(kRootFolderName), std::nullopt, createdHere);
-    if (createdHere) {
-        std::lock_guard lock(m_mutex);
-        m_rootID = root.id;
-        m_pathToID[root.path] = root.id;
-    }
     if (createdHere) {
         printLine("Created default root folder: " + root.name + " (" + root.id + ")");
     }
@@ -293,10 +317,6 @@ std::string FolderResolver::ensureFolderPath(const std::string& directory)
         }
         bool createdHere = false;
         const Folder folder = createOnce(current, component, parentId, createdHere);
-        if (createdHere) {
-            std::lock_guard lock(m_mutex);
-            m_pathToID[folder.path] = folder.id;
-        }
         parentId = folder.id;
         if (createdHere) {
             printLine("Created folder: " + current + " (" + folder.id + ")");

@@ -5,12 +5,14 @@
 #include "API/APIClient.h"
 #include "API/APIError.h"
 #include "Logging/FileLogger.h"
+#include "Platform/Error.h"
 #include "Platform/MainQueue.h"
 #include "Sync/ActivityManager.h"
 #include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/LocalStateStore.h"
+#include "Sync/RecentDeletions.h"
 #include "Sync/Retry.h"
 #include "Sync/Transfers.h"
 
@@ -37,32 +39,47 @@ Entry entryAt(const std::filesystem::path& path)
 
 LocalChangeHandler::LocalChangeHandler(SyncContext context) : m_context(std::move(context)) {}
 
-std::vector<std::string> LocalChangeHandler::handle(const std::string& path) const
+LocalChangeHandler::Outcome LocalChangeHandler::handle(const std::string& path) const
 {
     m_context.onStatusChange(SyncStatus::syncing);
-    std::vector<std::string> below;
+    Outcome outcome;
+    std::vector<std::string>& below = outcome.below;
     try {
         switch (entryAt(m_context.paths.localPath(path))) {
         case Entry::file:
-            uploadIfChanged(path);
+            try {
+                uploadIfChanged(path);
+            } catch (const FileError&) {
+                if (entryAt(m_context.paths.localPath(path)) != Entry::missing) {
+                    throw;
+                }
+                // Moved or deleted while it was read: a deletion, not a failure.
+                handleGone(path, outcome);
+            }
             break;
         case Entry::folder:
             below = filesBelowFolder(path);
             break;
         case Entry::missing:
-            // A folder that went away takes its synced files with it.
-            below = storedBelow(path);
-            deleteOnServer(path);
+            handleGone(path, outcome);
             break;
         case Entry::other:
             break;  // links and special files are not synced
         }
     } catch (const std::exception& error) {
         m_context.onError("Sync failed: " + std::string(error.what()));
-        return below;
+        return outcome;
     }
     m_context.onStatusChange(SyncStatus::idle);
-    return below;
+    return outcome;
+}
+
+void LocalChangeHandler::handleGone(const std::string& path, Outcome& outcome) const
+{
+    // A folder that went away takes its synced files with it.
+    outcome.gone = path != "/";
+    outcome.below = storedBelow(path);
+    deleteOnServer(path);
 }
 
 void LocalChangeHandler::uploadIfChanged(const std::string& path) const
@@ -81,7 +98,8 @@ void LocalChangeHandler::uploadIfChanged(const std::string& path) const
 
 void LocalChangeHandler::deleteOnServer(const std::string& path) const
 {
-    if (!m_context.state->get(path)) {
+    const auto stored = m_context.state->get(path);
+    if (!stored) {
         m_context.state->save();  // never synced: nothing to tell the server
         return;
     }
@@ -102,6 +120,7 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
             }
         },
         *m_context.clock);
+    m_context.recentDeletions->add(path, stored->hash);
     MainQueue::sync([&] {
         m_context.activityManager->addActivity(ActivityType::delete_, lastPathComponent(path),
                                                path);

@@ -21,11 +21,19 @@ public:
 
     explicit LocalChangeHandler(SyncContext context);
 
-    // Handles `path` and returns the paths below it that need handling of their own.
-    std::vector<std::string> handle(const std::string& path) const;
+    struct Outcome {
+        // Paths below the handled one that need handling of their own.
+        std::vector<std::string> below;
+        // Nothing is at the path any more: work still under way below it must be looked at
+        // again once it is done.
+        bool gone = false;
+    };
+
+    Outcome handle(const std::string& path) const;
 
 private:
     void uploadIfChanged(const std::string& path) const;
+    void handleGone(const std::string& path, Outcome& outcome) const;
     void deleteOnServer(const std::string& path) const;
     std::vector<std::string> filesBelowFolder(const std::string& path) const;
     std::vector<std::string> storedBelow(const std::string& path) const;

@@ -26,10 +26,9 @@ std::vector<std::string> LocalScanner::filesBelow(const std::string& folder,
                                                   const Report& onSkipped) const
 {
     std::vector<std::string> paths;
-    walkFiles(m_paths.localPath(folder), onSkipped,
-              [&](const std::string& path, const std::filesystem::path&) {
-                  paths.push_back(path);
-              });
+    walkFiles(
+        m_paths.localPath(folder), onSkipped,
+        [&](const std::string& path, const std::filesystem::path&) { paths.push_back(path); });
     return paths;
 }
 

@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include "API/APIClient.h"
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
 #include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalStateStore.h"
+#include "Sync/RecentDeletions.h"
 #include "Sync/SelectiveSyncManager.h"
 #include "Sync/Transfers.h"
 
@@ -46,10 +48,27 @@ std::optional<std::string> PushEventHandler::joinedPath(const FileChangedEvent& 
     return base + "/" + (path.starts_with('/') ? path.substr(1) : path);
 }
 
+bool PushEventHandler::needsFolderLookup(const FileChangedEvent& event) const
+{
+    const FolderResolver& resolver = *m_context.folderResolver;
+    return event.path && event.folderId && !resolver.isRootFolder(*event.folderId) &&
+           !resolver.getFolderByID(*event.folderId);
+}
+
+void PushEventHandler::lookUpFolder(const FileChangedEvent& event) const
+{
+    if (needsFolderLookup(event)) {
+        m_context.folderResolver->indexTree(m_context.apiClient->getFolderTree(*event.folderId));
+    }
+}
+
 void PushEventHandler::handle(const FileChangedEvent& event) const
 {
     m_context.onStatusChange(SyncStatus::syncing);
     try {
+        // A folder another device made since this engine started: without its path the file
+        // would land in the wrong place.
+        lookUpFolder(event);
         const auto joined = joinedPath(event);
         const bool content = isContentAction(event.action) && event.hash;
         if (joined && (content || event.action == "delete")) {
@@ -82,29 +101,45 @@ void PushEventHandler::applyContent(const std::string& path, const std::string& 
     if (stored && eventVersion && *eventVersion < stored->version) {
         return;  // announced before content this client already holds
     }
+    if (m_context.recentDeletions->isStale(path, hash)) {
+        return;  // announced before this client's deletion of it reached the server
+    }
     const std::int64_t version = eventVersion.value_or(0);
+    const auto remember = [&] {
+        m_context.state->set(path, FileState{hash, version, currentStateTime()});
+        m_context.state->save();
+    };
+    if (stored && stored->hash == hash) {
+        // Nothing new, such as the announcement of this client's own upload; a file the user
+        // has removed since is not brought back.
+        if (version > stored->version) {
+            remember();
+        }
+        return;
+    }
     const auto local = localHash(path);
     if (local == hash) {
-        // Already here, as after this client's own upload: remember it, fetch nothing.
-        m_context.state->set(path, FileState{hash, version, currentStateTime()});
+        remember();  // already here: fetch nothing
     } else if (!local || (stored && *local == stored->hash)) {
         m_context.transfers->receiveFile(path, hash, version);
+        m_context.state->save();
     } else {
         // An edit the server has not seen: it stays, and its own file event uploads it.
         m_context.transfers->receiveConflictCopy(path, hash);
     }
-    m_context.state->save();
 }
 
 void PushEventHandler::applyDeletion(const std::string& path) const
 {
+    m_context.recentDeletions->confirm(path);
     struct stat info {};
     const bool exists = ::lstat(m_context.paths.localPath(path).c_str(), &info) == 0;
-    if (exists && S_ISREG(info.st_mode)) {
-        const auto stored = m_context.state->get(path);
-        if (!stored || localHash(path) != stored->hash) {
-            return;  // edited since the last sync, or never synced: the user's copy stays
-        }
+    const auto stored = m_context.state->get(path);
+    if (!exists && !stored) {
+        return;  // nothing here, such as the announcement of this client's own deletion
+    }
+    if (exists && S_ISREG(info.st_mode) && (!stored || localHash(path) != stored->hash)) {
+        return;  // edited since the last sync, or never synced: the user's copy stays
     }
     m_context.transfers->deleteLocalFile(path);
     m_context.state->save();

@@ -21,8 +21,13 @@ public:
     explicit PushEventHandler(SyncContext context);
 
     // The event's path joined with its folder's path: the event's sync-relative path as the
-    // server means it, not yet checked. Nothing when the event names no path.
+    // server means it, not yet checked. Nothing when the event names no path. Never waits.
     std::optional<std::string> joinedPath(const FileChangedEvent& event) const;
+    // Whether the event's folder is one the engine does not know yet (made by another device
+    // since it started), so that its path can be joined only after lookUpFolder().
+    bool needsFolderLookup(const FileChangedEvent& event) const;
+    // Learns the event's folder from the server when needed; throws when that fails.
+    void lookUpFolder(const FileChangedEvent& event) const;
 
     void handle(const FileChangedEvent& event) const;
 

@@ -14,6 +14,7 @@ class APIClient;
 class ActivityManager;
 class FolderResolver;
 class LocalStateStore;
+class RecentDeletions;
 class SelectiveSyncManager;
 class Transfers;
 
@@ -28,6 +29,7 @@ struct SyncContext {
     std::shared_ptr<SelectiveSyncManager> selectiveSyncManager;
     std::shared_ptr<ActivityManager> activityManager;
     std::shared_ptr<Clock> clock;
+    std::shared_ptr<RecentDeletions> recentDeletions;
     std::function<void(SyncStatus)> onStatusChange;
     std::function<void(const std::string& message)> onError;
 };

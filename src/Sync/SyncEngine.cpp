@@ -17,6 +17,7 @@
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalChangeHandler.h"
 #include "Sync/PushEventHandler.h"
+#include "Sync/RecentDeletions.h"
 #include "Sync/SelectiveSyncManager.h"
 #include "Sync/Transfers.h"
 
@@ -24,6 +25,9 @@ namespace corvane {
 namespace {
 
 // True when a component of `relative` (a path below the sync folder) begins with ".".
+// Not a sync-relative path, so no file's lane.
+constexpr const char* kFolderLookupLane = "folder lookup";
+
 bool hasHiddenComponent(std::string_view relative)
 {
     std::size_t start = 0;
@@ -46,10 +50,10 @@ SyncEngine::create(std::shared_ptr<APIClient> apiClient, std::filesystem::path s
                    std::shared_ptr<BandwidthThrottler> bandwidthThrottler,
                    StatusCallback onStatusChange, ErrorCallback onError, SyncEngineOptions options)
 {
-    return std::shared_ptr<SyncEngine>(new SyncEngine(
-        std::move(apiClient), std::move(syncDir), std::move(activityManager),
-        std::move(selectiveSyncManager), std::move(bandwidthThrottler), std::move(onStatusChange),
-        std::move(onError), std::move(options)));
+    return std::shared_ptr<SyncEngine>(
+        new SyncEngine(std::move(apiClient), std::move(syncDir), std::move(activityManager),
+                       std::move(selectiveSyncManager), std::move(bandwidthThrottler),
+                       std::move(onStatusChange), std::move(onError), std::move(options)));
 }
 
 SyncEngine::SyncEngine(std::shared_ptr<APIClient> apiClient, std::filesystem::path syncDir,
@@ -68,7 +72,7 @@ SyncEngine::SyncEngine(std::shared_ptr<APIClient> apiClient, std::filesystem::pa
       m_state(std::make_shared<LocalStateStore>(m_paths.syncDir())),
       m_transfers(std::make_shared<Transfers>(m_apiClient, m_folderResolver, m_activityManager,
                                               m_bandwidthThrottler, m_paths, m_state)),
-      m_scanner(m_paths),
+      m_scanner(m_paths), m_recentDeletions(std::make_shared<RecentDeletions>(m_options.clock)),
       m_localChanges(std::make_unique<LocalChangeHandler>(context())),
       m_pushEvents(std::make_unique<PushEventHandler>(context())),
       m_work(std::make_unique<KeyedTaskQueue>(kMaxTransfersInFlight))
@@ -79,11 +83,10 @@ SyncEngine::~SyncEngine() = default;
 
 SyncContext SyncEngine::context() const
 {
-    return SyncContext{m_apiClient,          m_paths,
-                       m_folderResolver,     m_state,
-                       m_transfers,          m_selectiveSyncManager,
-                       m_activityManager,    m_options.clock,
-                       m_onStatusChange,     m_onError};
+    return SyncContext{m_apiClient,       m_paths,         m_folderResolver,
+                       m_state,           m_transfers,     m_selectiveSyncManager,
+                       m_activityManager, m_options.clock, m_recentDeletions,
+                       m_onStatusChange,  m_onError};
 }
 
 void SyncEngine::start()
@@ -184,9 +187,9 @@ void SyncEngine::initialSync()
         m_scanner.scanLocalFiles([](const std::string& path, const std::string& reason) {
             FileLogger::shared().warn("sync", "file skipped", {{"path", path}, {"reason", reason}});
         });
-    FileLogger::shared().debug("sync", "trees scanned",
-                               {{"remote_files", remoteFiles.size()},
-                                {"local_files", localFiles.size()}});
+    FileLogger::shared().debug(
+        "sync", "trees scanned",
+        {{"remote_files", remoteFiles.size()}, {"local_files", localFiles.size()}});
 
     const auto diff = computeDiff(localFiles, remoteFiles,
                                   [this](const std::string& path) { return m_state->get(path); });
@@ -194,12 +197,11 @@ void SyncEngine::initialSync()
     for (const DiffEntry& entry : diff) {
         ++counts[static_cast<int>(entry.action)];
     }
-    FileLogger::shared().info(
-        "sync", "diff computed",
-        {{"uploads", counts[static_cast<int>(DiffAction::upload)]},
-         {"downloads", counts[static_cast<int>(DiffAction::download)]},
-         {"deletes", counts[static_cast<int>(DiffAction::deleteLocal)]},
-         {"conflicts", counts[static_cast<int>(DiffAction::conflict)]}});
+    FileLogger::shared().info("sync", "diff computed",
+                              {{"uploads", counts[static_cast<int>(DiffAction::upload)]},
+                               {"downloads", counts[static_cast<int>(DiffAction::download)]},
+                               {"deletes", counts[static_cast<int>(DiffAction::deleteLocal)]},
+                               {"conflicts", counts[static_cast<int>(DiffAction::conflict)]}});
 
     recordAgreement(localFiles, remoteFiles);
     executeEntries(dropExcluded(diff));
@@ -207,8 +209,7 @@ void SyncEngine::initialSync()
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
-    FileLogger::shared().info("sync", "sync cycle complete",
-                              {{"duration_ms", elapsed.count()}});
+    FileLogger::shared().info("sync", "sync cycle complete", {{"duration_ms", elapsed.count()}});
 }
 
 void SyncEngine::recordAgreement(const std::map<std::string, std::string>& localFiles,
@@ -377,8 +378,17 @@ void SyncEngine::processPendingChanges()
 void SyncEngine::submitLocalChange(const std::string& key)
 {
     m_work->submit(key, [self = shared_from_this(), key] {
-        for (const std::string& below : self->m_localChanges->handle(key)) {
+        // Busy paths are taken before the stored ones: an upload that ends in between has
+        // stored its state by the time the stored paths are read.
+        std::vector<std::string> busy = self->m_work->busyKeys(key + "/");
+        const auto outcome = self->m_localChanges->handle(key);
+        for (const std::string& below : outcome.below) {
             self->submitLocalChange(below);
+        }
+        if (outcome.gone) {
+            for (const std::string& path : busy) {
+                self->submitLocalChange(path);
+            }
         }
     });
 }
@@ -416,12 +426,28 @@ void SyncEngine::handleWSMessage(const WSMessage& message)
     if (message.type != "file_changed" || !message.event) {
         return;
     }
+    const FileChangedEvent& event = *message.event;
+    if (m_pushEvents->needsFolderLookup(event)) {
+        // Looked up off the main thread, in arrival order, then handled in the file's lane.
+        m_work->submit(kFolderLookupLane, [self = shared_from_this(), event] {
+            try {
+                self->m_pushEvents->lookUpFolder(event);
+            } catch (const std::exception&) {
+                // The event's own handling tries again and reports the failure.
+            }
+            self->submitPushEvent(event);
+        });
+        return;
+    }
+    submitPushEvent(event);
+}
+
+void SyncEngine::submitPushEvent(const FileChangedEvent& event)
+{
     // Events of one path take the lane of its local changes, so that they apply in order.
-    const std::string joined = m_pushEvents->joinedPath(*message.event).value_or("");
+    const std::string joined = m_pushEvents->joinedPath(event).value_or("");
     const std::string lane = joined.starts_with('/') ? joined : "/" + joined;
-    m_work->submit(lane, [self = shared_from_this(), event = *message.event] {
-        self->m_pushEvents->handle(event);
-    });
+    m_work->submit(lane, [self = shared_from_this(), event] { self->m_pushEvents->handle(event); });
 }
 
 }  // namespace corvane

@@ -30,6 +30,7 @@ class FolderResolver;
 class KeyedTaskQueue;
 class LocalChangeHandler;
 class PushEventHandler;
+class RecentDeletions;
 class SelectiveSyncManager;
 class SerialQueue;
 class Transfers;
@@ -114,6 +115,7 @@ private:
     // Remote changes.
     void startWebSocket();
     void handleWSMessage(const WSMessage& message);
+    void submitPushEvent(const FileChangedEvent& event);
 
     const std::shared_ptr<APIClient> m_apiClient;
     const SyncPaths m_paths;
@@ -127,6 +129,7 @@ private:
     const std::shared_ptr<LocalStateStore> m_state;
     const std::shared_ptr<Transfers> m_transfers;
     const LocalScanner m_scanner;
+    const std::shared_ptr<RecentDeletions> m_recentDeletions;
     const std::unique_ptr<LocalChangeHandler> m_localChanges;
     const std::unique_ptr<PushEventHandler> m_pushEvents;
     // Local changes and push events, one lane per sync-relative path.

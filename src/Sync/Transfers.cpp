@@ -208,8 +208,8 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
         throw FileError("Could not create", folder.string(), folderError.value());
     }
     auto temporary = std::make_unique<TemporaryDownload>(folder);
-    const auto received = static_cast<std::int64_t>(
-        m_apiClient->downloadToFile(hash, temporary->path()));
+    const auto received =
+        static_cast<std::int64_t>(m_apiClient->downloadToFile(hash, temporary->path()));
     if ((size && received != *size) || hashFile(temporary->path()) != hash) {
         throw Error("The downloaded content of " + path + " does not match its hash and size");
     }
@@ -270,10 +270,9 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
         throw;
     }
 
-    FileLogger::shared().info("sync", "file downloaded",
-                              {{"path", remoteFile.path},
-                               {"size", remoteFile.size},
-                               {"conflict", asConflict}});
+    FileLogger::shared().info(
+        "sync", "file downloaded",
+        {{"path", remoteFile.path}, {"size", remoteFile.size}, {"conflict", asConflict}});
     if (!asConflict) {
         m_state->set(remoteFile.path,
                      FileState{remoteFile.hash, remoteFile.version, currentStateTime()});
@@ -282,8 +281,7 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     updateBadge(remoteFile.path, SyncBadge::synced);
 }
 
-void Transfers::receiveFile(const std::string& path, const std::string& hash,
-                            std::int64_t version)
+void Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version)
 {
     const auto temporary = receive(path, hash, std::nullopt);
     // Charged after the transfer: the size is known only once the bytes are in.

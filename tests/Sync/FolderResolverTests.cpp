@@ -45,6 +45,11 @@ public:
         if (failCreate) {
             throw APIError::serverError("no");
         }
+        for (const Folder& folder : folders) {
+            if (folder.name == name && folder.parentId == parentId) {
+                throw APIError::serverError("a folder with this name already exists", 409);
+            }
+        }
         std::string path = "/" + name;
         for (const Folder& folder : folders) {
             if (parentId && folder.id == *parentId) {
@@ -224,6 +229,26 @@ TEST(FolderResolverTest, ConcurrentResolutionsCreateAFolderOnce)
     }
     const auto calls = server->callsSnapshot();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "create Same"), 1);
+}
+
+TEST(FolderResolverTest, FoldersCreatedMeanwhileByAnotherDeviceAreTaken)
+{
+    auto server = std::make_shared<FakeFolderServer>();
+    server->folders = {top("d", "Docs")};
+    server->failCreate = true;
+    FolderResolver resolver(server);
+    resolver.load();
+    server->failCreate = false;
+    // Another device creates the root and a folder after this one listed the account.
+    server->folders.push_back(top("r", "__root__"));
+    server->folders.push_back(top("n", "New"));
+    server->folders.push_back(Folder{"s", "Sub", "/New/Sub", "u", "n", "", ""});
+    EXPECT_EQ(resolver.resolve("/a.txt"), "r");
+    EXPECT_TRUE(resolver.isRootFolder("r"));
+    EXPECT_EQ(resolver.resolve("/New/Sub/b.txt"), "s");
+    // A refusal for another reason still fails.
+    server->failCreate = true;
+    EXPECT_THROW(resolver.resolve("/Other/c.txt"), APIError);
 }
 
 TEST(FolderResolverTest, PathConversions)

@@ -1,230 +1,11 @@
 #include "Sync/SyncEngine.h"
 
-#include <atomic>
-#include <fstream>
-#include <mutex>
-#include <sstream>
-#include <thread>
+#include "Sync/SyncEngineFixture.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include "API/APIClient.h"
-#include "FinderSync/FinderSyncProtocol.h"
-#include "Platform/MainQueue.h"
-#include "Platform/UserDefaults.h"
-#include "Sync/ActivityManager.h"
-#include "Sync/BandwidthThrottler.h"
-#include "Sync/ContentHash.h"
-#include "Sync/FolderResolver.h"
-#include "Sync/LocalScanner.h"
-#include "Sync/LocalStateStore.h"
-#include "Sync/SelectiveSyncManager.h"
-#include "support/ServerProcess.h"
-#include "support/TempHome.h"
-
-namespace corvane {
+namespace corvane::test {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-std::string sha256(const std::string& content)
-{
-    Sha256 hash;
-    hash.update(content);
-    return hash.finish();
-}
-
-// Another device on the same account: uploads and reads the server's files directly.
-class OtherDevice {
-public:
-    OtherDevice(const std::string& baseURL, const std::string& token)
-        : m_client(std::make_shared<APIClient>(baseURL))
-    {
-        m_client->setToken(token);
-    }
-
-    void upload(const std::string& path, const std::string& content)
-    {
-        FolderResolver resolver(m_client);
-        resolver.load();
-        const std::string folderId = resolver.resolve(path);
-        const auto existing = files();
-        std::int64_t version = 0;
-        for (const auto& file : existing) {
-            if (file.path == path) {
-                version = file.version;
-            }
-        }
-        const auto answer = m_client->uploadInit(UploadInitRequest{
-            resolver.stripFolderPrefix(path, folderId), folderId, sha256(content),
-            static_cast<std::int64_t>(content.size()), version});
-        if (answer.uploadId) {
-            m_client->uploadChunk(*answer.uploadId, content);
-        }
-    }
-
-    void remove(const std::string& path)
-    {
-        FolderResolver resolver(m_client);
-        resolver.load();
-        const std::string folderId = resolver.resolve(path);
-        m_client->deleteFile(resolver.stripFolderPrefix(path, folderId), folderId);
-    }
-
-    // Every file of the account with its sync-relative path.
-    std::vector<FileInfo> files()
-    {
-        FolderResolver resolver(m_client);
-        std::vector<FileInfo> all;
-        for (const std::string& id : resolver.load()) {
-            auto tree = m_client->getFolderTree(id);
-            auto collected = LocalScanner::collectFiles(tree);
-            all.insert(all.end(), collected.begin(), collected.end());
-        }
-        return resolver.normalizeFilePaths(all);
-    }
-
-    std::map<std::string, std::string> contents()
-    {
-        std::map<std::string, std::string> result;
-        for (const auto& file : files()) {
-            result[file.path] = m_client->download(file.hash);
-        }
-        return result;
-    }
-
-    APIClient& client() { return *m_client; }
-
-private:
-    std::shared_ptr<APIClient> m_client;
-};
-
-class SyncEngineTest : public testing::Test {
-protected:
-    SyncEngineTest()
-    {
-        // The shared settings suites follow the temporary home from here on.
-        UserDefaults::resetShared();
-        activity = std::make_shared<ActivityManager>();
-        selective = std::make_shared<SelectiveSyncManager>();
-        throttler = std::make_shared<BandwidthThrottler>();
-        const std::string token = server.signIn("ada@example.com");
-        client = std::make_shared<APIClient>(server.baseURL());
-        client->setToken(token);
-        other = std::make_unique<OtherDevice>(server.baseURL(), token);
-        syncDir = home.path() / "Corvane";
-    }
-
-    ~SyncEngineTest() override
-    {
-        for (const auto& engine : engines) {
-            engine->stop();
-        }
-        // Let background tasks that still report reach the main queue before it goes.
-        loop.runUntil([] { return false; }, 50ms);
-        UserDefaults::resetShared();
-    }
-
-    std::shared_ptr<SyncEngine> makeEngine()
-    {
-        auto engine = SyncEngine::create(
-            client, syncDir, activity, selective, throttler,
-            [this](SyncStatus status) {
-                std::lock_guard lock(mutex);
-                statuses.push_back(status);
-            },
-            [this](const std::string& message) {
-                std::lock_guard lock(mutex);
-                errors.push_back(message);
-            });
-        engines.push_back(engine);
-        return engine;
-    }
-
-    // Starts a new engine and waits for the end of its start-up cycle.
-    void runCycle()
-    {
-        {
-            std::lock_guard lock(mutex);
-            statuses.clear();
-        }
-        makeEngine()->start();
-        ASSERT_TRUE(loop.runUntil(
-            [&] {
-                std::lock_guard lock(mutex);
-                return !errors.empty() ||
-                       std::find(statuses.begin(), statuses.end(), SyncStatus::idle) !=
-                           statuses.end();
-            },
-            30s));
-        engines.back()->stop();
-        std::lock_guard lock(mutex);
-        ASSERT_TRUE(errors.empty()) << errors.front();
-    }
-
-    fs::path local(const std::string& path) const { return syncDir / path.substr(1); }
-
-    std::map<std::string, std::string> localContents() const
-    {
-        std::map<std::string, std::string> result;
-        for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
-            const std::string relative = "/" + fs::relative(entry.path(), syncDir).string();
-            if (entry.is_regular_file() && relative.find("/.") == std::string::npos) {
-                result[relative] = readFile(entry.path());
-            }
-        }
-        return result;
-    }
-
-    std::optional<FileState> storedState(const std::string& path) const
-    {
-        LocalStateStore store(syncDir);
-        store.load();
-        return store.get(path);
-    }
-
-    std::vector<std::string> conflictCopies(const std::string& folder) const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(local(folder))) {
-            const std::string name = entry.path().filename().string();
-            if (name.find(" (conflict - remote - ") != std::string::npos) {
-                names.push_back(name);
-            }
-        }
-        return names;
-    }
-
-    test::TempHome home;
-    test::ServerProcess server;
-    RunLoop loop;
-    std::shared_ptr<APIClient> client;
-    std::unique_ptr<OtherDevice> other;
-    fs::path syncDir;
-    std::shared_ptr<ActivityManager> activity;
-    std::shared_ptr<SelectiveSyncManager> selective;
-    std::shared_ptr<BandwidthThrottler> throttler;
-    std::vector<std::shared_ptr<SyncEngine>> engines;
-    std::mutex mutex;
-    std::vector<SyncStatus> statuses;
-    std::vector<std::string> errors;
-};
+class SyncEngineTest : public testing::Test, public SyncEngineFixture {};
 
 TEST_F(SyncEngineTest, FirstSyncUploadsLocalAndDownloadsRemoteFiles)
 {
@@ -237,9 +18,11 @@ TEST_F(SyncEngineTest, FirstSyncUploadsLocalAndDownloadsRemoteFiles)
 
     runCycle();
 
-    const std::map<std::string, std::string> expected{
-        {"/top.txt", "top"}, {"/Docs/a.txt", "a"},     {"/Docs/Sub/b.txt", "b"},
-        {"/Remote/r.txt", "remote"}, {"/root.txt", "root"}};
+    const std::map<std::string, std::string> expected{{"/top.txt", "top"},
+                                                      {"/Docs/a.txt", "a"},
+                                                      {"/Docs/Sub/b.txt", "b"},
+                                                      {"/Remote/r.txt", "remote"},
+                                                      {"/root.txt", "root"}};
     EXPECT_EQ(localContents(), expected);
     EXPECT_EQ(other->contents(), expected);
     for (const auto& [path, content] : expected) {
@@ -330,7 +113,7 @@ TEST_F(SyncEngineTest, ExcludedPathsGetNoActionAndTheIgnoredBadge)
 TEST_F(SyncEngineTest, RefusedServerPathsWriteNothing)
 {
     // A link inside the sync folder that points outside must never be written through.
-    test::TempDir outside;
+    TempDir outside;
     fs::create_directories(syncDir);
     fs::create_symlink(outside.path(), syncDir / "Link");
     other->upload("/Link/evil.txt", "evil");
@@ -388,8 +171,10 @@ TEST_F(SyncEngineTest, AtMostFourTransfersRunAtOnceAndStopEndsTheHandOut)
     }
     server.injectFault({{"path_prefix", "/api/sync/download/"}, {"delay_ms", 100}, {"count", 100}});
     std::size_t peak = 0;
-    auto subscription = activity->observeActiveTransfers(
-        [&](const std::vector<ActivityItem>& transfers) { peak = std::max(peak, transfers.size()); });
+    auto subscription =
+        activity->observeActiveTransfers([&](const std::vector<ActivityItem>& transfers) {
+            peak = std::max(peak, transfers.size());
+        });
     auto engine = makeEngine();
     engine->start();
     // Stop once the first transfers are under way.
@@ -409,4 +194,4 @@ TEST_F(SyncEngineTest, AtMostFourTransfersRunAtOnceAndStopEndsTheHandOut)
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::test

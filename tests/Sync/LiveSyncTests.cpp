@@ -1,0 +1,244 @@
+#include "Sync/SyncEngine.h"
+
+#include <sys/time.h>
+
+#include "Sync/SyncEngineFixture.h"
+
+namespace corvane::test {
+namespace {
+
+class LiveSyncTest : public testing::Test, public SyncEngineFixture {
+protected:
+    LiveSyncTest() : SyncEngineFixture({}, quick()) {}
+
+    // Activity entries of `type` for `path`, finished or not.
+    std::size_t activities(ActivityType type, const std::string& path) const
+    {
+        std::size_t count = 0;
+        for (const auto* list : {&activity->recentActivities(), &activity->activeTransfers()}) {
+            count += std::count_if(list->begin(), list->end(), [&](const ActivityItem& item) {
+                return item.type == type && item.filePath == path;
+            });
+        }
+        return count;
+    }
+
+    // A change made after the ones before it has reached the server: they have too.
+    void waitForQuiet()
+    {
+        const std::string content = "barrier " + std::to_string(++m_barriers);
+        writeFile(local("/barrier.txt"), content);
+        ASSERT_TRUE(waitUntil([&] { return serverHas("/barrier.txt", content); }));
+        loop.runUntil([] { return false; }, 100ms);
+    }
+
+private:
+    int m_barriers = 0;
+};
+
+TEST_F(LiveSyncTest, LocalFilesAndFoldersReachTheServer)
+{
+    startLive();
+    writeFile(local("/Docs/a.txt"), "one");
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/a.txt", "one"); }));
+
+    writeFile(local("/Docs/a.txt"), "two");
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/a.txt", "two"); }));
+
+    fs::rename(local("/Docs/a.txt"), local("/Docs/b.txt"));
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/b.txt", "two"); }));
+    EXPECT_TRUE(waitUntil([&] { return serverLacks("/Docs/a.txt"); }));
+
+    fs::remove(local("/Docs/b.txt"));
+    EXPECT_TRUE(waitUntil([&] { return serverLacks("/Docs/b.txt"); }));
+    EXPECT_TRUE(waitUntil([&] { return !storedState("/Docs/b.txt"); }));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(LiveSyncTest, FoldersRenamedMovedInAndMovedAwayCarryTheirFiles)
+{
+    startLive();
+    writeFile(local("/Proj/x/1.txt"), "1");
+    writeFile(local("/Proj/x/2.txt"), "2");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/Proj/x/2.txt", "2"); }));
+
+    fs::rename(local("/Proj"), local("/Work"));
+    EXPECT_TRUE(waitUntil([&] {
+        return serverHas("/Work/x/1.txt", "1") && serverHas("/Work/x/2.txt", "2") &&
+               serverLacks("/Proj/x/1.txt") && serverLacks("/Proj/x/2.txt");
+    })) << serverPaths();
+
+    TempDir outside;
+    fs::rename(local("/Work"), outside.path() / "Work");
+    EXPECT_TRUE(
+        waitUntil([&] { return serverLacks("/Work/x/1.txt") && serverLacks("/Work/x/2.txt"); }));
+
+    writeFile(outside.path() / "In" / "deep" / "3.txt", "3");
+    fs::rename(outside.path() / "In", local("/In"));
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/In/deep/3.txt", "3"); }));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(LiveSyncTest, ABurstOfWritesGivesOneUploadAndTouchingGivesNone)
+{
+    startLive();
+    for (int i = 0; i <= 9; ++i) {
+        writeFile(local("/burst.txt"), "write " + std::to_string(i));
+    }
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/burst.txt", "write 9"); }));
+    waitForQuiet();
+    EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
+
+    ASSERT_EQ(::utimes(local("/burst.txt").c_str(), nullptr), 0);
+    waitForQuiet();
+    EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
+}
+
+TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
+{
+    startLive();
+    other->upload("/root.txt", "root");
+    other->upload("/N/s/t.txt", "nested");
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(local("/root.txt")) == "root" && readFile(local("/N/s/t.txt")) == "nested";
+    }));
+    EXPECT_EQ(storedState("/N/s/t.txt").value_or(FileState{}).hash, sha256("nested"));
+
+    other->upload("/N/s/t.txt", "nested, edited");
+    EXPECT_TRUE(waitUntil([&] { return readFile(local("/N/s/t.txt")) == "nested, edited"; }));
+
+    other->remove("/root.txt");
+    other->remove("/N/s/t.txt");
+    EXPECT_TRUE(waitUntil(
+        [&] { return !fs::exists(local("/root.txt")) && !fs::exists(local("/N/s/t.txt")); }));
+    EXPECT_TRUE(fs::is_directory(local("/N/s")));  // folders stay
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(LiveSyncTest, ExcludedCreationsAreSkippedAndExcludedDeletionsApplied)
+{
+    other->upload("/Old/kept.txt", "kept");
+    startLive();
+    ASSERT_TRUE(waitUntil([&] { return readFile(local("/Old/kept.txt")) == "kept"; }));
+    selective->exclude("/Ex");
+    selective->exclude("/Old");
+
+    other->upload("/Ex/a.txt", "excluded");
+    other->remove("/Old/kept.txt");
+    other->upload("/after.txt", "after");
+    ASSERT_TRUE(waitUntil([&] { return readFile(local("/after.txt")) == "after"; }));
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(local("/Old/kept.txt")); }));
+    loop.runUntil([] { return false; }, 100ms);
+    EXPECT_FALSE(fs::exists(local("/Ex/a.txt")));
+}
+
+TEST_F(LiveSyncTest, OwnUploadAnnouncedBackIsNeitherDownloadedNorUploadedAgain)
+{
+    startLive();
+    writeFile(local("/own.txt"), "mine");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/own.txt", "mine"); }));
+    waitForQuiet();
+    EXPECT_EQ(activities(ActivityType::upload, "/own.txt"), 1u);
+    EXPECT_EQ(activities(ActivityType::download, "/own.txt"), 0u);
+    EXPECT_EQ(readFile(local("/own.txt")), "mine");
+}
+
+TEST_F(LiveSyncTest, ACopyOfManyFilesRunsAtMostFourTransfersAtOnce)
+{
+    startLive();
+    std::size_t peak = 0;
+    auto subscription =
+        activity->observeActiveTransfers([&](const std::vector<ActivityItem>& transfers) {
+            peak = std::max(peak, transfers.size());
+        });
+    server.injectFault({{"path_prefix", "/api/sync/upload/init"}, {"delay_ms", 20}, {"count", 60}});
+    TempDir outside;
+    for (int i = 0; i < 40; ++i) {
+        writeFile(outside.path() / "Many" / ("f" + std::to_string(i) + ".txt"), std::to_string(i));
+    }
+    fs::rename(outside.path() / "Many", local("/Many"));
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Many/f39.txt", "39"); }));
+    waitForQuiet();
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_TRUE(storedState("/Many/f" + std::to_string(i) + ".txt")) << i;
+    }
+    EXPECT_GE(peak, 2u);
+    EXPECT_LE(peak, SyncEngine::kMaxTransfersInFlight);
+}
+
+TEST_F(LiveSyncTest, ASyncFolderInsideAHiddenFolderStillSyncsLocalChanges)
+{
+    syncDir = home.path() / ".local" / "share" / "Corvane";
+    startLive();
+    writeFile(local("/visible.txt"), "seen");
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/visible.txt", "seen"); }));
+    writeFile(local("/.hidden.txt"), "not seen");
+    waitForQuiet();
+    EXPECT_TRUE(serverLacks("/.hidden.txt"));
+}
+
+// A client whose deletions go through the test's clock and are recorded with their times.
+class RecordingClient : public APIClient {
+public:
+    RecordingClient(const std::string& baseURL, std::shared_ptr<Clock> clock)
+        : APIClient(baseURL), m_clock(std::move(clock))
+    {
+    }
+
+    void deleteFile(const std::string& path, const std::string& folderId) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_deletions.push_back(m_clock->now());
+        }
+        APIClient::deleteFile(path, folderId);
+    }
+
+    std::vector<Clock::TimePoint> deletions() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_deletions;
+    }
+
+private:
+    const std::shared_ptr<Clock> m_clock;
+    mutable std::mutex m_mutex;
+    std::vector<Clock::TimePoint> m_deletions;
+};
+
+class RetryTest : public testing::Test, public SyncEngineFixture {
+protected:
+    RetryTest() : SyncEngineFixture({}, quick(std::make_shared<ManualClock>()))
+    {
+        manualClock = std::static_pointer_cast<ManualClock>(options.clock);
+        recording = std::make_shared<RecordingClient>(server.baseURL(), manualClock);
+        recording->setToken(client->token());
+        client = recording;
+    }
+
+    std::shared_ptr<RecordingClient> recording;
+};
+
+TEST_F(RetryTest, ARefusedDeletionIsTriedThreeTimesThenReported)
+{
+    startLive();
+    writeFile(local("/doomed.txt"), "doomed");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/doomed.txt", "doomed"); }));
+    for (const std::string body : {"first", "second", "third"}) {
+        server.injectFault({{"path_prefix", "/api/sync/delete"}, {"status", 500}, {"body", body}});
+    }
+    fs::remove(local("/doomed.txt"));
+    ASSERT_TRUE(waitUntil([&] { return !errorsSoFar().empty(); }));
+    EXPECT_EQ(errorsSoFar(), std::vector<std::string>{"Sync failed: third"});
+    const auto times = recording->deletions();
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_GE(times[1] - times[0], 1s);
+    EXPECT_LT(times[1] - times[0], 1s + 200ms);
+    EXPECT_GE(times[2] - times[1], 2s);
+    EXPECT_LT(times[2] - times[1], 2s + 200ms);
+    EXPECT_TRUE(storedState("/doomed.txt"));  // kept: the server still has the file
+    EXPECT_FALSE(serverLacks("/doomed.txt"));
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,335 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "API/APIClient.h"
+#include "FinderSync/FinderSyncProtocol.h"
+#include "Platform/MainQueue.h"
+#include "Platform/Sha256.h"
+#include "Platform/UserDefaults.h"
+#include "Sync/ActivityManager.h"
+#include "Sync/BandwidthThrottler.h"
+#include "Sync/FolderResolver.h"
+#include "Sync/LocalScanner.h"
+#include "Sync/LocalStateStore.h"
+#include "Sync/SelectiveSyncManager.h"
+#include "Sync/SyncEngine.h"
+#include "support/ServerProcess.h"
+#include "support/TempHome.h"
+
+// Engine tests in the style of a two-device sync: a real sync folder, the real server on a free
+// port and a second client standing in for another device; edit one or both sides, sync,
+// compare.
+namespace corvane::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline std::string readFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+inline void writeFile(const fs::path& path, const std::string& content)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::string sha256(const std::string& content)
+{
+    return Sha256::of(content);
+}
+
+// Another device on the same account: uploads and reads the server's files directly.
+class OtherDevice {
+public:
+    OtherDevice(const std::string& baseURL, const std::string& token)
+        : m_client(std::make_shared<APIClient>(baseURL))
+    {
+        m_client->setToken(token);
+    }
+
+    void upload(const std::string& path, const std::string& content)
+    {
+        FolderResolver resolver(m_client);
+        resolver.load();
+        const std::string folderId = resolver.resolve(path);
+        const auto existing = files();
+        std::int64_t version = 0;
+        for (const auto& file : existing) {
+            if (file.path == path) {
+                version = file.version;
+            }
+        }
+        const auto answer = m_client->uploadInit(
+            UploadInitRequest{resolver.stripFolderPrefix(path, folderId), folderId, sha256(content),
+                              static_cast<std::int64_t>(content.size()), version});
+        if (answer.uploadId) {
+            m_client->uploadChunk(*answer.uploadId, content);
+        }
+    }
+
+    void remove(const std::string& path)
+    {
+        FolderResolver resolver(m_client);
+        resolver.load();
+        const std::string folderId = resolver.resolve(path);
+        m_client->deleteFile(resolver.stripFolderPrefix(path, folderId), folderId);
+    }
+
+    // Every file of the account with its sync-relative path.
+    std::vector<FileInfo> files()
+    {
+        FolderResolver resolver(m_client);
+        std::vector<FileInfo> all;
+        for (const std::string& id : resolver.load()) {
+            auto tree = m_client->getFolderTree(id);
+            auto collected = LocalScanner::collectFiles(tree);
+            all.insert(all.end(), collected.begin(), collected.end());
+        }
+        return resolver.normalizeFilePaths(all);
+    }
+
+    std::map<std::string, std::string> contents()
+    {
+        std::map<std::string, std::string> result;
+        for (const auto& file : files()) {
+            result[file.path] = m_client->download(file.hash);
+        }
+        return result;
+    }
+
+    APIClient& client() { return *m_client; }
+
+private:
+    std::shared_ptr<APIClient> m_client;
+};
+
+class SyncEngineFixture {
+public:
+    explicit SyncEngineFixture(ServerOptions serverOptions = {},
+                               SyncEngineOptions engineOptions = {})
+        : server(std::move(serverOptions)), options(std::move(engineOptions))
+    {
+        // The shared settings suites follow the temporary home from here on.
+        UserDefaults::resetShared();
+        activity = std::make_shared<ActivityManager>();
+        selective = std::make_shared<SelectiveSyncManager>();
+        throttler = std::make_shared<BandwidthThrottler>();
+        const std::string token = server.signIn("ada@example.com");
+        client = std::make_shared<APIClient>(server.baseURL());
+        client->setToken(token);
+        other = std::make_unique<OtherDevice>(server.baseURL(), token);
+        syncDir = home.path() / "Corvane";
+    }
+
+    ~SyncEngineFixture()
+    {
+        for (const auto& engine : engines) {
+            if (engine->isRunning()) {
+                engine->stop();
+            }
+        }
+        // Background work holds its engine and reports to this fixture: wait until it is done.
+        loop.runUntil(
+            [&] {
+                return std::all_of(engines.begin(), engines.end(),
+                                   [](const auto& engine) { return engine.use_count() == 1; });
+            },
+            30s);
+        UserDefaults::resetShared();
+    }
+
+    std::shared_ptr<SyncEngine> makeEngine()
+    {
+        auto engine = SyncEngine::create(
+            client, syncDir, activity, selective, throttler,
+            [this](SyncStatus status) {
+                std::lock_guard lock(mutex);
+                statuses.push_back(status);
+            },
+            [this](const std::string& message) {
+                std::lock_guard lock(mutex);
+                errors.push_back(message);
+            },
+            options);
+        engines.push_back(engine);
+        return engine;
+    }
+
+    // Starts a new engine and waits for the end of its start-up cycle.
+    void runCycle()
+    {
+        {
+            std::lock_guard lock(mutex);
+            statuses.clear();
+        }
+        makeEngine()->start();
+        ASSERT_TRUE(loop.runUntil(
+            [&] {
+                std::lock_guard lock(mutex);
+                return !errors.empty() || std::find(statuses.begin(), statuses.end(),
+                                                    SyncStatus::idle) != statuses.end();
+            },
+            30s));
+        engines.back()->stop();
+        std::lock_guard lock(mutex);
+        ASSERT_TRUE(errors.empty()) << errors.front();
+    }
+
+    // Starts a new engine that stays running, and waits until its watcher and its push channel
+    // both work: a marker written locally reaches the server, one uploaded by the other device
+    // reaches the folder.
+    std::shared_ptr<SyncEngine> startLive()
+    {
+        auto engine = makeEngine();
+        engine->start();
+        // The cycle would fetch a marker itself: the push channel opens only after it.
+        EXPECT_TRUE(waitUntil([&] {
+            std::lock_guard lock(mutex);
+            return std::count(statuses.begin(), statuses.end(), SyncStatus::idle) > 0;
+        }));
+        for (int round = 0; round < 50; ++round) {
+            const std::string content = "marker " + std::to_string(round);
+            other->upload(kMarker, content);
+            if (waitUntil([&] { return readFile(local(kMarker)) == content; }, 300ms)) {
+                break;
+            }
+        }
+        EXPECT_TRUE(waitUntil([&] { return serverHas(kMarker, readFile(local(kMarker))); }));
+        writeFile(local(kMarker), "local marker");
+        EXPECT_TRUE(waitUntil([&] { return serverHas(kMarker, "local marker"); }));
+        return engine;
+    }
+
+    // Runs the main queue until `done` holds, asking it every 20 ms (it may ask the server).
+    // With a manual clock, each ask also moves the clock on by 100 ms.
+    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            loop.runUntil([] { return false; }, 20ms);
+            if (manualClock) {
+                manualClock->advance(100ms);
+            }
+        }
+        return true;
+    }
+
+    bool serverHas(const std::string& path, const std::string& content)
+    {
+        for (const auto& file : other->files()) {
+            if (file.path == path) {
+                return file.hash == sha256(content);
+            }
+        }
+        return false;
+    }
+
+    // The server's file paths, for failure messages.
+    std::string serverPaths()
+    {
+        std::string paths;
+        for (const auto& file : other->files()) {
+            paths += file.path + " ";
+        }
+        return paths;
+    }
+
+    bool serverLacks(const std::string& path)
+    {
+        const auto files = other->files();
+        return std::none_of(files.begin(), files.end(),
+                            [&](const FileInfo& file) { return file.path == path; });
+    }
+
+    std::vector<std::string> errorsSoFar()
+    {
+        std::lock_guard lock(mutex);
+        return errors;
+    }
+
+    // Short delays for tests that watch the folder; the product waits 0.5 s twice.
+    static SyncEngineOptions quick(std::shared_ptr<Clock> clock = Clock::system())
+    {
+        SyncEngineOptions options;
+        options.clock = std::move(clock);
+        options.eventLatency = 20ms;
+        options.debounce = 50ms;
+        return options;
+    }
+
+    static constexpr const char* kMarker = "/marker.txt";
+    std::shared_ptr<ManualClock> manualClock;  // set by tests that drive the engine's clock
+
+    fs::path local(const std::string& path) const { return syncDir / path.substr(1); }
+
+    std::map<std::string, std::string> localContents() const
+    {
+        std::map<std::string, std::string> result;
+        for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
+            const std::string relative = "/" + fs::relative(entry.path(), syncDir).string();
+            if (entry.is_regular_file() && relative.find("/.") == std::string::npos) {
+                result[relative] = readFile(entry.path());
+            }
+        }
+        return result;
+    }
+
+    std::optional<FileState> storedState(const std::string& path) const
+    {
+        LocalStateStore store(syncDir);
+        store.load();
+        return store.get(path);
+    }
+
+    std::vector<std::string> conflictCopies(const std::string& folder) const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(local(folder))) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(" (conflict - remote - ") != std::string::npos) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+    TempHome home;
+    ServerProcess server;
+    SyncEngineOptions options;
+    RunLoop loop;
+    std::shared_ptr<APIClient> client;
+    std::unique_ptr<OtherDevice> other;
+    fs::path syncDir;
+    std::shared_ptr<ActivityManager> activity;
+    std::shared_ptr<SelectiveSyncManager> selective;
+    std::shared_ptr<BandwidthThrottler> throttler;
+    std::vector<std::shared_ptr<SyncEngine>> engines;
+    std::mutex mutex;
+    std::vector<SyncStatus> statuses;
+    std::vector<std::string> errors;
+};
+
+}  // namespace corvane::test
