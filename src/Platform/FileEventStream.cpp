@@ -243,7 +243,7 @@ public:
         const std::stop_callback wakeOnStop(stop, [wake = m_wake] { wake->signal(); });
         while (!stop.stop_requested()) {
             std::array<pollfd, 2> fds{{{m_inotify.get(), POLLIN, 0}, {m_wake->fd(), POLLIN, 0}}};
-            std::optional<timespec> timeout = pollTimeout();
+            const std::optional<timespec> timeout = pollTimeout();
             const int ready =
                 ::ppoll(fds.data(), fds.size(), timeout ? &*timeout : nullptr, nullptr);
             if (m_hooks.onWake) {
@@ -275,6 +275,7 @@ private:
     struct Departure {
         std::string path;
         std::vector<int> watches;  // the watches of the folder and of everything below it
+        bool watched = false;      // whether the folder itself had a watch
     };
 
     // No timeout while nothing is pending, so an idle stream sleeps. A manual clock wakes the
@@ -354,12 +355,15 @@ private:
             return;
         }
         if (event.mask & IN_MOVED_FROM) {
-            departures[event.cookie] = Departure{path, watchesWithin(path)};
+            departures[event.cookie] = departureOf(path);
         } else if (event.mask & IN_MOVED_TO) {
-            if (const auto departure = departures.extract(event.cookie)) {
-                move(departure.mapped(), path);
+            const auto departed = departures.extract(event.cookie);
+            if (departed && departed.mapped().watched) {
+                move(departed.mapped(), path);
             } else {
-                watchTree(path, true);  // moved in from outside the tree
+                // Moved in from outside the tree, or renamed before its watch could be added
+                // (made and renamed at once): watched and scanned under its new name.
+                watchTree(path, true);
             }
         } else if (event.mask & IN_CREATE) {
             watchTree(path, true);
@@ -421,15 +425,16 @@ private:
         return watch;
     }
 
-    std::vector<int> watchesWithin(const std::string& folder) const
+    Departure departureOf(const std::string& folder) const
     {
-        std::vector<int> watches;
+        Departure departure{folder, {}, false};
         for (const auto& [watch, path] : m_paths) {
             if (isWithin(path, folder)) {
-                watches.push_back(watch);
+                departure.watches.push_back(watch);
+                departure.watched = departure.watched || path.size() == folder.size();
             }
         }
-        return watches;
+        return departure;
     }
 
     // A folder renamed inside the tree keeps its watches (they follow the folder, not the
@@ -458,7 +463,7 @@ private:
     // unseen): watch the tree afresh and drop the watches that no folder in it holds.
     void rewatch()
     {
-        auto previous = std::exchange(m_paths, {});
+        const auto previous = std::exchange(m_paths, {});
         watchTree(m_root, false);
         for (const auto& [watch, path] : previous) {
             if (!m_paths.contains(watch)) {

@@ -18,10 +18,11 @@ namespace corvane {
 // old and the new path; a move out of the tree gives the old path, a move in the new one).
 //
 // Every folder below the root is watched, hidden ones included; symbolic links inside the tree
-// are reported but not followed. Folders that appear later (created or moved in) are watched at
-// once and scanned, and what they already hold is reported too, so nothing created in a fresh
-// folder is missed. Only changes from start() on are reported. When the kernel's event queue
-// overflows, the root's own path is reported: something below it changed and was not seen.
+// are reported but not followed. The root may itself be a link: paths keep the root as given.
+// Folders that appear later (created or moved in) are watched at once and scanned, and what they
+// already hold is reported too, so nothing created in a fresh folder is missed. Only changes from
+// start() on are reported. When the kernel's event queue overflows, the root's own path is
+// reported: something below it changed and was not seen.
 //
 // Paths are coalesced and handed to `onPaths` on the main queue (MainQueue::async), each path
 // once per delivery. The first change after a quiet period is delivered at once; whatever follows
@@ -59,8 +60,8 @@ public:
     void setTestHooks(TestHooks hooks);
 
     // Watches the tree and starts reporting; every folder that exists now is watched when it
-    // returns. False when inotify cannot be set up or the root cannot be watched. Does nothing
-    // while running; after stop() it starts afresh.
+    // returns (the walk runs on the calling thread). False when inotify cannot be set up or the
+    // root cannot be watched. Does nothing while running; after stop() it starts afresh.
     bool start();
     // Stops reporting and joins the worker; paths not yet delivered are dropped. Idempotent.
     void stop();

@@ -370,6 +370,36 @@ TEST_F(FileEventStreamTest, RenamedFolderKeepsItsWatchesUnderTheNewName)
     EXPECT_EQ(kernelWatchCount(), 3u);
 }
 
+TEST_F(FileEventStreamTest, FolderRenamedRightAfterItsCreationIsWatched)
+{
+    const auto stream = makeStream();
+    ASSERT_TRUE(stream->start());
+    constexpr int kFolders = 30;
+    for (int i = 0; i < kFolders; ++i) {
+        const auto name = std::to_string(i);
+        fs::create_directory(m_root / ("made" + name));
+        fs::rename(m_root / ("made" + name), m_root / ("renamed" + name));
+    }
+    ASSERT_TRUE(waitFor(at("renamed" + std::to_string(kFolders - 1))));
+    ASSERT_TRUE(m_loop.runUntil([&] { return m_taken >= 3 * kFolders; }));
+    for (int i = 0; i < kFolders; ++i) {
+        writeFile(m_root / ("renamed" + std::to_string(i)) / "f");
+    }
+    const auto written = [&](int i) { return delivered(at("renamed" + std::to_string(i) + "/f")); };
+    m_loop.runUntil([&] {
+        for (int i = 0; i < kFolders; ++i) {
+            if (!written(i)) {
+                return false;
+            }
+        }
+        return true;
+    });
+    for (int i = 0; i < kFolders; ++i) {
+        EXPECT_TRUE(written(i)) << i;
+    }
+    EXPECT_EQ(stream->watchCount(), 1u + kFolders);
+}
+
 TEST_F(FileEventStreamTest, FolderMovedOutIsNoLongerWatched)
 {
     fs::create_directories(m_root / "a" / "sub");
