@@ -7,7 +7,23 @@ namespace {
 
 class SyncEngineTest : public testing::Test, public SyncEngineFixture {};
 
-TEST_F(SyncEngineTest, FirstSyncUploadsLocalAndDownloadsRemoteFiles)
+// The server may give a file's path relative to its folder or in full: both are understood.
+class SyncEnginePathFormTest : public testing::TestWithParam<std::string>,
+                               public SyncEngineFixture {
+protected:
+    SyncEnginePathFormTest() : SyncEngineFixture(serverOptions()) {}
+
+    static ServerOptions serverOptions()
+    {
+        ServerOptions options;
+        options.filePaths = GetParam();
+        return options;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(PathForms, SyncEnginePathFormTest, testing::Values("relative", "full"));
+
+TEST_P(SyncEnginePathFormTest, FirstSyncUploadsLocalAndDownloadsRemoteFiles)
 {
     writeFile(local("/top.txt"), "top");
     writeFile(local("/Docs/a.txt"), "a");
@@ -32,6 +48,22 @@ TEST_F(SyncEngineTest, FirstSyncUploadsLocalAndDownloadsRemoteFiles)
     }
     EXPECT_EQ(SyncStateProvider::shared().getBadge(local("/Docs/a.txt").string()),
               SyncBadge::synced);
+}
+
+TEST_P(SyncEnginePathFormTest, NestedFoldersCreatedOnBothSidesMeet)
+{
+    writeFile(local("/Shared/Local/l.txt"), "from here");
+    other->upload("/Shared/Remote/r.txt", "from there");
+    other->upload("/Shared/Local/o.txt", "other side");
+    runCycle();
+    const std::map<std::string, std::string> expected{{"/Shared/Local/l.txt", "from here"},
+                                                      {"/Shared/Local/o.txt", "other side"},
+                                                      {"/Shared/Remote/r.txt", "from there"}};
+    EXPECT_EQ(localContents(), expected);
+    EXPECT_EQ(other->contents(), expected);
+    runCycle();  // a second cycle finds nothing to do
+    EXPECT_EQ(localContents(), expected);
+    EXPECT_EQ(other->contents(), expected);
 }
 
 TEST_F(SyncEngineTest, NothingToDoGivesNoTransfer)
