@@ -8,6 +8,7 @@ namespace corvane {
 namespace {
 
 constexpr std::string_view kNamePrefix = "CorvaneFinderSync::";
+constexpr std::string_view kEmblemPrefix = "emblem-";
 
 }  // namespace
 
@@ -19,7 +20,11 @@ std::optional<std::string> NautilusTranslation::emblemName(
     if (image == badgeImages.end() || image->second.iconName.empty()) {
         return std::nullopt;
     }
-    return image->second.iconName;
+    const std::string& icon = image->second.iconName;
+    if (icon.size() > kEmblemPrefix.size() && icon.starts_with(kEmblemPrefix)) {
+        return icon.substr(kEmblemPrefix.size());
+    }
+    return icon;
 }
 
 NautilusTranslation::Menu NautilusTranslation::describeMenu(const FinderSyncController::Menu& menu)

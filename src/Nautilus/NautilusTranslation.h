@@ -35,8 +35,10 @@ public:
         bool operator==(const Menu&) const = default;
     };
 
-    // The emblem for a badge identifier: the icon of the image registered for it; nothing
-    // for an identifier without one.
+    // The emblem name for a badge identifier, from the icon of the image registered for it;
+    // nothing for an identifier without one. Nautilus looks an emblem up as "emblem-" plus its
+    // name, so an icon of that family is named without the prefix ("emblem-ok-symbolic" is
+    // "ok-symbolic"); other icons keep their name.
     static std::optional<std::string>
     emblemName(const std::map<std::string, FinderSyncController::Image>& badgeImages,
                const std::string& badgeIdentifier);

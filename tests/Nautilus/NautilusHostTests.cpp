@@ -130,12 +130,11 @@ TEST_F(NautilusHostTest, FilesInsideTheSyncFolderGetTheEmblemOfTheirBadge)
     };
     std::vector<Case> cases;
     cases.push_back(
-        {FakeNautilusFileInfo::atPath("/home/u/Sync/a.txt"), {"emblem-synchronizing-symbolic"}});
-    cases.push_back(
-        {FakeNautilusFileInfo::atPath("/home/u/Sync/b.txt"), {"emblem-important-symbolic"}});
+        {FakeNautilusFileInfo::atPath("/home/u/Sync/a.txt"), {"synchronizing-symbolic"}});
+    cases.push_back({FakeNautilusFileInfo::atPath("/home/u/Sync/b.txt"), {"important-symbolic"}});
     cases.push_back({FakeNautilusFileInfo::atPath("/home/u/Sync/c.txt"), {"list-remove-symbolic"}});
-    cases.push_back({FakeNautilusFileInfo::atPath("/home/u/Sync/new.txt"), {"emblem-ok-symbolic"}});
-    cases.push_back({FakeNautilusFileInfo::atPath(kSyncDir), {"emblem-ok-symbolic"}});
+    cases.push_back({FakeNautilusFileInfo::atPath("/home/u/Sync/new.txt"), {"ok-symbolic"}});
+    cases.push_back({FakeNautilusFileInfo::atPath(kSyncDir), {"ok-symbolic"}});
     // Outside the watched folder, and without a local path: nothing.
     cases.push_back({FakeNautilusFileInfo::atPath("/home/u/Sync2/a.txt"), {}});
     cases.push_back({FakeNautilusFileInfo::atPath("/home/u"), {}});
@@ -256,7 +255,7 @@ TEST_F(NautilusHostNotificationTest, BadgeChangesMakeNautilusAskAgainAboutShownF
     const auto outside = FakeNautilusFileInfo::atPath("/tmp/a.txt");
     m_host->updateFileInfo(inside.get());
     m_host->updateFileInfo(outside.get());
-    ASSERT_EQ(inside.emblems(), std::vector<std::string>{"emblem-ok-symbolic"});
+    ASSERT_EQ(inside.emblems(), std::vector<std::string>{"ok-symbolic"});
 
     // The application's write, seen through another instance of the suite's file.
     UserDefaults other(UserDefaults::suite("group.com.corvane.app")->file());
@@ -268,7 +267,7 @@ TEST_F(NautilusHostNotificationTest, BadgeChangesMakeNautilusAskAgainAboutShownF
     EXPECT_EQ(outside.invalidations(), 0);
     // Asked again, the file gets its new emblem at once.
     m_host->updateFileInfo(inside.get());
-    EXPECT_EQ(inside.emblems(), std::vector<std::string>{"emblem-important-symbolic"});
+    EXPECT_EQ(inside.emblems(), std::vector<std::string>{"important-symbolic"});
 }
 
 }  // namespace

@@ -105,7 +105,7 @@ TEST(NautilusModuleTest, LoadsRegistersItsProvidersAndServesEmblemsMenusAndChang
                                                           file.get(), updateComplete, &handle),
                   NAUTILUS_OPERATION_COMPLETE);
         g_closure_unref(updateComplete);
-        EXPECT_EQ(file.emblems(), std::vector<std::string>{"emblem-synchronizing-symbolic"});
+        EXPECT_EQ(file.emblems(), std::vector<std::string>{"synchronizing-symbolic"});
 
         GList* selection = g_list_append(nullptr, file.get());
         GList* items = nautilus_menu_provider_get_file_items(NAUTILUS_MENU_PROVIDER(provider.get()),

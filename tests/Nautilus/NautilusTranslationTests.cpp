@@ -14,10 +14,15 @@ TEST(NautilusTranslationTest, EmblemIsTheIconRegisteredForTheBadgeIdentifier)
     const std::map<std::string, Image> images{
         {"synced", {"emblem-ok-symbolic", "Synced", true}},
         {"syncing", {"emblem-synchronizing-symbolic", "Syncing", true}},
+        {"ignored", {"list-remove-symbolic", "Not Synced", true}},
+        {"prefix", {"emblem-", "Prefix only", true}},
         {"blank", {"", "Blank", true}},
     };
-    EXPECT_EQ(NautilusTranslation::emblemName(images, "synced"), "emblem-ok-symbolic");
-    EXPECT_EQ(NautilusTranslation::emblemName(images, "syncing"), "emblem-synchronizing-symbolic");
+    // Nautilus adds "emblem-" again when it looks the icon up.
+    EXPECT_EQ(NautilusTranslation::emblemName(images, "synced"), "ok-symbolic");
+    EXPECT_EQ(NautilusTranslation::emblemName(images, "syncing"), "synchronizing-symbolic");
+    EXPECT_EQ(NautilusTranslation::emblemName(images, "ignored"), "list-remove-symbolic");
+    EXPECT_EQ(NautilusTranslation::emblemName(images, "prefix"), "emblem-");
     // An identifier without an image shows nothing, as the platform does.
     EXPECT_EQ(NautilusTranslation::emblemName(images, "error"), std::nullopt);
     EXPECT_EQ(NautilusTranslation::emblemName(images, "blank"), std::nullopt);
