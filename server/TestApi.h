@@ -36,8 +36,8 @@ struct Services;
 //                          default error), promise more, then close the connection.
 //
 // Changes to the route's own answer (the route runs, with its effects; only 2xx answers are
-// changed; cannot be combined with the canned-answer members; a change that cannot be made
-// answers 500 with the reason):
+// changed, though any answer uses the fault up; cannot be combined with the canned-answer
+// members; a change that cannot be made answers 500 with the reason):
 //   "patch": [ops]           RFC 6902 JSON Patch operations applied to the JSON answer. Wrong
 //                            types: [{"op":"replace","path":"/files/0/size","value":"12"}]; a
 //                            file path that escapes its folder:
