@@ -3,6 +3,20 @@
 add_library(corvane_flags INTERFACE)
 target_compile_options(corvane_flags INTERFACE -Wall -Wextra -Werror)
 
+if(CORVANE_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "CORVANE_BUILD_FUZZ needs clang++ (libFuzzer): -DCMAKE_CXX_COMPILER=clang++")
+  endif()
+  if(NOT CORVANE_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "CORVANE_BUILD_FUZZ brings its own sanitizers; leave CORVANE_SANITIZE empty")
+  endif()
+  # Every library gets coverage feedback for the fuzzer and the sanitizers' checks; only the
+  # fuzz targets link libFuzzer's main (fuzz/CMakeLists.txt).
+  target_compile_options(corvane_flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                 -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(corvane_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
 if(CORVANE_SANITIZE STREQUAL "asan-ubsan")
   # The instrumentation makes GCC report uninitialised values that are not (inside std::regex,
   # for one); the plain build keeps that warning as an error.

@@ -13,7 +13,9 @@
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include "FaultAnswer.h"
 #include "MultipartParser.h"
+#include "PushHub.h"
 #include "RequestRecorder.h"
 #include "Router.h"
 #include "SyncApi.h"
@@ -235,6 +237,9 @@ void HttpSession::onRequest()
 
 void HttpSession::proceed(const std::optional<Fault>& fault)
 {
+    if (fault && fault->push) {
+        pushFault(*fault);  // before the route runs: it arrives ahead of the change it causes
+    }
     if (fault && fault->cut) {
         return cutConnection(*fault);
     }
@@ -253,7 +258,21 @@ void HttpSession::proceed(const std::optional<Fault>& fault)
     if (handOverUpgrade()) {
         return;
     }
-    answer(m_context.router.handle(m_request));
+    Response response = m_context.router.handle(m_request);
+    if (fault) {
+        FaultAnswer::apply(*fault, response);
+    }
+    answer(std::move(response));
+}
+
+void HttpSession::pushFault(const Fault& fault)
+{
+    if (!m_context.pushFaults) {
+        return;
+    }
+    if (const auto user = m_context.router.authenticate(m_request)) {
+        m_context.pushFaults->sendToAccount(user->id, fault.push);
+    }
 }
 
 bool HttpSession::handOverUpgrade()

@@ -19,6 +19,7 @@
 
 namespace corvane::server {
 
+class PushHub;
 class RequestRecorder;
 class Router;
 class UpgradeHandler;
@@ -34,6 +35,7 @@ public:
         FaultInjector* faults;      // null without --test-faults
         RequestRecorder* recorder;  // null without --test-faults
         UpgradeHandler* upgrade;    // null until the push channel exists
+        PushHub* pushFaults;        // where push faults go; null without --test-faults
         std::filesystem::path tempDir;
     };
 
@@ -54,6 +56,7 @@ private:
     void onUploadSome(ErrorCode error);
     void onRequest();
     void proceed(const std::optional<Fault>& fault);
+    void pushFault(const Fault& fault);
     bool handOverUpgrade();
 
     void answer(Response response);

@@ -90,4 +90,28 @@ std::optional<bool> JsonBody::optionalBoolean(const std::string& key) const
     return value->get<bool>();
 }
 
+std::optional<nlohmann::json> JsonBody::optionalArray(const std::string& key) const
+{
+    const auto* value = member(key);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (!value->is_array()) {
+        throw HttpError(400, key + " must be an array");
+    }
+    return *value;
+}
+
+std::optional<JsonBody> JsonBody::optionalObject(const std::string& key) const
+{
+    const auto* value = member(key);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (!value->is_object()) {
+        throw HttpError(400, key + " must be an object");
+    }
+    return JsonBody(*value);
+}
+
 }  // namespace corvane::server

@@ -22,9 +22,13 @@ void PushHub::accept(boost::beast::tcp_stream stream,
 
 void PushHub::fileChanged(const std::string& accountId, const FileChangedNotice& notice)
 {
-    const auto message = std::make_shared<const std::string>(fileChangedMessage(notice));
+    sendToAccount(accountId, std::make_shared<const std::string>(fileChangedMessage(notice)));
+}
+
+void PushHub::sendToAccount(const std::string& accountId, std::shared_ptr<const std::string> text)
+{
     for (const auto& session : sessions(&accountId)) {
-        session->send(message);
+        session->send(text);
     }
 }
 

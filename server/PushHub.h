@@ -26,6 +26,9 @@ public:
 
     // Closes every open socket (a test fault).
     void dropAll();
+    // Sends one text message, whatever it says, to every open socket of the account (a test
+    // fault).
+    void sendToAccount(const std::string& accountId, std::shared_ptr<const std::string> text);
 
     // The text of one "file_changed" message.
     static std::string fileChangedMessage(const FileChangedNotice& notice);

@@ -18,6 +18,17 @@ namespace {
 
 constexpr std::int64_t kMaxDelayMs = 120'000;
 constexpr std::int64_t kMaxClockStep = 100LL * 365 * 24 * 3600;
+constexpr std::int64_t kDefaultHugePush = 1024 * 1024;
+constexpr std::int64_t kMinHugePush = 64;
+constexpr std::int64_t kMaxHugePush = 32 * 1024 * 1024;
+
+// A file_changed message of exactly `size` bytes whose event lacks "id".
+std::string hugePush(std::size_t size)
+{
+    const std::string head = R"({"type":"file_changed","event":{"action":"create","path":"/)";
+    const std::string tail = R"("}})";
+    return head + std::string(size - head.size() - tail.size(), 'a') + tail;
+}
 
 }  // namespace
 
@@ -52,8 +63,59 @@ Response TestApi::addFault(const Request& request)
     }
     fault.delay = std::chrono::milliseconds(delay);
     fault.cut = body.optionalBoolean("cut").value_or(false);
+    if (auto patch = body.optionalArray("patch")) {
+        for (const auto& operation : *patch) {
+            if (!operation.is_object()) {
+                throw HttpError(400, "patch must be an array of operation objects");
+            }
+        }
+        fault.patch = std::move(*patch);
+    }
+    fault.malformedJson = body.optionalBoolean("malformed_json").value_or(false);
+    fault.corruptContent = body.optionalBoolean("corrupt_content").value_or(false);
+    if (fault.changesAnswer() && (fault.status || fault.body || fault.cut)) {
+        throw HttpError(400, "patch, malformed_json and corrupt_content change the route's answer; "
+                             "they cannot be combined with status, body or cut");
+    }
+    if (const auto push = body.optionalObject("push")) {
+        fault.push = pushText(*push);
+    }
     m_services.faults.add(std::move(fault));
     return Response::json(200, nlohmann::json::object());
+}
+
+std::shared_ptr<const std::string> TestApi::pushText(const JsonBody& push)
+{
+    const auto text = push.optionalText("text");
+    const auto kind = push.optionalText("kind");
+    if (text.has_value() == kind.has_value()) {
+        throw HttpError(400, "push needs either text or kind");
+    }
+    if (text) {
+        return std::make_shared<const std::string>(*text);
+    }
+    if (*kind != "huge" && push.contains("size")) {
+        throw HttpError(400, "push size goes with kind huge only");
+    }
+    if (*kind == "not_json") {
+        return std::make_shared<const std::string>(R"(this is not JSON {"type":"file_changed")");
+    }
+    if (*kind == "wrong_types") {
+        return std::make_shared<const std::string>(
+            R"({"type":"file_changed","event":{"id":17,"action":["create"],"path":"/x",)"
+            R"("version":"3"}})");
+    }
+    if (*kind == "no_event") {
+        return std::make_shared<const std::string>(R"({"type":"file_changed"})");
+    }
+    if (*kind == "huge") {
+        const auto size = push.optionalInteger("size").value_or(kDefaultHugePush);
+        if (size < kMinHugePush || size > kMaxHugePush) {
+            throw HttpError(400, "push size must be between 64 and 33554432");
+        }
+        return std::make_shared<const std::string>(hugePush(static_cast<std::size_t>(size)));
+    }
+    throw HttpError(400, "unknown push kind: " + *kind);
 }
 
 Response TestApi::clearFaults()

@@ -18,6 +18,7 @@
 #include "Models/JsonCoding.h"
 #include "Platform/Error.h"
 #include "Platform/UUID.h"
+#include "Platform/Unicode.h"
 
 namespace corvane {
 namespace {
@@ -40,47 +41,6 @@ std::string tooLargeMessage(std::size_t limit)
     const std::string amount = limit % kMiB == 0 ? std::to_string(limit / kMiB) + " MiB"
                                                  : std::to_string(limit) + " bytes";
     return "Server answer too large (over " + amount + ")";
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUTF8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            const unsigned char min = k == 1 ? low : 0x80;
-            const unsigned char max = k == 1 ? high : 0xBF;
-            if (next < min || next > max) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
 }
 
 // A file descriptor that is closed when it goes out of scope.
@@ -233,7 +193,8 @@ std::string APIClient::sendJSON(const std::string& path, const std::optional<std
         throw APIError::unauthorized();
     }
     if (status >= kFirstErrorStatus) {
-        throw APIError::serverError(isValidUTF8(answer) ? answer : "Unknown error", status);
+        throw APIError::serverError(Unicode::isValidUTF8(answer) ? answer : "Unknown error",
+                                    status);
     }
     return answer;
 }

@@ -359,6 +359,7 @@ private:
         timeouts.idle_timeout = websocket::stream_base::none();
         timeouts.keep_alive_pings = false;
         m_stream.set_option(timeouts);
+        m_stream.read_message_max(WebSocketConnection::kMaxMessageBytes);
         WebSocketConnected connected;
         for (const auto& field : m_response) {
             connected.headers[std::string(field.name_string())] = std::string(field.value());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "API/WebSocket.h"
@@ -9,7 +10,9 @@ namespace corvane {
 // The WebSocket over Boost.Beast: "ws://" over plain TCP, "wss://" over TLS with the server's
 // certificate checked against the system's trust store and its host name. No compression
 // extension is offered. A connection not established within the request's timeout is reported
-// as an error event. Each connection runs its network work on a thread of its own.
+// as an error event. A message over kMaxMessageBytes ends the connection with an error event,
+// so that a server cannot make the client hold unbounded text. Each connection runs its network
+// work on a thread of its own.
 // Thread-safe; must be owned by a std::shared_ptr (use make()). Releasing it gives an open
 // connection up without a close frame; a close handshake already under way gets a short grace
 // period to finish.
@@ -19,6 +22,8 @@ class WebSocketConnection final : public WebSocket {
     };
 
 public:
+    static constexpr std::size_t kMaxMessageBytes = 16 * 1024 * 1024;
+
     static std::shared_ptr<WebSocket> make(const WebSocketRequest& request);
 
     // For make() only.

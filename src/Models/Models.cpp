@@ -3,19 +3,62 @@
 #include <ostream>
 
 #include "Models/JsonCoding.h"
+#include "Platform/Unicode.h"
 
 namespace corvane {
 
+namespace {
+
+// Deeper texts are refused before they are read: decoding nested records (a folder tree nests
+// two levels per folder) recurses once per level, and each level lengthens the key path that
+// errors carry. 512 leaves room for folder trees 255 folders deep.
+constexpr std::size_t kMaxNestingDepth = 512;
+
+// Counts brackets outside strings; stops at the first one past the limit. Malformed text may be
+// miscounted, but the parser refuses it anyway.
+bool nestsTooDeep(std::string_view text)
+{
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNestingDepth) {
+                return true;
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 nlohmann::json parseJson(std::string_view text)
 {
+    if (nestsTooDeep(text)) {
+        throw DecodingError::dataCorrupted("arrays and objects nested more than " +
+                                           std::to_string(kMaxNestingDepth) + " deep");
+    }
     try {
         return nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& error) {
-        // Drop the library's "[json.exception.parse_error.101] " prefix: users see this text.
+    } catch (const nlohmann::json::exception& error) {
+        // parse_error, and out_of_range for a number too large for a double ("1e400").
+        // Drop the library's "[json.exception.parse_error.101] " prefix: users see this text,
+        // which quotes the offending bytes and so must be made UTF-8.
         const std::string message = error.what();
         const std::size_t end = message.find("] ");
-        throw DecodingError::dataCorrupted(end == std::string::npos ? message
-                                                                    : message.substr(end + 2));
+        throw DecodingError::dataCorrupted(
+            Unicode::validUTF8(end == std::string::npos ? message : message.substr(end + 2)));
     }
 }
 

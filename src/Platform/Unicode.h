@@ -15,6 +15,12 @@ public:
     static std::string nfc(std::string_view text);
     // True when the two texts are canonically equivalent.
     static bool canonicallyEqual(std::string_view a, std::string_view b);
+
+    // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+    static bool isValidUTF8(std::string_view text);
+    // `text` with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD, for
+    // texts that must be shown or passed on as UTF-8 whatever bytes they came from.
+    static std::string validUTF8(std::string_view text);
 };
 
 }  // namespace corvane

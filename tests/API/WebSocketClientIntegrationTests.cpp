@@ -250,6 +250,75 @@ TEST_F(WebSocketClientIntegrationTest, DroppedSocketReconnectsAfterASecond)
     ASSERT_TRUE(waitUntil([&] { return !m_messages.empty(); }));
 }
 
+TEST_F(WebSocketClientIntegrationTest, GarbagePushesAreDroppedAndTheConnectionStays)
+{
+    connect();
+    ASSERT_TRUE(waitUntilConnected());
+    const std::vector<nlohmann::json> garbage = {
+        {{"kind", "not_json"}},
+        {{"kind", "wrong_types"}},
+        {{"kind", "huge"}, {"size", 4 * 1024 * 1024}},
+        {{"text", R"({"type":"file_changed","event":{"action":"create","path":"/x"}})"}},
+        {{"text", R"({"type":"file_changed","event":"create"})"}},
+        {{"text", R"({"type":7})"}},
+        {{"text", "[]"}},
+        {{"text", ""}},
+        // Once a foreign exception that escaped the client on the main thread.
+        {{"text", R"({"type":"file_changed","size":1e400})"}},
+        {{"text", std::string(10'000, '[')}},
+    };
+    for (std::size_t i = 0; i < garbage.size(); ++i) {
+        SCOPED_TRACE(garbage[i].dump().substr(0, 80));
+        // The garbage goes out ahead of the announcement of the upload that triggers it.
+        m_server.injectFault({{"path_prefix", "/api/sync/upload/chunk"}, {"push", garbage[i]}});
+        const std::string path = "/after-garbage-" + std::to_string(i) + ".txt";
+        upload(path, "content " + std::to_string(i));
+        ASSERT_TRUE(waitUntil([&] { return m_messages.size() == i + 1; }));
+        ASSERT_TRUE(m_messages.back().event.has_value());
+        EXPECT_EQ(m_messages.back().event->path, path);
+    }
+    // Every garbage text reached the client and was dropped there, on one connection.
+    EXPECT_EQ(m_socket->count<WebSocketText>(), int(2 * garbage.size()));
+    EXPECT_EQ(m_socket->connects(), 1);
+    EXPECT_TRUE(Probe::isConnected(*m_client));
+    EXPECT_EQ(Probe::reconnectAttempt(*m_client), 0);
+    EXPECT_EQ(m_disconnects, 0);
+}
+
+TEST_F(WebSocketClientIntegrationTest, FileChangedWithoutEventIsHandedOnForTheOwnerToIgnore)
+{
+    connect();
+    ASSERT_TRUE(waitUntilConnected());
+    m_server.injectFault(
+        {{"path_prefix", "/api/sync/upload/chunk"}, {"push", {{"kind", "no_event"}}}});
+    upload("/real.txt", "real");
+    ASSERT_TRUE(waitUntil([&] { return m_messages.size() == 2; }));
+    EXPECT_EQ(m_messages[0].type, "file_changed");
+    EXPECT_FALSE(m_messages[0].event.has_value());
+    EXPECT_EQ(m_messages[1].event->path, "/real.txt");
+}
+
+TEST_F(WebSocketClientIntegrationTest, PushOverTheSizeLimitCostsOneReconnect)
+{
+    connect();
+    ASSERT_TRUE(waitUntilConnected());
+    const auto size = WebSocketConnection::kMaxMessageBytes + 1;
+    m_server.injectFault(
+        {{"path_prefix", "/api/folders"}, {"push", {{"kind", "huge"}, {"size", size}}}});
+    ASSERT_EQ(test::httpRequest("GET", m_server.baseURL() + "/api/folders", {},
+                                {"Authorization: Bearer " + m_token})
+                  .status,
+              200);
+    ASSERT_TRUE(waitUntil([&] { return Probe::reconnectAttempt(*m_client) == 1; }));
+    EXPECT_EQ(m_socket->count<WebSocketError>(), 1);
+    EXPECT_EQ(m_socket->count<WebSocketText>(), 0);
+    m_clock->advance(1s);
+    ASSERT_TRUE(waitUntilConnected());
+    upload("/after-huge.txt", "small again");
+    ASSERT_TRUE(waitUntil([&] { return !m_messages.empty(); }));
+    EXPECT_EQ(m_messages.back().event->path, "/after-huge.txt");
+}
+
 TEST_F(WebSocketClientIntegrationTest, DisconnectClosesNormally)
 {
     connect();

@@ -35,5 +35,35 @@ TEST(UnicodeTest, CanonicalEquivalence)
     EXPECT_FALSE(Unicode::canonicallyEqual("\xEF\xAC\x81", "fi"));
 }
 
+TEST(UnicodeTest, ValidityAndReplacementOfInvalidBytes)
+{
+    const std::string replacement = "\xEF\xBF\xBD";
+    const struct {
+        std::string input;
+        bool valid;
+        std::string repaired;
+    } cases[] = {
+        {"", true, ""},
+        {"plain", true, "plain"},
+        {"Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true,
+         "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"n\xBDme", false, "n" + replacement + "me"},                      // lone continuation byte
+        {"cut \xC3", false, "cut " + replacement},                         // truncated sequence
+        {"\xC0\xAF", false, replacement + replacement},                    // overlong "/"
+        {"\xE0\x80\xAF", false, replacement + replacement + replacement},  // overlong, 3 bytes
+        {"\xED\xA0\x80", false, replacement + replacement + replacement},  // surrogate U+D800
+        {"\xF4\x90\x80\x80", false,
+         replacement + replacement + replacement + replacement},  // past U+10FFFF
+        {"\xFF\xFE", false, replacement + replacement},
+        {std::string("nul\0inside", 10), true, std::string("nul\0inside", 10)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Unicode::isValidUTF8(c.input), c.valid) << c.input;
+        const std::string repaired = Unicode::validUTF8(c.input);
+        EXPECT_TRUE(Unicode::isValidUTF8(repaired)) << c.input;
+        EXPECT_EQ(repaired, c.repaired) << c.input;
+    }
+}
+
 }  // namespace
 }  // namespace corvane

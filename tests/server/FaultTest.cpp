@@ -76,14 +76,147 @@ TEST_F(ServerFaults, ClearRemovesEveryFault)
     EXPECT_EQ(get("/api/folders").status, 200);
 }
 
+// A folder "Docs" holding one file, and the tree request for it.
+class ServerAnswerFaults : public ServerTest {
+protected:
+    void SetUp() override
+    {
+        ServerTest::SetUp();
+        m_folderId = createFolder("Docs")["id"];
+        m_file = upload(m_folderId, "/a.txt", "hello");
+    }
+
+    std::string treePath() const { return "/api/folders/" + m_folderId + "/tree"; }
+
+    nlohmann::json tree() const
+    {
+        const auto response = get(treePath());
+        EXPECT_EQ(response.status, 200) << response.body;
+        return nlohmann::json::parse(response.body, nullptr, false);
+    }
+
+    std::string m_folderId;
+    nlohmann::json m_file;
+};
+
+TEST_F(ServerAnswerFaults, PatchGivesWrongTypesOnceThenTheRealAnswerAgain)
+{
+    const auto real = tree();
+    m_server.injectFault({{"path_prefix", treePath()},
+                          {"patch",
+                           {{{"op", "replace"}, {"path", "/files/0/size"}, {"value", "5"}},
+                            {{"op", "remove"}, {"path", "/files/0/version"}}}}});
+    auto patched = tree();
+    EXPECT_EQ(patched["files"][0]["size"], "5");
+    EXPECT_FALSE(patched["files"][0].contains("version"));
+    patched["files"][0]["size"] = 5;
+    patched["files"][0]["version"] = real["files"][0]["version"];
+    EXPECT_EQ(patched, real);  // nothing else changed
+    EXPECT_EQ(tree(), real);
+}
+
+TEST_F(ServerAnswerFaults, PatchNamesPathsOutsideTheFolderWithTheRealContent)
+{
+    for (const std::string path : {"../../etc/x", "/../x", "a/../../x", "/tmp/../../x",
+                                   "/Sub/../../../x", "/.corvane/sync_state.json"}) {
+        m_server.injectFault(
+            {{"path_prefix", treePath()},
+             {"method", "GET"},
+             {"patch", {{{"op", "replace"}, {"path", "/files/0/path"}, {"value", path}}}}});
+        const auto file = tree()["files"][0];
+        EXPECT_EQ(file["path"], path);
+        EXPECT_EQ(file["hash"], m_file["hash"]);  // the content can still be downloaded
+        const auto content = get("/api/sync/download/" + file["hash"].get<std::string>());
+        EXPECT_EQ(content.body, "hello");
+    }
+}
+
+TEST_F(ServerAnswerFaults, PatchAddsAFileTheServerDoesNotHold)
+{
+    auto extra = m_file;
+    extra["id"] = "extra";
+    extra["path"] = "/../../outside.txt";
+    m_server.injectFault({{"path_prefix", treePath()},
+                          {"patch", {{{"op", "add"}, {"path", "/files/-"}, {"value", extra}}}}});
+    const auto files = tree()["files"];
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[1], extra);
+}
+
+TEST_F(ServerAnswerFaults, PatchThatCannotApplySaysWhyAndErrorAnswersStayAsTheyAre)
+{
+    m_server.injectFault(
+        {{"path_prefix", treePath()},
+         {"patch", {{{"op", "replace"}, {"path", "/files/7/size"}, {"value", 1}}}}});
+    const auto missing = get(treePath());
+    EXPECT_EQ(missing.status, 500);
+    EXPECT_NE(missing.body.find("fault patch failed"), std::string::npos) << missing.body;
+
+    m_server.injectFault(
+        {{"path_prefix", "/api/sync/download/"}, {"patch", {{{"op", "remove"}, {"path", "/x"}}}}});
+    const auto content = get("/api/sync/download/" + m_file["hash"].get<std::string>());
+    EXPECT_EQ(content.status, 500);
+    EXPECT_NE(content.body.find("not JSON"), std::string::npos) << content.body;
+
+    // A 404 is not a 2xx answer: left alone, and the fault is used up all the same.
+    m_server.injectFault({{"path_prefix", "/api/folders/"}, {"malformed_json", true}});
+    const auto notFound = get("/api/folders/nope/tree");
+    EXPECT_EQ(notFound.status, 404);
+    EXPECT_TRUE(isJsonError(notFound));
+    EXPECT_EQ(get(treePath()).status, 200);
+}
+
+TEST_F(ServerAnswerFaults, MalformedJsonCutsTheRealAnswerInHalf)
+{
+    const std::string real = get(treePath()).body;
+    m_server.injectFault({{"path_prefix", "/api/folders/"}, {"malformed_json", true}});
+    const auto answer = get(treePath());
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.headers.at("content-type"), "application/json");
+    EXPECT_EQ(answer.body, real.substr(0, real.size() / 2));
+    EXPECT_TRUE(nlohmann::json::parse(answer.body, nullptr, false).is_discarded());
+}
+
+TEST_F(ServerAnswerFaults, CorruptContentNoLongerMatchesItsHash)
+{
+    const std::string hash = m_file["hash"];
+    m_server.injectFault({{"path_prefix", "/api/sync/download/"}, {"corrupt_content", true}});
+    const auto corrupted = get("/api/sync/download/" + hash);
+    EXPECT_EQ(corrupted.status, 200);
+    EXPECT_EQ(corrupted.body.size(), 5u);
+    EXPECT_NE(sha256Hex(corrupted.body), hash);
+    EXPECT_EQ(corrupted.body.substr(1), "ello");
+    EXPECT_EQ(get("/api/sync/download/" + hash).body, "hello");
+
+    const std::string empty = upload(m_folderId, "/empty", "")["hash"];
+    m_server.injectFault({{"path_prefix", "/api/sync/download/"}, {"corrupt_content", true}});
+    EXPECT_EQ(get("/api/sync/download/" + empty).body, "!");
+}
+
 TEST_F(ServerFaults, BadFaultsAreRefused)
 {
+    const nlohmann::json replace = {{"op", "replace"}, {"path", "/a"}, {"value", 1}};
     for (const nlohmann::json& fault :
-         {nlohmann::json::object(), nlohmann::json{{"path_prefix", 1}},
+         {nlohmann::json::object(),
+          nlohmann::json{{"path_prefix", 1}},
           nlohmann::json{{"path_prefix", "/"}, {"status", 42}},
           nlohmann::json{{"path_prefix", "/"}, {"count", 0}},
           nlohmann::json{{"path_prefix", "/"}, {"body_base64", "***"}},
-          nlohmann::json{{"path_prefix", "/"}, {"cut", "yes"}}}) {
+          nlohmann::json{{"path_prefix", "/"}, {"cut", "yes"}},
+          nlohmann::json{{"path_prefix", "/"}, {"patch", replace}},
+          nlohmann::json{{"path_prefix", "/"}, {"patch", {"replace"}}},
+          nlohmann::json{{"path_prefix", "/"}, {"patch", {replace}}, {"status", 200}},
+          nlohmann::json{{"path_prefix", "/"}, {"malformed_json", true}, {"body", "x"}},
+          nlohmann::json{{"path_prefix", "/"}, {"corrupt_content", true}, {"cut", true}},
+          nlohmann::json{{"path_prefix", "/"}, {"malformed_json", 1}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", "not_json"}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", nlohmann::json::object()}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", {{"kind", "huge"}, {"text", "x"}}}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", {{"kind", "garbage"}}}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", {{"kind", "huge"}, {"size", 63}}}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", {{"kind", "huge"}, {"size", 33554433}}}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", {{"kind", "no_event"}, {"size", 100}}}},
+          nlohmann::json{{"path_prefix", "/"}, {"push", {{"text", 5}}}}}) {
         const auto response = httpRequest("POST", m_server.baseURL() + "/__test/faults",
                                           fault.dump(), {"Content-Type: application/json"});
         EXPECT_EQ(response.status, 400) << fault.dump();

@@ -141,6 +141,61 @@ TEST_F(ServerPushChannel, TestRouteDropsEveryOpenSocket)
     EXPECT_EQ(open(m_token).handshakeStatus(), 101);  // new sockets are welcome
 }
 
+TEST_F(ServerPushChannel, PushFaultSendsGarbageToTheRequestingAccountAheadOfItsChange)
+{
+    const auto bob = m_server.signIn("bob@example.com");
+    auto first = open(m_token);
+    auto second = open(m_token);
+    auto other = open(bob);
+    ASSERT_EQ(first.handshakeStatus(), 101);
+    ASSERT_EQ(second.handshakeStatus(), 101);
+    ASSERT_EQ(other.handshakeStatus(), 101);
+    const std::string folderId = createFolder("Docs")["id"];
+
+    m_server.injectFault(
+        {{"path_prefix", "/api/sync/upload/chunk"}, {"push", {{"text", R"(garbage {"type":)"}}}});
+    upload(folderId, "/a.txt", "one");
+    for (auto* socket : {&first, &second}) {
+        EXPECT_EQ(socket->next(), R"(garbage {"type":)");
+        EXPECT_EQ(nextMessage(*socket)["event"]["path"], "/a.txt");
+    }
+    EXPECT_EQ(other.next(100ms), std::nullopt);
+
+    // A request without a valid token pushes nothing, but uses the fault up.
+    m_server.injectFault({{"path_prefix", "/health"}, {"push", {{"kind", "no_event"}}}});
+    EXPECT_EQ(httpRequest("GET", m_server.baseURL() + "/health").status, 200);
+    EXPECT_EQ(first.next(100ms), std::nullopt);
+}
+
+TEST_F(ServerPushChannel, PushFaultKinds)
+{
+    auto socket = open(m_token);
+    ASSERT_EQ(socket.handshakeStatus(), 101);
+    const auto pushed = [&](const nlohmann::json& push) {
+        m_server.injectFault({{"path_prefix", "/api/folders"}, {"push", push}});
+        EXPECT_EQ(get("/api/folders").status, 200);
+        return socket.next().value_or("(nothing)");
+    };
+
+    const auto notJson = pushed({{"kind", "not_json"}});
+    EXPECT_TRUE(nlohmann::json::parse(notJson, nullptr, false).is_discarded()) << notJson;
+
+    const auto wrongTypes = nlohmann::json::parse(pushed({{"kind", "wrong_types"}}));
+    EXPECT_EQ(wrongTypes["type"], "file_changed");
+    EXPECT_TRUE(wrongTypes["event"]["id"].is_number());
+    EXPECT_TRUE(wrongTypes["event"]["action"].is_array());
+    EXPECT_TRUE(wrongTypes["event"]["version"].is_string());
+
+    EXPECT_EQ(pushed({{"kind", "no_event"}}), R"({"type":"file_changed"})");
+
+    const auto huge = pushed({{"kind", "huge"}});
+    EXPECT_EQ(huge.size(), 1024u * 1024u);
+    const auto hugeJson = nlohmann::json::parse(huge);
+    EXPECT_EQ(hugeJson["type"], "file_changed");
+    EXPECT_FALSE(hugeJson["event"].contains("id"));
+    EXPECT_EQ(pushed({{"kind", "huge"}, {"size", 64}}).size(), 64u);
+}
+
 TEST_F(ServerPushChannel, InjectedFaultRefusesTheHandshake)
 {
     m_server.injectFault({{"path_prefix", "/api/sync/ws"}, {"status", 503}});
