@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "Platform/Unicode.h"
 #include "Sync/ContentHash.h"
 
 namespace corvane {
@@ -58,7 +59,7 @@ void LocalScanner::walkFiles(
         if (!relative) {
             continue;
         }
-        if (!isValidUtf8(name)) {
+        if (!Unicode::isValidUTF8(name)) {
             walk.disable_recursion_pending();
             onSkipped("/" + *relative, "name is not valid UTF-8");
             continue;

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <system_error>
 
+#include "Platform/Unicode.h"
+
 namespace corvane {
 
 SyncPaths::SyncPaths(std::filesystem::path syncDir)
@@ -37,7 +39,7 @@ SyncPaths::Checked SyncPaths::checkRemotePath(std::string_view path) const
     if (rooted.find('\0') != std::string::npos) {
         return {std::nullopt, "path contains a NUL character"};
     }
-    if (!isValidUtf8(rooted)) {
+    if (!Unicode::isValidUTF8(rooted)) {
         return {std::nullopt, "path is not valid UTF-8"};
     }
     std::filesystem::path walked = m_syncDir;
@@ -66,49 +68,6 @@ SyncPaths::Checked SyncPaths::checkRemotePath(std::string_view path) const
         start = end + 1;
     }
     return {rooted, {}};
-}
-
-bool isValidUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t codePoint = 0;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 2 && codePoint < 0x80) ||
-                              (length == 3 && codePoint < 0x800) ||
-                              (length == 4 && codePoint < 0x10000);
-        if (overlong || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 std::string conflictCopyName(std::string_view remoteName, std::string_view stamp,

@@ -36,8 +36,6 @@ private:
     std::string m_syncDirText;
 };
 
-bool isValidUtf8(std::string_view text);
-
 // "<stem> (conflict - remote - <stamp>).<ext>" beside the remote file; with " 2", " 3", ...
 // before the extension while `taken` says the name is in use. `stamp` is local time
 // "yyyy-MM-dd HHmmss".
