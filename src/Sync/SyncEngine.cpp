@@ -149,7 +149,7 @@ void SyncEngine::runStartup()
     }
 }
 
-std::vector<FileInfo> SyncEngine::fetchRemoteFiles()
+SyncEngine::RemoteFiles SyncEngine::fetchRemoteFiles()
 {
     std::vector<FileInfo> remoteFiles;
     const auto refused = [this](const std::string& path, const std::string& reason) {
@@ -164,15 +164,16 @@ std::vector<FileInfo> SyncEngine::fetchRemoteFiles()
                            std::make_move_iterator(files.end()));
         m_scanner.createLocalFolders(tree, m_folderResolver->isRootFolder(folderId), refused);
     }
-    std::vector<FileInfo> accepted;
+    RemoteFiles accepted;
     for (FileInfo& file : m_folderResolver->normalizeFilePaths(std::move(remoteFiles))) {
         auto checked = m_paths.checkRemotePath(file.path);
         if (!checked.path) {
             logRefusedPath(file.path, checked.refusal);
+            accepted.anyRefused = true;
             continue;
         }
         file.path = std::move(*checked.path);
-        accepted.push_back(std::move(file));
+        accepted.files.push_back(std::move(file));
     }
     return accepted;
 }
@@ -182,7 +183,8 @@ void SyncEngine::initialSync()
     const auto started = std::chrono::steady_clock::now();
     FileLogger::shared().info("sync", "sync cycle started");
 
-    const std::vector<FileInfo> remoteFiles = fetchRemoteFiles();
+    const RemoteFiles remote = fetchRemoteFiles();
+    const std::vector<FileInfo>& remoteFiles = remote.files;
     const auto localFiles =
         m_scanner.scanLocalFiles([](const std::string& path, const std::string& reason) {
             FileLogger::shared().warn("sync", "file skipped", {{"path", path}, {"reason", reason}});
@@ -204,7 +206,18 @@ void SyncEngine::initialSync()
                                {"conflicts", counts[static_cast<int>(DiffAction::conflict)]}});
 
     recordAgreement(localFiles, remoteFiles);
-    executeEntries(dropExcluded(diff));
+    std::vector<DiffEntry> entries = dropExcluded(diff);
+    if (remote.anyRefused) {
+        // The file a refused record stands for is not known: that the server seems to lack a
+        // file is then no ground for deleting the local copy.
+        const auto removed = std::erase_if(entries, [](const DiffEntry& entry) {
+            return entry.action == DiffAction::deleteLocal;
+        });
+        if (removed > 0) {
+            FileLogger::shared().warn("sync", "local deletions skipped", {{"count", removed}});
+        }
+    }
+    executeEntries(std::move(entries));
     m_state->save();
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(

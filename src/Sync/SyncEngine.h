@@ -97,7 +97,11 @@ private:
 
     // The full sync cycle.
     void initialSync();
-    std::vector<FileInfo> fetchRemoteFiles();
+    struct RemoteFiles {
+        std::vector<FileInfo> files;  // accepted, with sync-relative paths
+        bool anyRefused = false;      // some record named a path that was refused
+    };
+    RemoteFiles fetchRemoteFiles();
     void recordAgreement(const std::map<std::string, std::string>& localFiles,
                          const std::vector<FileInfo>& remoteFiles);
     std::vector<DiffEntry> dropExcluded(std::vector<DiffEntry> entries);
