@@ -59,8 +59,8 @@ FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncSt
     const auto raw = reader.required<std::string>("badge");
     const auto badge = syncBadgeFromRawValue(raw);
     if (!badge) {
-        throw DecodingError::dataCorrupted("Cannot initialize SyncBadge from invalid String value " +
-                                           raw);
+        throw DecodingError::dataCorrupted(
+            "Cannot initialize SyncBadge from invalid String value " + raw);
     }
     state.badge = *badge;
     return state;
@@ -77,9 +77,21 @@ std::shared_ptr<UserDefaults> SyncStateProvider::defaults()
     return UserDefaults::suite(kSuiteName);
 }
 
+std::shared_ptr<UserDefaults> SyncStateProvider::freshDefaults()
+{
+    auto suite = defaults();
+    if (suite) {
+        // A suite only looks at its file every few milliseconds. The extension reads right
+        // after an announcement, often moments after its previous read, and must find the
+        // badge that the announcement is about rather than the one it saw before.
+        suite->synchronize();
+    }
+    return suite;
+}
+
 std::optional<std::string> SyncStateProvider::syncDirectory() const
 {
-    const auto suite = defaults();
+    const auto suite = freshDefaults();
     return suite ? suite->string(kSyncDirKey) : std::nullopt;
 }
 
@@ -121,7 +133,7 @@ void SyncStateProvider::setBadges(const std::map<std::string, SyncBadge>& badges
 
 SyncBadge SyncStateProvider::getBadge(const std::string& path) const
 {
-    const auto suite = defaults();
+    const auto suite = freshDefaults();
     if (!suite) {
         return SyncBadge::synced;
     }
@@ -137,6 +149,13 @@ void SyncStateProvider::clearAll()
         suite->remove(kStateKey);
     }
     notifyFinderExtension(suite);
+}
+
+void SyncStateProvider::flush()
+{
+    if (const auto suite = defaults()) {
+        suite->flush();
+    }
 }
 
 void SyncStateProvider::notifyFinderExtension(const std::shared_ptr<UserDefaults>& suite)

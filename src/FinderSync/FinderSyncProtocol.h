@@ -43,7 +43,9 @@ FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncSt
 // change so that a reader in another process sees it; announcements still waiting for the same
 // write collapse into one.
 //
-// Paths are keyed by their NFC form, so canonically equivalent spellings address one entry.
+// Reads look at the suite's file every time, so that the extension, reading on an announcement,
+// finds the badge announced. Paths are keyed by their NFC form, so canonically equivalent
+// spellings address one entry.
 // One badge write updates one entry in memory; the suite persists changes coalesced, so a full
 // sync of many files does not rewrite the file once per file. Thread-safe.
 class SyncStateProvider {
@@ -64,12 +66,17 @@ public:
     // `synced` for a path never badged or holding a foreign value.
     SyncBadge getBadge(const std::string& path) const;
     void clearAll();
+    // Writes what the suite has not written yet and sends the announcement waiting for it, now
+    // (before the process exits, and in tests).
+    void flush();
 
 private:
     SyncStateProvider() = default;
 
     // The suite as the current home folder gives it; nothing when it cannot be opened.
     static std::shared_ptr<UserDefaults> defaults();
+    // The suite, having looked at its file now for another process's writes.
+    static std::shared_ptr<UserDefaults> freshDefaults();
     static void notifyFinderExtension(const std::shared_ptr<UserDefaults>& suite);
 };
 

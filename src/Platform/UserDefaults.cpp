@@ -326,14 +326,16 @@ private:
             }
             reloadIfChanged();
 
-            json snapshot;
+            std::string snapshot;
             std::set<std::string> written;
             {
                 std::lock_guard lock(m_mutex);
                 callbacks.swap(m_callbacks);
                 m_flushScheduled = false;
                 if (!m_dirtyKeys.empty()) {
-                    snapshot = m_values;
+                    // Written out as text here rather than copied: with a large badge map a
+                    // copy, and freeing it afterwards, cost more than the text itself.
+                    snapshot = serialize(m_values);
                     written.swap(m_dirtyKeys);
                 }
             }
@@ -348,15 +350,19 @@ private:
         }
     }
 
-    // Replaces the file with `values`. Under m_ioMutex and the folder lock.
-    bool writeSnapshot(const json& values)
+    static std::string serialize(const json& values)
+    {
+        // A text that is not UTF-8 (a Linux file name can be any bytes) is written with
+        // replacement characters rather than failing the whole file.
+        return values.dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+
+    // Replaces the file with `text`. Under m_ioMutex and the folder lock.
+    bool writeSnapshot(const std::string& text)
     {
         if (m_knownCorrupt && m_knownIdentity.exists) {
             moveCorruptFileAside();
         }
-        // A text that is not UTF-8 (a Linux file name can be any bytes) is written with
-        // replacement characters rather than failing the whole file.
-        const std::string text = values.dump(-1, ' ', false, json::error_handler_t::replace);
         std::string temporary = m_file.string() + ".tmp-XXXXXX";
         UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
         if (!fd) {

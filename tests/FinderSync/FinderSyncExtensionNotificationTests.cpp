@@ -127,7 +127,7 @@ TEST_F(FinderSyncNotificationTest, ChangesWrittenByTheApplicationProcessReachThe
     ASSERT_EQ(m_controller.badgeIdentifiers[path], "synced");
     ASSERT_EQ(m_controller.watchedFolders.size(), 1u);
 
-    test::HelperProcess application(CORVANE_FINDER_SYNC_PROBE,
+    test::HelperProcess application(CORVANE_FINDER_SYNC_APP_PROBE,
                                     {"sync-directory", "/home/u/Moved", "badge", path, "syncing"});
     ASSERT_EQ(application.wait(), 0);
 

@@ -1,37 +1,83 @@
-// A second process for the extension's tests: the application's side of the shared state.
-// It inherits the test's home folder and bus address. Commands, run in the order given:
-//   sync-directory <path>     stores the sync folder (posts nothing)
-//   badge <path> <raw value>  stores a badge, which posts "com.corvane.syncStateChanged"
-// Exits once everything is written and posted.
+// The file-manager extension's side of the badge store, run as a second process by the tests.
+// It inherits the test's home folder and bus address. Commands:
+//   wait-badge <path> <badge> <timeout-ms>
+//       prints "ready", then "seen" once getBadge(path) gives <badge>, or "timeout <badge>"
+//   watch-badge <path> <count> <timeout-ms>
+//       prints "ready", then "badge <raw value>" as read on each of <count> change
+//       notifications, while another thread keeps asking for badges the way a file manager
+//       does when it redraws a folder
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "FinderSync/FinderSyncProtocol.h"
-#include "Platform/UserDefaults.h"
+#include "Platform/DistributedNotificationCenter.h"
+#include "Platform/MainQueue.h"
+
+namespace {
+
+using namespace corvane;
+
+void printLine(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+int waitBadge(const std::string& path, const std::string& expected, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    printLine("ready");
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (rawValue(SyncStateProvider::shared().getBadge(path)) == expected) {
+            printLine("seen");
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    printLine("timeout " + std::string(rawValue(SyncStateProvider::shared().getBadge(path))));
+    return 1;
+}
+
+int watchBadge(const std::string& path, int count, int timeoutMs)
+{
+    RunLoop loop;
+    DistributedNotificationCenter center;
+    std::atomic<bool> stop{false};
+    std::thread redraws([&] {
+        while (!stop) {
+            SyncStateProvider::shared().getBadge(path + ".neighbour");
+        }
+    });
+    int received = 0;
+    const auto observation =
+        center.observe(SyncStateProvider::kChangedNotification, [&](auto&&...) {
+            printLine("badge " + std::string(rawValue(SyncStateProvider::shared().getBadge(path))));
+            ++received;
+        });
+    printLine(center.isConnected() ? "ready" : "no-bus");
+    const bool done =
+        loop.runUntil([&] { return received >= count; }, std::chrono::milliseconds(timeoutMs));
+    stop = true;
+    redraws.join();
+    return done ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    using namespace corvane;
-    auto& provider = SyncStateProvider::shared();
-    for (int i = 1; i < argc; ++i) {
-        const std::string command = argv[i];
-        if (command == "sync-directory" && i + 1 < argc) {
-            provider.setSyncDirectory(std::string(argv[++i]));
-        } else if (command == "badge" && i + 2 < argc) {
-            const std::string path = argv[++i];
-            const auto badge = syncBadgeFromRawValue(argv[++i]);
-            if (!badge) {
-                std::fprintf(stderr, "unknown badge %s\n", argv[i]);
-                return 2;
-            }
-            provider.setBadge(path, *badge);
-        } else {
-            std::fprintf(stderr, "unknown command %s\n", command.c_str());
-            return 2;
-        }
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "wait-badge" && argc == 5) {
+        return waitBadge(argv[2], argv[3], std::atoi(argv[4]));
     }
-    // Writes the file and posts what waits for it; the center sends it before the process ends.
-    UserDefaults::suite(SyncStateProvider::kSuiteName)->flush();
-    return 0;
+    if (command == "watch-badge" && argc == 5) {
+        return watchBadge(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    }
+    std::fprintf(stderr, "usage: finder_sync_probe <command> ...\n");
+    return 64;
 }

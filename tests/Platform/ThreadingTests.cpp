@@ -322,10 +322,14 @@ TEST(TaskTest, BlockingTasksDoNotStarveEachOther)
     std::atomic<int> finished{0};
     for (int i = 0; i < kTasks; ++i) {
         Task::detached([&] {
-            std::unique_lock lock(mutex);
-            ++started;
-            allStarted.notify_all();
-            allStarted.wait_for(lock, 10s, [&] { return started == kTasks; });
+            {
+                std::unique_lock lock(mutex);
+                ++started;
+                allStarted.notify_all();
+                allStarted.wait_for(lock, 10s, [&] { return started == kTasks; });
+            }
+            // Last, with the lock released: the test may return, and its mutex go, as soon as
+            // it sees the count.
             ++finished;
         });
     }

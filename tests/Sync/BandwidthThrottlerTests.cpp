@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -211,6 +212,20 @@ TEST_P(BandwidthThrottlerDirectionTest, AClockThatStepsBackDoesNotStallAWait)
     m_clock->advance(-10s);
     // Counted from the step back: one second of accrual, not eleven.
     EXPECT_EQ(runWait(wait(102400)), 1s);
+}
+
+TEST_P(BandwidthThrottlerDirectionTest, AnEnormousLimitNeitherOverflowsNorStalls)
+{
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    setLimit(kMax);
+    m_clock->advance(1h);
+    EXPECT_EQ(runWait(wait(kMax / 2)), 0ns);
+    EXPECT_EQ(tokens(), kMax - kMax / 2);
+    // Half a bucket left, then a twentieth of the limit per pass: ten passes.
+    m_clock->advance(50ms);
+    EXPECT_EQ(runWait(wait(kMax)), 500ms);
+    EXPECT_GE(tokens(), 0);
+    EXPECT_LT(tokens(), kMax / 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Directions, BandwidthThrottlerDirectionTest,

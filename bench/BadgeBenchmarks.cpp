@@ -1,0 +1,167 @@
+// The badge store under a full sync's load:
+//   1. setBadge throughput while the map grows to N entries (N = 10,000 and 100,000), and the
+//      rate of further badges on a map that already holds N;
+//   2. how long after the last setBadge another reader of the suite's file (its own settings
+//      instance, reading the file afresh) sees that badge.
+// Goals: 100,000 calls in under 2 s in all; the last badge visible within 200 ms.
+//
+// badge_bench [--rounds R] [--sizes N,N,...]
+// Announcements go to a private session bus when dbus-daemon is at hand, else nowhere.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FinderSync/FinderSyncProtocol.h"
+#include "Platform/PrivateBus.h"
+#include "Platform/UserDefaults.h"
+#include "support/TempHome.h"
+
+namespace corvane::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int rounds = 3;
+    std::vector<int> sizes{10000, 100000};
+};
+
+Options parse(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string("0"); };
+        if (arg == "--rounds") {
+            options.rounds = std::max(1, std::stoi(next()));
+        } else if (arg == "--sizes") {
+            options.sizes.clear();
+            std::istringstream list(next());
+            for (std::string size; std::getline(list, size, ',');) {
+                options.sizes.push_back(std::max(1, std::stoi(size)));
+            }
+        } else {
+            std::cerr << "unknown option " << arg << "\n";
+            std::exit(2);
+        }
+    }
+    return options;
+}
+
+// Paths shaped like a synced tree: a hundred files per folder.
+std::string pathOf(int i)
+{
+    return "/home/user/Corvane/Projects/folder-" + std::to_string(i / 100) + "/document-" +
+           std::to_string(i) + ".txt";
+}
+
+double milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+struct Round {
+    double fillMs = 0;           // N badges on a map that starts empty
+    double updateUsPerCall = 0;  // further badges on a map of N entries
+    double persistedMs = 0;      // last badge call -> the file holds it
+    double visibleMs = 0;        // last badge call -> another reader sees it
+};
+
+Round runRound(int size)
+{
+    test::TempHome home;
+    UserDefaults::resetShared();
+    SyncStateProvider& provider = SyncStateProvider::shared();
+    Round round;
+
+    const auto start = Clock::now();
+    for (int i = 0; i < size; ++i) {
+        provider.setBadge(pathOf(i), i % 2 == 0 ? SyncBadge::syncing : SyncBadge::synced);
+    }
+    round.fillMs = milliseconds(Clock::now() - start);
+
+    constexpr int kUpdates = 10000;
+    const auto updates = Clock::now();
+    for (int i = 0; i < kUpdates; ++i) {
+        provider.setBadge(pathOf((i * 7919) % size), SyncBadge::synced);
+    }
+    round.updateUsPerCall = milliseconds(Clock::now() - updates) * 1000 / kUpdates;
+
+    // The last badge of the run, then a reader of the file that looks until it is there.
+    const std::string last = pathOf(size - 1);
+    const std::filesystem::path file = UserDefaults::suite(SyncStateProvider::kSuiteName)->file();
+    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
+    provider.setBadge(last, SyncBadge::error);
+    const auto written = Clock::now();
+    std::atomic<Clock::rep> persisted{0};
+    suite->whenPersisted("bench", [&] { persisted = (Clock::now() - written).count(); });
+    UserDefaults reader(file);
+    while (reader.stringDictionaryValue(SyncStateProvider::kStateKey, last) != "error") {
+        if (Clock::now() - written > std::chrono::seconds(10)) {
+            std::cerr << "the last badge did not reach the file within 10 s\n";
+            break;
+        }
+        reader.synchronize();
+    }
+    round.visibleMs = milliseconds(Clock::now() - written);
+    provider.flush();
+    round.persistedMs = milliseconds(Clock::duration(persisted.load()));
+
+    UserDefaults::resetShared();
+    return round;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+}  // namespace corvane::bench
+
+int main(int argc, char** argv)
+{
+    using namespace corvane::bench;
+    const Options options = parse(argc, argv);
+
+    std::optional<corvane::test::PrivateBus> bus;
+    try {
+        bus.emplace();
+    } catch (const std::exception& error) {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        std::printf("no private bus (%s): announcements go nowhere\n", error.what());
+    }
+
+    std::printf("%-9s %-6s %12s %12s %16s %14s %14s\n", "entries", "round", "fill ms", "calls/s",
+                "update us/call", "persisted ms", "visible ms");
+    for (const int size : options.sizes) {
+        std::vector<double> fill;
+        std::vector<double> update;
+        std::vector<double> persisted;
+        std::vector<double> visible;
+        for (int r = 1; r <= options.rounds; ++r) {
+            const Round round = runRound(size);
+            fill.push_back(round.fillMs);
+            update.push_back(round.updateUsPerCall);
+            persisted.push_back(round.persistedMs);
+            visible.push_back(round.visibleMs);
+            std::printf("%-9d %-6d %12.1f %12.0f %16.2f %14.1f %14.1f\n", size, r, round.fillMs,
+                        size / round.fillMs * 1000, round.updateUsPerCall, round.persistedMs,
+                        round.visibleMs);
+        }
+        std::printf("%-9d %-6s %12.1f %12.0f %16.2f %14.1f %14.1f\n", size, "median", median(fill),
+                    size / median(fill) * 1000, median(update), median(persisted), median(visible));
+    }
+    std::printf("goals: 100000 calls under 2000 ms in all; last badge visible within 200 ms\n");
+    return 0;
+}

@@ -1,0 +1,37 @@
+// A second process for the extension's tests: the application's side of the shared state.
+// It inherits the test's home folder and bus address. Commands, run in the order given:
+//   sync-directory <path>     stores the sync folder (posts nothing)
+//   badge <path> <raw value>  stores a badge, which posts "com.corvane.syncStateChanged"
+// Exits once everything is written and posted.
+
+#include <cstdio>
+#include <string>
+
+#include "FinderSync/FinderSyncProtocol.h"
+#include "Platform/UserDefaults.h"
+
+int main(int argc, char** argv)
+{
+    using namespace corvane;
+    auto& provider = SyncStateProvider::shared();
+    for (int i = 1; i < argc; ++i) {
+        const std::string command = argv[i];
+        if (command == "sync-directory" && i + 1 < argc) {
+            provider.setSyncDirectory(std::string(argv[++i]));
+        } else if (command == "badge" && i + 2 < argc) {
+            const std::string path = argv[++i];
+            const auto badge = syncBadgeFromRawValue(argv[++i]);
+            if (!badge) {
+                std::fprintf(stderr, "unknown badge %s\n", argv[i]);
+                return 2;
+            }
+            provider.setBadge(path, *badge);
+        } else {
+            std::fprintf(stderr, "unknown command %s\n", command.c_str());
+            return 2;
+        }
+    }
+    // Writes the file and posts what waits for it; the center sends it before the process ends.
+    UserDefaults::suite(SyncStateProvider::kSuiteName)->flush();
+    return 0;
+}
