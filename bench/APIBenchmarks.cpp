@@ -444,6 +444,7 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
 int main(int argc, char** argv)
 {
     using namespace corvane;
+    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
     const bench::Options options = bench::parse(argc, argv);
     try {
         const test::TempHome home;

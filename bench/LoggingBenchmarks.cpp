@@ -260,6 +260,7 @@ void throughput(const Options& options)
 int main(int argc, char** argv)
 {
     using namespace corvane;
+    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
     const bench::Options options = bench::parse(argc, argv);
     try {
         bench::printMachineNote("start");

@@ -334,6 +334,7 @@ int runBenchmark(const Options& options)
 
 int main(int argc, char** argv)
 {
+    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
     try {
         return corvane::bench::runBenchmark(corvane::bench::parse(argc, argv));
     } catch (const std::exception& error) {
