@@ -1,19 +1,20 @@
 // Throughput of the REST client against a local corvane-server:
-//   1. many small uploads (init + chunk from a file) from several client threads;
-//   2. a large file sent and fetched through the streaming calls, next to the curl command line
-//      moving a file of the same size to and from the same server;
-// and the client's peak resident memory (the server and curl run as separate processes).
+//   1. many small uploads (init + chunk from a file) from several client threads: files/s;
+//   2. a large file sent and fetched through the streaming calls (uploadChunkFromFile,
+//      downloadToFile), next to the curl command line moving a file of the same size to and from
+//      the same server with the same multipart request and a plain GET: MB/s and the ratio;
+// and the client's peak resident memory per phase (the server and curl are other processes).
+// Every figure is taken over several rounds; the median is the headline, each round is shown.
 //
 // api_bench [--files N] [--threads T] [--large-mib M] [--skip-large] [--rounds R]
-//           [--server-data DIR]
-// (--server-data on a tmpfs such as /dev/shm takes the server's fsyncs out of the small uploads)
+//           [--server-data DIR] [--client-data DIR]
+// --server-data on a tmpfs such as /dev/shm takes the server's fsyncs out of the figures;
+// --client-data there takes the disk out of the client's side (the download's fsync).
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,21 +32,26 @@
 #include <openssl/evp.h>
 
 #include "API/APIClient.h"
+#include "BenchSupport.h"
 #include "support/ServerProcess.h"
 #include "support/TempHome.h"
 
 namespace corvane::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+constexpr double kGoalFilesPerSecond = 1000;
+constexpr double kGoalShareOfCurl = 0.8;
+constexpr double kGoalPeakMiB = 64;
+constexpr std::uint64_t kSmallFileBytes = 4096;
 
 struct Options {
     int files = 10000;
     int threads = 4;
     std::uint64_t largeMiB = 1024;
     bool large = true;
-    int rounds = 2;
+    int rounds = 3;
     std::filesystem::path serverData;  // empty: a temporary folder on the default disk
+    std::filesystem::path clientData;  // empty: the temporary folder
 };
 
 Options parse(int argc, char** argv)
@@ -53,17 +59,25 @@ Options parse(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string("0"); };
+        const auto next = [&] {
+            if (i + 1 >= argc) {
+                std::cerr << arg << " needs a value\n";
+                std::exit(2);
+            }
+            return std::string(argv[++i]);
+        };
         if (arg == "--files") {
             options.files = std::stoi(next());
         } else if (arg == "--threads") {
-            options.threads = std::stoi(next());
+            options.threads = std::max(1, std::stoi(next()));
         } else if (arg == "--large-mib") {
             options.largeMiB = std::stoull(next());
         } else if (arg == "--rounds") {
             options.rounds = std::max(1, std::stoi(next()));
         } else if (arg == "--server-data") {
             options.serverData = next();
+        } else if (arg == "--client-data") {
+            options.clientData = next();
         } else if (arg == "--skip-large") {
             options.large = false;
         } else {
@@ -86,21 +100,29 @@ std::string hex(const unsigned char* bytes, unsigned int length)
 // Incremental SHA-256, so a large file is hashed while it is written.
 class Sha256 {
 public:
-    Sha256() : m_context(EVP_MD_CTX_new()) { EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr); }
-    ~Sha256() { EVP_MD_CTX_free(m_context); }
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-    void add(std::string_view bytes) { EVP_DigestUpdate(m_context, bytes.data(), bytes.size()); }
+    Sha256() : m_context(EVP_MD_CTX_new())
+    {
+        if (!m_context || EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1) {
+            throw std::runtime_error("SHA-256 is not available");
+        }
+    }
+    void add(std::string_view bytes)
+    {
+        EVP_DigestUpdate(m_context.get(), bytes.data(), bytes.size());
+    }
     std::string finish()
     {
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
-        EVP_DigestFinal_ex(m_context, digest, &length);
+        EVP_DigestFinal_ex(m_context.get(), digest, &length);
         return hex(digest, length);
     }
 
 private:
-    EVP_MD_CTX* m_context;
+    struct Free {
+        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+    };
+    std::unique_ptr<EVP_MD_CTX, Free> m_context;
 };
 
 // Writes `bytes` pseudo-random bytes (different per seed) and returns their SHA-256.
@@ -128,35 +150,26 @@ std::string writeRandomFile(const std::filesystem::path& path, std::uint64_t byt
     return hash.finish();
 }
 
-double seconds(Clock::duration duration)
-{
-    return std::chrono::duration<double>(duration).count();
-}
-
 double megabytesPerSecond(std::uint64_t bytes, Clock::duration duration)
 {
     return static_cast<double>(bytes) / 1e6 / seconds(duration);
 }
 
-double cpuSeconds()
+// CPU time (user + system) of this process, or of its waited-for children (curl).
+double cpuSeconds(int who = RUSAGE_SELF)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    getrusage(who, &usage);
+    const auto toSeconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-}
-
-long peakResidentKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 // Runs a shell command and returns its standard output.
 std::string run(const std::string& command)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) {
         throw std::runtime_error("cannot run " + command);
     }
@@ -168,28 +181,37 @@ std::string run(const std::string& command)
     return output;
 }
 
-void smallUploads(const Options& options, test::ServerProcess& server, const std::string& token,
-                  const std::filesystem::path& dir)
+void printPeak(const char* phase, bool reset)
 {
-    APIClient client(server.baseURL());
-    client.setToken(token);
-    const std::string folder = client.createFolder("Small").id;
+    std::cout << std::fixed << std::setprecision(1) << "client peak RSS during " << phase << ": "
+              << static_cast<double>(peakResidentKiB()) / 1024.0 << " MiB"
+              << (reset ? "" : " (since the start: the kernel refused a reset)") << " (goal < "
+              << kGoalPeakMiB << " MiB)\n";
+}
 
+// One round of small uploads: every file is new content, so each one takes init + chunk.
+double smallUploadRound(const Options& options, APIClient& client, const std::string& folder,
+                        const std::filesystem::path& dir, int round)
+{
     struct File {
         std::filesystem::path path;
+        std::string name;
         std::string hash;
     };
     std::vector<File> files;
     files.reserve(static_cast<std::size_t>(options.files));
     for (int i = 0; i < options.files; ++i) {
-        const auto path = dir / ("small-" + std::to_string(i) + ".bin");
-        files.push_back({path, writeRandomFile(path, 4096, 1000 + static_cast<std::uint64_t>(i))});
+        const std::string name = "r" + std::to_string(round) + "-" + std::to_string(i) + ".bin";
+        const std::uint64_t seed =
+            static_cast<std::uint64_t>(round) * 1'000'000'000 + static_cast<std::uint64_t>(i);
+        files.push_back({dir / name, name, writeRandomFile(dir / name, kSmallFileBytes, seed)});
     }
 
     std::atomic<std::size_t> next{0};
     std::atomic<int> failures{0};
-    const auto started = Clock::now();
+    std::atomic<int> notAsked{0};
     const double cpuBefore = cpuSeconds();
+    const auto started = Clock::now();
     {
         std::vector<std::jthread> workers;
         for (int t = 0; t < options.threads; ++t) {
@@ -197,10 +219,12 @@ void smallUploads(const Options& options, test::ServerProcess& server, const std
                 for (std::size_t i = next++; i < files.size(); i = next++) {
                     try {
                         const UploadInitResponse answer =
-                            client.uploadInit({"/" + files[i].path.filename().string(), folder,
-                                               files[i].hash, 4096, 0});
+                            client.uploadInit({"/" + files[i].name, folder, files[i].hash,
+                                               static_cast<std::int64_t>(kSmallFileBytes), 0});
                         if (answer.uploadId) {
                             client.uploadChunkFromFile(*answer.uploadId, files[i].path);
+                        } else {
+                            ++notAsked;
                         }
                     } catch (const std::exception& error) {
                         if (failures++ == 0) {
@@ -213,11 +237,37 @@ void smallUploads(const Options& options, test::ServerProcess& server, const std
     }
     const auto elapsed = Clock::now() - started;
     const double cpu = cpuSeconds() - cpuBefore;
-    std::cout << std::fixed << std::setprecision(0) << "small uploads: " << options.files
-              << " files of 4 KiB, " << options.threads
-              << " threads: " << options.files / seconds(elapsed) << " files/s ("
-              << std::setprecision(2) << seconds(elapsed) << " s, " << failures
-              << " failures; client CPU " << cpu * 1e6 / options.files << " us per file)\n";
+    const double rate = options.files / seconds(elapsed);
+    std::cout << std::fixed << std::setprecision(0) << "  round " << round << ": " << rate
+              << " files/s (" << std::setprecision(2) << seconds(elapsed) << " s, " << failures
+              << " failures, " << notAsked << " without chunk; client CPU " << std::setprecision(0)
+              << cpu * 1e6 / options.files << " us per file)\n";
+    for (const File& file : files) {
+        std::filesystem::remove(file.path);
+    }
+    if (failures > 0 || notAsked > 0) {
+        throw std::runtime_error("small uploads did not all go through init + chunk");
+    }
+    return rate;
+}
+
+void smallUploads(const Options& options, test::ServerProcess& server, const std::string& token,
+                  const std::filesystem::path& dir)
+{
+    APIClient client(server.baseURL());
+    client.setToken(token);
+    const std::string folder = client.createFolder("Small").id;
+    const bool reset = resetPeakResident();
+    std::cout << "small uploads: " << options.files << " files of 4 KiB, " << options.threads
+              << " client threads, one APIClient\n";
+    std::vector<double> rates;
+    for (int round = 1; round <= options.rounds; ++round) {
+        rates.push_back(smallUploadRound(options, client, folder, dir, round));
+    }
+    std::cout << std::fixed << std::setprecision(0) << "small uploads: median " << median(rates)
+              << " files/s over " << rates.size() << " rounds (" << joined(rates, 0)
+              << "; goal >= " << kGoalFilesPerSecond << ")\n";
+    printPeak("small uploads", reset);
 }
 
 // Makes the file's content new (so the server asks for it again) and returns its hash.
@@ -236,14 +286,46 @@ std::string renewContent(const std::filesystem::path& path, std::uint64_t round)
     return hash.finish();
 }
 
-void report(const std::string& what, std::uint64_t bytes, Clock::duration client,
-            Clock::duration curl)
+// One timed transfer: wall time and the CPU time its side (client or curl) spent.
+struct Leg {
+    Clock::duration elapsed{};
+    double cpu = 0;
+};
+
+// Runs `transfer` and takes its time and the CPU time of `who` (RUSAGE_SELF or _CHILDREN).
+template <typename Transfer>
+Leg timed(int who, Transfer&& transfer)
 {
-    std::cout << std::fixed << std::setprecision(1) << what << ": client "
-              << megabytesPerSecond(bytes, client) << " MB/s, curl "
-              << megabytesPerSecond(bytes, curl) << " MB/s, client/curl " << std::setprecision(2)
-              << seconds(curl) / seconds(client) << "\n";
+    const double cpuBefore = cpuSeconds(who);
+    const auto started = Clock::now();
+    transfer();
+    const auto elapsed = Clock::now() - started;
+    return {elapsed, cpuSeconds(who) - cpuBefore};
 }
+
+struct LegFigures {
+    std::vector<double> client;  // MB/s per round
+    std::vector<double> curl;
+    std::vector<double> clientCpu;  // CPU seconds per GB moved
+    std::vector<double> curlCpu;
+
+    void add(bool isClient, std::uint64_t bytes, const Leg& leg)
+    {
+        (isClient ? client : curl).push_back(megabytesPerSecond(bytes, leg.elapsed));
+        (isClient ? clientCpu : curlCpu).push_back(leg.cpu / (static_cast<double>(bytes) / 1e9));
+    }
+
+    void report(const std::string& what) const
+    {
+        const double ours = median(client);
+        const double theirs = median(curl);
+        std::cout << std::fixed << std::setprecision(1) << what << ": client median " << ours
+                  << " MB/s (" << joined(client, 1) << "), curl median " << theirs << " MB/s ("
+                  << joined(curl, 1) << "), client/curl " << std::setprecision(2) << ours / theirs
+                  << " (goal >= " << kGoalShareOfCurl << "); CPU per GB: client "
+                  << median(clientCpu) << " s, curl " << median(curlCpu) << " s\n";
+    }
+};
 
 void largeTransfers(const Options& options, test::ServerProcess& server, const std::string& token,
                     const std::filesystem::path& dir)
@@ -254,6 +336,8 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
     const std::uint64_t size = options.largeMiB * 1024 * 1024;
     const auto ours = dir / "large-client.bin";
     const auto theirs = dir / "large-curl.bin";
+    const auto ourCopy = dir / "large-client.down";
+    const auto theirCopy = dir / "large-curl.down";
     std::cout << "writing two files of " << options.largeMiB << " MiB...\n";
     writeRandomFile(ours, size, 1);
     writeRandomFile(theirs, size, 2);
@@ -272,52 +356,86 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
             throw std::runtime_error(std::string(what) + " answered " + status);
         }
     };
+    // The server keeps every blob; each is removed once fetched so that the rounds do not fill
+    // the disk (or the tmpfs) with gigabytes. Blobs live at <data>/blobs/<2 hex>/<hash>.
+    const auto dropBlob = [&](const std::string& hash) {
+        if (!std::filesystem::remove(server.dataDir() / "blobs" / hash.substr(0, 2) / hash)) {
+            std::cerr << "warning: no blob file for " << hash << " to remove\n";
+        }
+    };
 
-    // Best of several rounds, the client and curl taking turns: the machine may be shared.
-    auto clientUpload = Clock::duration::max();
-    auto curlUpload = Clock::duration::max();
-    auto clientDownload = Clock::duration::max();
-    auto curlDownload = Clock::duration::max();
-    for (int round = 1; round <= options.rounds; ++round) {
-        const std::string ourHash = renewContent(ours, static_cast<std::uint64_t>(round));
-        const std::string theirHash = renewContent(theirs, static_cast<std::uint64_t>(round));
-
-        std::string uploadId = startUpload(ours, ourHash);
-        auto started = Clock::now();
-        client.uploadChunkFromFile(uploadId, ours);
-        clientUpload = std::min(clientUpload, Clock::now() - started);
-
-        uploadId = startUpload(theirs, theirHash);
-        started = Clock::now();
-        expect200(run("curl -s -o /dev/null -w '%{http_code}' -H " + auth +
-                      " -H 'Expect:' -F upload_id=" + uploadId + " -F 'data=@" + theirs.string() +
-                      ";filename=chunk' " + server.baseURL() + "/api/sync/upload/chunk"),
-                  "curl upload");
-        curlUpload = std::min(curlUpload, Clock::now() - started);
-
-        // Downloads into files on the same disk; the client also flushes its file to disk.
-        started = Clock::now();
-        const std::uint64_t received = client.downloadToFile(ourHash, dir / "large-client.down");
-        clientDownload = std::min(clientDownload, Clock::now() - started);
+    const auto clientUpload = [&](const std::string& hash) {
+        const std::string uploadId = startUpload(ours, hash);
+        return timed(RUSAGE_SELF, [&] { client.uploadChunkFromFile(uploadId, ours); });
+    };
+    // The same multipart form as the client's: an "upload_id" field, then the file as "data".
+    const auto curlUpload = [&](const std::string& hash) {
+        const std::string uploadId = startUpload(theirs, hash);
+        return timed(RUSAGE_CHILDREN, [&] {
+            expect200(run("curl -s -o /dev/null -w '%{http_code}' -H " + auth +
+                          " -H 'Expect:' -F upload_id=" + uploadId + " -F 'data=@" +
+                          theirs.string() + ";filename=chunk;type=application/octet-stream' " +
+                          server.baseURL() + "/api/sync/upload/chunk"),
+                      "curl upload");
+        });
+    };
+    // downloadToFile ends with fsync; curl's copy is synced the same way (coreutils' sync FILE
+    // calls fsync) inside the timed command, so both measure content durably on disk.
+    const auto clientDownload = [&](const std::string& hash) {
+        std::uint64_t received = 0;
+        const Leg leg =
+            timed(RUSAGE_SELF, [&] { received = client.downloadToFile(hash, ourCopy); });
         if (received != size) {
             throw std::runtime_error("download size mismatch");
         }
+        std::filesystem::remove(ourCopy);
+        dropBlob(hash);
+        return leg;
+    };
+    const auto curlDownload = [&](const std::string& hash) {
+        const Leg leg = timed(RUSAGE_CHILDREN, [&] {
+            expect200(run("curl -s -o " + theirCopy.string() + " -w '%{http_code}' -H " + auth +
+                          " " + server.baseURL() + "/api/sync/download/" + hash + " && sync " +
+                          theirCopy.string()),
+                      "curl download");
+        });
+        if (std::filesystem::file_size(theirCopy) != size) {
+            throw std::runtime_error("curl download size mismatch");
+        }
+        std::filesystem::remove(theirCopy);
+        dropBlob(hash);
+        return leg;
+    };
 
-        started = Clock::now();
-        expect200(run("curl -s -o " + (dir / "large-curl.down").string() +
-                      " -w '%{http_code}' -H " + auth + " " + server.baseURL() +
-                      "/api/sync/download/" + theirHash),
-                  "curl download");
-        curlDownload = std::min(curlDownload, Clock::now() - started);
-        std::filesystem::remove(dir / "large-client.down");
-        std::filesystem::remove(dir / "large-curl.down");
+    const bool reset = resetPeakResident();
+    LegFigures uploads;
+    LegFigures downloads;
+    for (int round = 1; round <= options.rounds; ++round) {
+        const std::string ourHash = renewContent(ours, static_cast<std::uint64_t>(round));
+        const std::string theirHash = renewContent(theirs, static_cast<std::uint64_t>(round));
+        // Turns alternate, so neither side always runs first on a machine that others share.
+        const bool clientFirst = round % 2 == 1;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isClient = (turn == 0) == clientFirst;
+            uploads.add(isClient, size, isClient ? clientUpload(ourHash) : curlUpload(theirHash));
+        }
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isClient = (turn == 0) == clientFirst;
+            downloads.add(isClient, size,
+                          isClient ? clientDownload(ourHash) : curlDownload(theirHash));
+        }
+        std::cout << std::fixed << std::setprecision(1) << "  round " << round << ": upload client "
+                  << uploads.client.back() << " / curl " << uploads.curl.back()
+                  << " MB/s, download client " << downloads.client.back() << " / curl "
+                  << downloads.curl.back() << " MB/s\n";
     }
-    const std::string size_text = std::to_string(options.largeMiB) + " MiB";
-    report("large upload (" + size_text + ", best of " + std::to_string(options.rounds) + ")", size,
-           clientUpload, curlUpload);
-    report("large download (" + size_text + ", best of " + std::to_string(options.rounds) +
-               ", client with fsync)",
-           size, clientDownload, curlDownload);
+    const std::string sizeText = std::to_string(options.largeMiB) + " MiB";
+    const std::string rounds = std::to_string(options.rounds) + " rounds";
+    uploads.report("large upload (" + sizeText + ", " + rounds + ")");
+    downloads.report("large download (" + sizeText + ", " + rounds + ", both with fsync)");
+    printPeak("large transfers", reset);
+    std::filesystem::remove(ours);
+    std::filesystem::remove(theirs);
 }
 
 }  // namespace
@@ -326,33 +444,28 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
 int main(int argc, char** argv)
 {
     using namespace corvane;
-    bench::Options options = bench::parse(argc, argv);
+    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
+    const bench::Options options = bench::parse(argc, argv);
     try {
-        test::TempHome home;
-        test::TempDir dir;
-        if (!options.serverData.empty()) {
-            options.serverData /= "corvane-bench-" + std::to_string(::getpid());
-            std::filesystem::create_directories(options.serverData);
-        }
+        const test::TempHome home;
+        const bench::ScratchDir clientDir(options.clientData);
         // Declared before the server, so removed after it has stopped.
-        const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)>
-            serverDataCleanup(options.serverData.empty() ? nullptr : &options.serverData,
-                              [](const std::filesystem::path* path) {
-                                  std::error_code ignored;
-                                  std::filesystem::remove_all(*path, ignored);
-                              });
-        test::ServerProcess server(test::ServerOptions{false, "relative", options.serverData});
+        const std::unique_ptr<bench::ScratchDir> serverDir =
+            options.serverData.empty() ? nullptr
+                                       : std::make_unique<bench::ScratchDir>(options.serverData);
+        test::ServerProcess server(
+            test::ServerOptions{false, "relative", serverDir ? serverDir->path() : ""});
+        std::cout << "server data: " << server.dataDir().string()
+                  << ", client data: " << clientDir.path().string() << "\n";
+        bench::printMachineNote("start");
         const std::string token = server.signIn("bench@example.com");
         if (options.files > 0) {
-            bench::smallUploads(options, server, token, dir.path());
-            std::cout << "client peak RSS after small uploads: "
-                      << bench::peakResidentKiB() / 1024.0 << " MiB\n";
+            bench::smallUploads(options, server, token, clientDir.path());
         }
         if (options.large) {
-            bench::largeTransfers(options, server, token, dir.path());
+            bench::largeTransfers(options, server, token, clientDir.path());
         }
-        std::cout << "client peak RSS: " << std::setprecision(1)
-                  << bench::peakResidentKiB() / 1024.0 << " MiB\n";
+        bench::printMachineNote("end");
     } catch (const std::exception& error) {
         std::cerr << "benchmark failed: " << error.what() << "\n";
         return 1;

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+// Small helpers shared by the benchmarks: order statistics, peak memory, machine load.
+namespace corvane::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+// The value below which `fraction` (0..1) of the samples lie, by the nearest-rank method.
+inline double percentile(std::vector<double> samples, double fraction)
+{
+    if (samples.empty()) {
+        throw std::invalid_argument("percentile of no samples");
+    }
+    std::sort(samples.begin(), samples.end());
+    const auto rank = static_cast<std::size_t>(
+        std::max(0.0, std::min(1.0, fraction)) * static_cast<double>(samples.size() - 1) + 0.5);
+    return samples[rank];
+}
+
+// The middle sample, or the mean of the two middle ones.
+inline double median(std::vector<double> samples)
+{
+    if (samples.empty()) {
+        throw std::invalid_argument("median of no samples");
+    }
+    std::sort(samples.begin(), samples.end());
+    const std::size_t half = samples.size() / 2;
+    return samples.size() % 2 == 1 ? samples[half] : (samples[half - 1] + samples[half]) / 2;
+}
+
+// "a, b, c" with `precision` decimals, for printing every run next to its median.
+inline std::string joined(const std::vector<double>& values, int precision)
+{
+    std::ostringstream out;
+    out << std::fixed << std::setprecision(precision);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        out << (i == 0 ? "" : ", ") << values[i];
+    }
+    return out.str();
+}
+
+// A field of /proc/self/status in KiB ("VmHWM", "VmRSS"); -1 when it cannot be read.
+inline long statusKiB(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with(field + ":")) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
+}
+
+// The process's peak resident set since the start or the last resetPeakResident().
+inline long peakResidentKiB()
+{
+    return statusKiB("VmHWM");
+}
+
+// Starts a new peak (Linux: "5" in clear_refs sets VmHWM to the current resident set), so one
+// phase's peak is not hidden by an earlier phase. False when the kernel refuses.
+inline bool resetPeakResident()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return clear.good();
+}
+
+// The machine's load averages as "1.23 2.34 3.45", so every figure carries how busy the
+// (shared) machine was while it was taken.
+inline std::string loadAverage()
+{
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// A scratch folder made under `parent` (empty: the temporary folder) and removed with all in it.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::filesystem::path& parent = {})
+    {
+        const std::filesystem::path base =
+            parent.empty() ? std::filesystem::temp_directory_path() : parent;
+        std::string pattern = (base / "corvane-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) {
+            throw std::runtime_error("cannot make a folder under " + base.string());
+        }
+        m_path = pattern;
+    }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline void printMachineNote(const char* when)
+{
+    std::cout << "machine (" << when << "): " << std::thread::hardware_concurrency()
+              << " cores, load average " << loadAverage()
+              << " (shared with other builds and tests)\n";
+}
+
+}  // namespace corvane::bench
