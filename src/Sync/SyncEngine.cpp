@@ -128,8 +128,16 @@ void SyncEngine::runStartup()
         if (!m_isRunning) {
             return;
         }
+        // Watched from before the scan: what changes while the cycle runs (an edit made after
+        // its file was scanned, the conflict copies the cycle makes) is handled after it.
+        MainQueue::sync([this] {
+            if (m_isRunning) {
+                startFSEvents();
+            }
+        });
         initialSync();
     } catch (const std::exception& error) {
+        MainQueue::sync([this] { stopFSEvents(); });
         if (m_isRunning) {
             m_onError(error.what());
         }
@@ -140,8 +148,9 @@ void SyncEngine::runStartup()
     }
     m_onStatusChange(SyncStatus::idle);
     MainQueue::sync([this] {
+        m_cycleDone = true;
         if (m_isRunning) {
-            startFSEvents();
+            processPendingChanges();
         }
     });
     if (m_isRunning) {
@@ -358,7 +367,8 @@ void SyncEngine::handleFSEvent(const std::string& path)
     m_debounceQueue->asyncAfter(m_options.debounce, [weakSelf, generation] {
         MainQueue::async([weakSelf, generation] {
             const auto self = weakSelf.lock();
-            if (self && self->m_debounceGeneration == generation) {
+            // Changes seen during the start-up cycle wait for its end.
+            if (self && self->m_debounceGeneration == generation && self->m_cycleDone) {
                 self->processPendingChanges();
             }
         });
