@@ -6,6 +6,7 @@
 #include "API/APIClient.h"
 #include "API/WebSocketClient.h"
 #include "Logging/FileLogger.h"
+#include "Platform/AtomicFile.h"
 #include "Platform/FileEventStream.h"
 #include "Platform/KeyedTaskQueue.h"
 #include "Platform/MainQueue.h"
@@ -123,6 +124,10 @@ void SyncEngine::stop()
 void SyncEngine::runStartup()
 {
     m_onStatusChange(SyncStatus::syncing);
+    // What a killed process left half-written. Nothing of this engine writes yet; a stopped
+    // engine still finishing a download on this folder loses only that download.
+    m_transfers->removeStaleDownloads();
+    AtomicFile::removeLeftovers(m_state->filePath());
     try {
         m_folderIDs = m_folderResolver->load();
         if (!m_isRunning) {

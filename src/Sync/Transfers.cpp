@@ -22,6 +22,8 @@
 namespace corvane {
 namespace {
 
+constexpr std::string_view kDownloadPrefix = ".corvane-download-";
+
 // The mode new user files get: 0666 less the process's umask, read without changing it.
 mode_t userFileMode()
 {
@@ -46,7 +48,7 @@ class TemporaryDownload {
 public:
     explicit TemporaryDownload(const std::filesystem::path& folder)
     {
-        std::string pattern = (folder / ".corvane-download-XXXXXX").string();
+        std::string pattern = (folder / (std::string(kDownloadPrefix) + "XXXXXX")).string();
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0) {
             throw FileError("Could not create a file in", folder.string(), errno);
@@ -312,6 +314,28 @@ void Transfers::deleteLocalFile(const std::string& path)
     MainQueue::async([activity = m_activityManager, path] {
         activity->addActivity(ActivityType::delete_, lastPathComponent(path), path);
     });
+}
+
+void Transfers::removeStaleDownloads() const
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::recursive_directory_iterator walk(m_paths.syncDir(),
+                                          fs::directory_options::skip_permission_denied, error);
+    for (const fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
+        const fs::path& entry = walk->path();
+        const std::string name = entry.filename().string();
+        if (!name.starts_with('.')) {
+            continue;
+        }
+        struct stat info {};
+        if (name.starts_with(kDownloadPrefix) && ::lstat(entry.c_str(), &info) == 0 &&
+            S_ISREG(info.st_mode)) {
+            ::unlink(entry.c_str());  // one that cannot be removed is tried again next start
+        }
+        // Downloads never go into hidden folders: those are the user's (or the state's).
+        walk.disable_recursion_pending();
+    }
 }
 
 void Transfers::updateBadge(const std::string& path, SyncBadge badge) const

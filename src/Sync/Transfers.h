@@ -48,6 +48,9 @@ public:
     // Removes the regular file at `path` (never a folder) and forgets its state.
     void deleteLocalFile(const std::string& path);
     void updateBadge(const std::string& path, SyncBadge badge) const;
+    // Removes the hidden temporary files of downloads that never finished: a process killed in
+    // the middle of one leaves its file behind. Only while no download runs (at start).
+    void removeStaleDownloads() const;
 
 private:
     // Downloads into a temporary file in the folder of the checked sync-relative `path`, flushed

@@ -135,6 +135,29 @@ TEST_F(SyncEngineTest, OneFailingEntryLeavesTheCycleComplete)
     EXPECT_FALSE(storedState("/a.txt"));
 }
 
+TEST_F(SyncEngineTest, LeftoversOfAKilledProcessAreRemovedAtStart)
+{
+    // What a process killed in the middle of a download or a state save leaves behind.
+    writeFile(local("/Docs/.corvane-download-Ab12Cd"), "half a down");
+    writeFile(local("/.corvane-download-Xy34Zw"), "");
+    writeFile(syncDir / ".corvane" / ".sync_state.json.tmp-Qr56St", "{\"/a.txt\": {\"ha");
+    // Not the engine's: other hidden files, and anything inside hidden folders.
+    writeFile(local("/Docs/.notes"), "mine");
+    writeFile(local("/.git/.corvane-download-Gh78Ij"), "mine too");
+    writeFile(syncDir / ".corvane" / ".sync_state.json.tmp-longer-name", "mine as well");
+    writeFile(local("/Docs/a.txt"), "a");
+
+    runCycle();
+
+    EXPECT_FALSE(fs::exists(local("/Docs/.corvane-download-Ab12Cd")));
+    EXPECT_FALSE(fs::exists(local("/.corvane-download-Xy34Zw")));
+    EXPECT_FALSE(fs::exists(syncDir / ".corvane" / ".sync_state.json.tmp-Qr56St"));
+    EXPECT_EQ(readFile(local("/Docs/.notes")), "mine");
+    EXPECT_EQ(readFile(local("/.git/.corvane-download-Gh78Ij")), "mine too");
+    EXPECT_TRUE(fs::exists(syncDir / ".corvane" / ".sync_state.json.tmp-longer-name"));
+    EXPECT_EQ(other->contents(), (std::map<std::string, std::string>{{"/Docs/a.txt", "a"}}));
+}
+
 TEST_F(SyncEngineTest, UnreachableServerReportsTheErrorOnce)
 {
     client = std::make_shared<APIClient>("http://127.0.0.1:1");
