@@ -311,7 +311,8 @@ void SyncEngine::deleteIfUnchanged(const DiffEntry& entry)
     }
     const auto stored = m_state->get(entry.path);
     if (stored && stored->hash == currentHash) {
-        m_transfers->deleteLocalFile(entry.path);
+        // Refused when edited just now: the edit's own file event uploads it after the cycle.
+        m_transfers->deleteLocalFileIfUnchanged(entry.path, stored->hash);
     } else {
         m_transfers->uploadFile(entry.path, currentHash, std::nullopt);
     }

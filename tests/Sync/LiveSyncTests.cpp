@@ -107,6 +107,60 @@ TEST_F(LiveSyncTest, ConflictCopiesMadeByTheStartUpCycleReachTheServer)
     EXPECT_TRUE(serverHas("/Docs/report.txt", "mine"));
 }
 
+// A client that runs `whileDownloading` once a download's bytes are in, before the engine
+// moves them into place: the moment a user's save would be overwritten.
+class EditingClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    std::uint64_t downloadToFile(const std::string& hash,
+                                 const std::filesystem::path& destination) override
+    {
+        const auto received = APIClient::downloadToFile(hash, destination);
+        std::function<void()> edit;
+        {
+            std::lock_guard lock(m_mutex);
+            edit = std::exchange(whileDownloading, nullptr);
+        }
+        if (edit) {
+            edit();
+        }
+        return received;
+    }
+
+    void setEdit(std::function<void()> edit)
+    {
+        std::lock_guard lock(m_mutex);
+        whileDownloading = std::move(edit);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> whileDownloading;
+};
+
+TEST_F(LiveSyncTest, AnEditSavedWhileAPushedVersionDownloadsIsKept)
+{
+    auto editing = std::make_shared<EditingClient>(server.baseURL());
+    editing->setToken(client->token());
+    client = editing;
+    startLive();
+    writeFile(local("/doc.txt"), "v1");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/doc.txt", "v1"); }));
+    waitForQuiet();
+    editing->setEdit([&] {
+        writeFile(home.path() / "saved", "saved meanwhile");
+        fs::rename(home.path() / "saved", local("/doc.txt"));
+    });
+    other->upload("/doc.txt", "server");
+    // The edit stays and goes up; the pushed version is kept beside it.
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/doc.txt", "saved meanwhile"); }));
+    EXPECT_EQ(readFile(local("/doc.txt")), "saved meanwhile");
+    const auto copies = conflictCopies("/");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(syncDir / copies[0]), "server");
+}
+
 TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
 {
     startLive();
@@ -116,9 +170,8 @@ TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
         return readFile(local("/root.txt")) == "root" && readFile(local("/N/s/t.txt")) == "nested";
     }));
     // The state file is saved just after the file is renamed into place.
-    EXPECT_TRUE(waitUntil([&] {
-        return storedState("/N/s/t.txt").value_or(FileState{}).hash == sha256("nested");
-    }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return storedState("/N/s/t.txt").value_or(FileState{}).hash == sha256("nested"); }));
 
     other->upload("/N/s/t.txt", "nested, edited");
     EXPECT_TRUE(waitUntil([&] { return readFile(local("/N/s/t.txt")) == "nested, edited"; }));
