@@ -71,6 +71,7 @@ public:
     }
 
     bool isIdle() const { return m_idle; }
+    const std::vector<std::string>& lines() const { return m_lines; }
     std::size_t lineCount() const { return m_lines.size(); }
     const std::vector<std::string>& errors() const { return m_errors; }
 
@@ -184,6 +185,9 @@ public:
         return result;
     }
 
+    // Every event of the account, oldest first.
+    std::vector<SyncEvent> events() { return m_client->listEvents(std::nullopt, {}); }
+
 private:
     void ensureResolver()
     {
@@ -259,6 +263,47 @@ inline std::string conflictCopyPrefix(const std::string& path)
     const std::size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     return path.substr(0, slash + 1) + stem + " (conflict - remote - ";
+}
+
+// Waits until the folder and the server hold the same files and nothing more happens for a
+// moment; reads the child's output meanwhile.
+inline bool waitForQuiet(ProbeChild& child, RemoteWriter& remote, const fs::path& syncDir,
+                         std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::size_t lines = child.lineCount();
+    int stable = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        child.pump(std::chrono::milliseconds(100));
+        const bool same = surveyFolder(syncDir).files == remote.hashes();
+        stable = same && child.lineCount() == lines ? stable + 1 : 0;
+        lines = child.lineCount();
+        if (stable >= 3) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The paths where two path -> hash maps differ, for failure messages.
+inline std::string differences(const std::map<std::string, std::string>& local,
+                               const std::map<std::string, std::string>& server)
+{
+    std::string text;
+    for (const auto& [path, hash] : local) {
+        const auto there = server.find(path);
+        if (there == server.end()) {
+            text += "only local: " + path + "\n";
+        } else if (there->second != hash) {
+            text += "differs: " + path + "\n";
+        }
+    }
+    for (const auto& [path, hash] : server) {
+        if (!local.count(path)) {
+            text += "only on the server: " + path + "\n";
+        }
+    }
+    return text;
 }
 
 // The seed of a randomised test: CORVANE_CRASH_SEED when set, else a fresh one. Printed, so a

@@ -59,26 +59,6 @@ protected:
     static inline std::unique_ptr<Prepared> s_prepared;
 };
 
-// Waits until the folder and the server hold the same files and nothing more happens for a
-// moment; reads the child's output meanwhile.
-bool waitForQuiet(ProbeChild& child, RemoteWriter& remote, const fs::path& syncDir,
-                  std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::size_t lines = child.lineCount();
-    int stable = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        child.pump(std::chrono::milliseconds(100));
-        const bool same = surveyFolder(syncDir).files == remote.hashes();
-        stable = same && child.lineCount() == lines ? stable + 1 : 0;
-        lines = child.lineCount();
-        if (stable >= 3) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void killAt(ProbeChild& child, const KillPoint& point)
 {
     if (point.count > 0) {
@@ -86,27 +66,6 @@ void killAt(ProbeChild& child, const KillPoint& point)
     }
     child.pump(std::chrono::milliseconds(point.delayMs));
     child.kill();
-}
-
-// The paths where two path -> hash maps differ, for failure messages.
-std::string differences(const std::map<std::string, std::string>& local,
-                        const std::map<std::string, std::string>& server)
-{
-    std::string text;
-    for (const auto& [path, hash] : local) {
-        const auto there = server.find(path);
-        if (there == server.end()) {
-            text += "only local: " + path + "\n";
-        } else if (there->second != hash) {
-            text += "differs: " + path + "\n";
-        }
-    }
-    for (const auto& [path, hash] : server) {
-        if (!local.count(path)) {
-            text += "only on the server: " + path + "\n";
-        }
-    }
-    return text;
 }
 
 void CycleCrashTest::prepare()
