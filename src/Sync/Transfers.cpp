@@ -64,11 +64,11 @@ public:
         }
     }
     TemporaryDownload(const TemporaryDownload&) = delete;
+    TemporaryDownload& operator=(const TemporaryDownload&) = delete;
 
     // Forgets the file: it was moved elsewhere and must not be removed. path() stays.
     void release() { m_released = true; }
     bool holdsFile() const { return !m_released && !m_path.empty(); }
-    TemporaryDownload& operator=(const TemporaryDownload&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
 

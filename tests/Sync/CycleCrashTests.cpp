@@ -3,6 +3,7 @@
 // flight for a while) and is killed with SIGKILL at many points. After each kill the folder must
 // hold no partial file under a final name and a state file that parses; an engine started
 // afterwards must bring the folder and the server to the same files, losing nothing.
+// CORVANE_CRASH_LONG=1 adds many more kill points (minutes instead of seconds).
 
 #include <algorithm>
 #include <iostream>

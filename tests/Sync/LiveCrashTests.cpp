@@ -3,7 +3,8 @@
 // (during its start-up cycle as well as live), with more edits on both sides while it is down.
 // After each kill the folder must be whole; in the end a new engine must bring the folder and
 // the server to the same files, and the last version written to every path must be there, at
-// its path or as a conflict copy beside it. The choices come from a seed that is printed.
+// its path or as a conflict copy beside it. The choices come from a seed that is printed
+// (CORVANE_CRASH_SEED=<seed> repeats them); CORVANE_CRASH_LONG=1 runs ten times the steps.
 
 #include <random>
 
