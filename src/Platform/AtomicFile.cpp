@@ -51,6 +51,11 @@ void writeAll(int fd, std::string_view bytes, const std::string& path)
     }
 }
 
+std::string temporaryPrefix(const std::filesystem::path& target)
+{
+    return "." + target.filename().string() + ".tmp-";
+}
+
 void syncFolder(const std::filesystem::path& folder)
 {
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -67,7 +72,7 @@ void AtomicFile::write(const std::filesystem::path& target, std::string_view byt
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
 
-    std::string temporary = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+    std::string temporary = (folder / (temporaryPrefix(target) + "XXXXXX")).string();
     FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
         throw FileError("Could not create", temporary, errno);
@@ -97,6 +102,23 @@ bool AtomicFile::tryWrite(const std::filesystem::path& target, std::string_view 
         return true;
     } catch (...) {
         return false;
+    }
+}
+
+void AtomicFile::removeLeftovers(const std::filesystem::path& target) noexcept
+{
+    const std::string prefix = temporaryPrefix(target);
+    std::error_code error;
+    std::filesystem::directory_iterator folder(target.parent_path(), error);
+    for (const std::filesystem::directory_iterator end; !error && folder != end;
+         folder.increment(error)) {
+        const std::string name = folder->path().filename().string();
+        // Exactly the six characters mkostemp puts after the prefix.
+        std::error_code notRegular;
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix) &&
+            folder->is_regular_file(notRegular)) {
+            ::unlink(folder->path().c_str());
+        }
     }
 }
 

@@ -15,6 +15,9 @@ public:
     static void write(const std::filesystem::path& target, std::string_view bytes);
     // As write(), but reports failure as false.
     static bool tryWrite(const std::filesystem::path& target, std::string_view bytes) noexcept;
+    // Removes the temporary files that writes of `target` left when their process was killed
+    // before the rename. Only while no write of `target` is under way.
+    static void removeLeftovers(const std::filesystem::path& target) noexcept;
 };
 
 }  // namespace corvane

@@ -138,10 +138,15 @@ void PushEventHandler::applyDeletion(const std::string& path) const
     if (!exists && !stored) {
         return;  // nothing here, such as the announcement of this client's own deletion
     }
-    if (exists && S_ISREG(info.st_mode) && (!stored || localHash(path) != stored->hash)) {
-        return;  // edited since the last sync, or never synced: the user's copy stays
+    if (exists && S_ISREG(info.st_mode)) {
+        // Edited since the last sync (up to the moment of removal), or never synced: the user's
+        // copy stays.
+        if (!stored || !m_context.transfers->deleteLocalFileIfUnchanged(path, stored->hash)) {
+            return;
+        }
+    } else {
+        m_context.transfers->deleteLocalFile(path);
     }
-    m_context.transfers->deleteLocalFile(path);
     m_context.state->save();
 }
 

@@ -6,6 +6,7 @@
 #include "API/APIClient.h"
 #include "API/WebSocketClient.h"
 #include "Logging/FileLogger.h"
+#include "Platform/AtomicFile.h"
 #include "Platform/FileEventStream.h"
 #include "Platform/KeyedTaskQueue.h"
 #include "Platform/MainQueue.h"
@@ -123,13 +124,25 @@ void SyncEngine::stop()
 void SyncEngine::runStartup()
 {
     m_onStatusChange(SyncStatus::syncing);
+    // What a killed process left half-written. Nothing of this engine writes yet; a stopped
+    // engine still finishing a download on this folder loses only that download.
+    m_transfers->removeStaleDownloads();
+    AtomicFile::removeLeftovers(m_state->filePath());
     try {
         m_folderIDs = m_folderResolver->load();
         if (!m_isRunning) {
             return;
         }
+        // Watched from before the scan: what changes while the cycle runs (an edit made after
+        // its file was scanned, the conflict copies the cycle makes) is handled after it.
+        MainQueue::sync([this] {
+            if (m_isRunning) {
+                startFSEvents();
+            }
+        });
         initialSync();
     } catch (const std::exception& error) {
+        MainQueue::sync([this] { stopFSEvents(); });
         if (m_isRunning) {
             m_onError(error.what());
         }
@@ -140,8 +153,9 @@ void SyncEngine::runStartup()
     }
     m_onStatusChange(SyncStatus::idle);
     MainQueue::sync([this] {
+        m_cycleDone = true;
         if (m_isRunning) {
-            startFSEvents();
+            processPendingChanges();
         }
     });
     if (m_isRunning) {
@@ -310,7 +324,8 @@ void SyncEngine::deleteIfUnchanged(const DiffEntry& entry)
     }
     const auto stored = m_state->get(entry.path);
     if (stored && stored->hash == currentHash) {
-        m_transfers->deleteLocalFile(entry.path);
+        // Refused when edited just now: the edit's own file event uploads it after the cycle.
+        m_transfers->deleteLocalFileIfUnchanged(entry.path, stored->hash);
     } else {
         m_transfers->uploadFile(entry.path, currentHash, std::nullopt);
     }
@@ -371,7 +386,8 @@ void SyncEngine::handleFSEvent(const std::string& path)
     m_debounceQueue->asyncAfter(m_options.debounce, [weakSelf, generation] {
         MainQueue::async([weakSelf, generation] {
             const auto self = weakSelf.lock();
-            if (self && self->m_debounceGeneration == generation) {
+            // Changes seen during the start-up cycle wait for its end.
+            if (self && self->m_debounceGeneration == generation && self->m_cycleDone) {
                 self->processPendingChanges();
             }
         });

@@ -147,6 +147,7 @@ private:
     std::unique_ptr<FileEventStream> m_fsEventStream;
     std::map<std::string, Clock::TimePoint> m_pendingChanges;  // absolute path -> last event
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
+    bool m_cycleDone = false;                // until then local changes are only gathered
     std::unique_ptr<SerialQueue> m_debounceQueue;
 
     std::mutex m_channelMutex;  // guards m_wsClient

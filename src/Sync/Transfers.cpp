@@ -22,6 +22,8 @@
 namespace corvane {
 namespace {
 
+constexpr std::string_view kDownloadPrefix = ".corvane-download-";
+
 // The mode new user files get: 0666 less the process's umask, read without changing it.
 mode_t userFileMode()
 {
@@ -46,7 +48,7 @@ class TemporaryDownload {
 public:
     explicit TemporaryDownload(const std::filesystem::path& folder)
     {
-        std::string pattern = (folder / ".corvane-download-XXXXXX").string();
+        std::string pattern = (folder / (std::string(kDownloadPrefix) + "XXXXXX")).string();
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0) {
             throw FileError("Could not create a file in", folder.string(), errno);
@@ -57,12 +59,16 @@ public:
     }
     ~TemporaryDownload()
     {
-        if (!m_path.empty()) {
+        if (holdsFile()) {
             ::unlink(m_path.c_str());
         }
     }
     TemporaryDownload(const TemporaryDownload&) = delete;
     TemporaryDownload& operator=(const TemporaryDownload&) = delete;
+
+    // Forgets the file: it was moved elsewhere and must not be removed. path() stays.
+    void release() { m_released = true; }
+    bool holdsFile() const { return !m_released && !m_path.empty(); }
 
     const std::filesystem::path& path() const { return m_path; }
 
@@ -73,6 +79,14 @@ public:
             throw FileError("Could not write", target.string(), errno);
         }
         m_path.clear();
+    }
+
+    // Swaps this file and `target` in one step: afterwards path() holds what was at `target`.
+    void exchange(const std::filesystem::path& target)
+    {
+        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+            throw FileError("Could not write", target.string(), errno);
+        }
     }
 
     // Renames into place only when the name is free; false when it is taken.
@@ -93,6 +107,7 @@ public:
 
 private:
     std::filesystem::path m_path;
+    bool m_released = false;
 };
 
 namespace {
@@ -250,18 +265,20 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     updateBadge(remoteFile.path, SyncBadge::syncing);
     m_bandwidthThrottler->waitForDownload(remoteFile.size);
 
+    bool placed = !asConflict;  // at its own path, so that the state follows it
     try {
         const std::string path = checkedPath(remoteFile.path);
         const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
         onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
-        if (asConflict) {
+        if (asConflict || !replaceUnedited(*temporary, path)) {
             onMain([&] {
                 m_activityManager->addActivity(ActivityType::conflict, remoteFile.name,
                                                remoteFile.path);
             });
-            placeConflictCopy(*temporary, path);
-        } else {
-            temporary->replace(m_paths.localPath(path));
+            if (temporary->holdsFile()) {
+                placeConflictCopy(*temporary, path);
+            }
+            placed = false;
         }
     } catch (const std::exception& error) {
         const std::string description = error.what();
@@ -273,7 +290,7 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     FileLogger::shared().info(
         "sync", "file downloaded",
         {{"path", remoteFile.path}, {"size", remoteFile.size}, {"conflict", asConflict}});
-    if (!asConflict) {
+    if (placed) {
         m_state->set(remoteFile.path,
                      FileState{remoteFile.hash, remoteFile.version, currentStateTime()});
     }
@@ -286,10 +303,79 @@ void Transfers::receiveFile(const std::string& path, const std::string& hash, st
     const auto temporary = receive(path, hash, std::nullopt);
     // Charged after the transfer: the size is known only once the bytes are in.
     m_bandwidthThrottler->waitForDownload(temporary->received);
-    temporary->replace(m_paths.localPath(path));
+    if (!replaceUnedited(*temporary, path)) {
+        addActivity(ActivityType::conflict, path);
+        if (temporary->holdsFile()) {
+            placeConflictCopy(*temporary, path);
+        }
+        return;
+    }
     m_state->set(path, FileState{hash, version, currentStateTime()});
     updateBadge(path, SyncBadge::synced);
     addActivity(ActivityType::download, path);
+}
+
+bool Transfers::replaceUnedited(TemporaryDownload& temporary, const std::string& path) const
+{
+    const std::filesystem::path target = m_paths.localPath(path);
+    if (temporary.placeIfFree(target)) {
+        return true;
+    }
+    const auto stored = m_state->get(path);
+    if (!stored) {
+        return false;  // a file that was never synced appeared there
+    }
+    // Swapped in one step and only then looked at: an edit saved at any moment before the swap
+    // is seen in what comes out; one saved after it replaces the download as any later edit.
+    temporary.exchange(target);
+    if (holdsContent(temporary.path(), stored->hash)) {
+        return true;  // the old file goes with the temporary name
+    }
+    // An edit the server has not seen came out: it goes back to its name, and what is there now
+    // (the download, or an edit newer still) goes the way of a conflict copy.
+    if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
+                    RENAME_EXCHANGE) != 0) {
+        temporary.release();  // the name went away meanwhile: the edit keeps one of its own
+        keepBeside(temporary.path(), path);
+    }
+    return false;
+}
+
+bool Transfers::holdsContent(const std::filesystem::path& file, const std::string& hash) const
+{
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    try {
+        return hashFile(file) == hash;
+    } catch (const std::exception&) {
+        return false;  // unreadable: not known to be the synced content, so it stays
+    }
+}
+
+void Transfers::keepBeside(const std::filesystem::path& moved, const std::string& path) const
+{
+    const std::filesystem::path target = m_paths.localPath(path);
+    if (::renameat2(AT_FDCWD, moved.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return;
+    }
+    const std::string folder = parentOf(path);
+    const std::string stamp = conflictTimestamp();
+    while (true) {
+        const std::string name =
+            conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
+                return std::filesystem::exists(
+                    std::filesystem::symlink_status(m_paths.localPath(folder + "/" + candidate)));
+            });
+        const std::filesystem::path copy = m_paths.localPath(checkedPath(folder + "/" + name));
+        if (::renameat2(AT_FDCWD, moved.c_str(), AT_FDCWD, copy.c_str(), RENAME_NOREPLACE) == 0) {
+            return;
+        }
+        if (errno != EEXIST) {
+            throw FileError("Could not write", copy.string(), errno);
+        }
+    }
 }
 
 void Transfers::receiveConflictCopy(const std::string& path, const std::string& hash)
@@ -298,6 +384,29 @@ void Transfers::receiveConflictCopy(const std::string& path, const std::string& 
     m_bandwidthThrottler->waitForDownload(temporary->received);
     addActivity(ActivityType::conflict, path);
     placeConflictCopy(*temporary, path);
+}
+
+bool Transfers::deleteLocalFileIfUnchanged(const std::string& path, const std::string& hash)
+{
+    const std::filesystem::path file = m_paths.localPath(path);
+    // Moved aside in one step and only then looked at, so that an edit saved just before the
+    // removal is never removed with it. Under a temporary download's name: a process killed
+    // in between leaves what the next start removes.
+    TemporaryDownload aside(file.parent_path());
+    if (::rename(file.c_str(), aside.path().c_str()) != 0) {
+        if (errno == ENOENT) {
+            deleteLocalFile(path);  // already gone: forget it
+            return true;
+        }
+        throw FileError("Could not remove", file.string(), errno);
+    }
+    if (!holdsContent(aside.path(), hash)) {
+        aside.release();
+        keepBeside(aside.path(), path);
+        return false;
+    }
+    deleteLocalFile(path);  // the name is free now: only the state and the feed are left
+    return true;
 }
 
 void Transfers::deleteLocalFile(const std::string& path)
@@ -312,6 +421,28 @@ void Transfers::deleteLocalFile(const std::string& path)
     MainQueue::async([activity = m_activityManager, path] {
         activity->addActivity(ActivityType::delete_, lastPathComponent(path), path);
     });
+}
+
+void Transfers::removeStaleDownloads() const
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::recursive_directory_iterator walk(m_paths.syncDir(),
+                                          fs::directory_options::skip_permission_denied, error);
+    for (const fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
+        const fs::path& entry = walk->path();
+        const std::string name = entry.filename().string();
+        if (!name.starts_with('.')) {
+            continue;
+        }
+        struct stat info {};
+        if (name.starts_with(kDownloadPrefix) && ::lstat(entry.c_str(), &info) == 0 &&
+            S_ISREG(info.st_mode)) {
+            ::unlink(entry.c_str());  // one that cannot be removed is tried again next start
+        }
+        // Downloads never go into hidden folders: those are the user's (or the state's).
+        walk.disable_recursion_pending();
+    }
 }
 
 void Transfers::updateBadge(const std::string& path, SyncBadge badge) const

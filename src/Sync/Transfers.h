@@ -38,16 +38,25 @@ public:
                     const std::optional<FileInfo>& remoteFile);
     // Downloads `remoteFile` to its place (or beside it as a conflict copy). The bytes go to a
     // hidden temporary file in the target's folder, are checked against the record's hash and
-    // size and only then renamed into place. Throws the error that stopped it.
+    // size and only then renamed into place. A file at the place that does not hold its stored
+    // state's content (edited while the bytes came) stays, and the download goes beside it as a
+    // conflict copy. Throws the error that stopped it.
     void downloadFile(const FileInfo& remoteFile, bool asConflict = false);
     // Writes the content `hash` announced by the server to `path`, as downloadFile does, with
-    // the state taken from the announcement. Shown as one finished download; no transfer entry.
+    // the state taken from the announcement. Shown as one finished download (or conflict copy);
+    // no transfer entry.
     void receiveFile(const std::string& path, const std::string& hash, std::int64_t version);
     // Writes the content `hash` beside `path` as a conflict copy; `path` and its state stay.
     void receiveConflictCopy(const std::string& path, const std::string& hash);
     // Removes the regular file at `path` (never a folder) and forgets its state.
     void deleteLocalFile(const std::string& path);
+    // As deleteLocalFile, but only while the regular file at `path` holds content `hash`: a file
+    // edited up to the moment of removal stays. Returns whether nothing is left at `path`.
+    bool deleteLocalFileIfUnchanged(const std::string& path, const std::string& hash);
     void updateBadge(const std::string& path, SyncBadge badge) const;
+    // Removes the hidden temporary files of downloads that never finished: a process killed in
+    // the middle of one leaves its file behind. Only while no download runs (at start).
+    void removeStaleDownloads() const;
 
 private:
     // Downloads into a temporary file in the folder of the checked sync-relative `path`, flushed
@@ -56,6 +65,14 @@ private:
                                                std::optional<std::int64_t> size);
     // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`.
     void placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const;
+    // Puts the download at `path` unless a file there holds other content than the stored
+    // state's: false then, and that file stays where it is.
+    bool replaceUnedited(TemporaryDownload& temporary, const std::string& path) const;
+    // Whether `file` is a regular file with content `hash`.
+    bool holdsContent(const std::filesystem::path& file, const std::string& hash) const;
+    // Renames the file moved aside to `moved` back to `path`, or, when `path` is taken by then,
+    // to a free conflict-copy name beside it. Never removes it.
+    void keepBeside(const std::filesystem::path& moved, const std::string& path) const;
     std::string checkedPath(const std::string& path) const;
     void addActivity(ActivityType type, const std::string& path) const;
 

@@ -45,10 +45,7 @@ HelperProcess::HelperProcess(const std::string& executable,
 
 HelperProcess::~HelperProcess()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
+    kill();
     if (m_output >= 0) {
         ::close(m_output);
     }
@@ -108,6 +105,15 @@ int HelperProcess::wait(std::chrono::milliseconds timeout)
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+void HelperProcess::kill()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
     }
 }
 

@@ -22,6 +22,9 @@ public:
     readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // The exit status, or -1 when it has not ended within `timeout` (it is then killed).
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Ends it at once with SIGKILL and reaps it; does nothing once it has ended. Output already
+    // written can still be read.
+    void kill();
 
 private:
     int m_pid = -1;

@@ -94,6 +94,73 @@ TEST_F(LiveSyncTest, ABurstOfWritesGivesOneUploadAndTouchingGivesNone)
     EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
 }
 
+TEST_F(LiveSyncTest, ConflictCopiesMadeByTheStartUpCycleReachTheServer)
+{
+    // The cycle writes the copy after its scan; the engine must still see it as a new file.
+    writeFile(local("/Docs/report.txt"), "mine");
+    other->upload("/Docs/report.txt", "theirs");
+    startLive();
+    const auto copies = conflictCopies("/Docs");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/" + copies[0], "theirs"); }))
+        << serverPaths();
+    EXPECT_TRUE(serverHas("/Docs/report.txt", "mine"));
+}
+
+// A client that runs `whileDownloading` once a download's bytes are in, before the engine
+// moves them into place: the moment a user's save would be overwritten.
+class EditingClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    std::uint64_t downloadToFile(const std::string& hash,
+                                 const std::filesystem::path& destination) override
+    {
+        const auto received = APIClient::downloadToFile(hash, destination);
+        std::function<void()> edit;
+        {
+            std::lock_guard lock(m_mutex);
+            edit = std::exchange(whileDownloading, nullptr);
+        }
+        if (edit) {
+            edit();
+        }
+        return received;
+    }
+
+    void setEdit(std::function<void()> edit)
+    {
+        std::lock_guard lock(m_mutex);
+        whileDownloading = std::move(edit);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> whileDownloading;
+};
+
+TEST_F(LiveSyncTest, AnEditSavedWhileAPushedVersionDownloadsIsKept)
+{
+    auto editing = std::make_shared<EditingClient>(server.baseURL());
+    editing->setToken(client->token());
+    client = editing;
+    startLive();
+    writeFile(local("/doc.txt"), "v1");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/doc.txt", "v1"); }));
+    waitForQuiet();
+    editing->setEdit([&] {
+        writeFile(home.path() / "saved", "saved meanwhile");
+        fs::rename(home.path() / "saved", local("/doc.txt"));
+    });
+    other->upload("/doc.txt", "server");
+    // The edit stays and goes up; the pushed version is kept beside it.
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/doc.txt", "saved meanwhile"); }));
+    EXPECT_EQ(readFile(local("/doc.txt")), "saved meanwhile");
+    const auto copies = conflictCopies("/");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(syncDir / copies[0]), "server");
+}
+
 TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
 {
     startLive();
@@ -102,7 +169,7 @@ TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
     EXPECT_TRUE(waitUntil([&] {
         return readFile(local("/root.txt")) == "root" && readFile(local("/N/s/t.txt")) == "nested";
     }));
-    // The state is saved just after the file is in place.
+    // The state file is saved just after the file is renamed into place.
     EXPECT_TRUE(waitUntil(
         [&] { return storedState("/N/s/t.txt").value_or(FileState{}).hash == sha256("nested"); }));
 

@@ -167,6 +167,68 @@ TEST_F(SyncEngineTest, OneFailingEntryLeavesTheCycleComplete)
     EXPECT_FALSE(storedState("/a.txt"));
 }
 
+TEST_F(SyncEngineTest, LeftoversOfAKilledProcessAreRemovedAtStart)
+{
+    // What a process killed in the middle of a download or a state save leaves behind.
+    writeFile(local("/Docs/.corvane-download-Ab12Cd"), "half a down");
+    writeFile(local("/.corvane-download-Xy34Zw"), "");
+    writeFile(syncDir / ".corvane" / ".sync_state.json.tmp-Qr56St", "{\"/a.txt\": {\"ha");
+    // Not the engine's: other hidden files, and anything inside hidden folders.
+    writeFile(local("/Docs/.notes"), "mine");
+    writeFile(local("/.git/.corvane-download-Gh78Ij"), "mine too");
+    writeFile(syncDir / ".corvane" / ".sync_state.json.tmp-longer-name", "mine as well");
+    writeFile(local("/Docs/a.txt"), "a");
+
+    runCycle();
+
+    EXPECT_FALSE(fs::exists(local("/Docs/.corvane-download-Ab12Cd")));
+    EXPECT_FALSE(fs::exists(local("/.corvane-download-Xy34Zw")));
+    EXPECT_FALSE(fs::exists(syncDir / ".corvane" / ".sync_state.json.tmp-Qr56St"));
+    EXPECT_EQ(readFile(local("/Docs/.notes")), "mine");
+    EXPECT_EQ(readFile(local("/.git/.corvane-download-Gh78Ij")), "mine too");
+    EXPECT_TRUE(fs::exists(syncDir / ".corvane" / ".sync_state.json.tmp-longer-name"));
+    EXPECT_EQ(other->contents(), (std::map<std::string, std::string>{{"/Docs/a.txt", "a"}}));
+}
+
+// A client that runs `whileDownloading` once a download's bytes are in, before the engine
+// moves them into place: the moment a user's save would be overwritten.
+class EditingClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    std::uint64_t downloadToFile(const std::string& hash,
+                                 const std::filesystem::path& destination) override
+    {
+        const auto received = APIClient::downloadToFile(hash, destination);
+        if (const auto edit = std::exchange(whileDownloading, nullptr)) {
+            edit();
+        }
+        return received;
+    }
+
+    std::function<void()> whileDownloading;
+};
+
+TEST_F(SyncEngineTest, AnEditSavedWhileItsFileDownloadsIsKept)
+{
+    writeFile(local("/doc.txt"), "v1");
+    runCycle();
+    other->upload("/doc.txt", "server");
+    auto editing = std::make_shared<EditingClient>(server.baseURL());
+    editing->setToken(client->token());
+    editing->whileDownloading = [&] {
+        writeFile(home.path() / "saved", "saved meanwhile");
+        fs::rename(home.path() / "saved", local("/doc.txt"));
+    };
+    client = editing;
+    runCycle();
+    EXPECT_EQ(readFile(local("/doc.txt")), "saved meanwhile");
+    const auto copies = conflictCopies("/");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(syncDir / copies[0]), "server");
+    EXPECT_EQ(storedState("/doc.txt")->hash, sha256("v1"));  // the edit is still to be uploaded
+}
+
 TEST_F(SyncEngineTest, UnreachableServerReportsTheErrorOnce)
 {
     client = std::make_shared<APIClient>("http://127.0.0.1:1");

@@ -1,0 +1,317 @@
+// Crash safety of the full sync cycle: an engine in a child process works through a large cycle
+// (uploads, downloads, conflicts and deletions, some files large enough that a transfer is in
+// flight for a while) and is killed with SIGKILL at many points. After each kill the folder must
+// hold no partial file under a final name and a state file that parses; an engine started
+// afterwards must bring the folder and the server to the same files, losing nothing.
+// CORVANE_CRASH_LONG=1 adds many more kill points (minutes instead of seconds).
+
+#include <algorithm>
+#include <iostream>
+#include <random>
+
+#include "Sync/CrashSupport.h"
+
+namespace corvane::test {
+namespace {
+
+constexpr auto kCycleTimeout = std::chrono::seconds(60);
+
+// Where and how a child is killed: once `count` lines beginning with `prefix` have come (a count
+// of 0 starts at once), after `delayMs` more milliseconds.
+struct KillPoint {
+    std::string prefix;
+    int count = 0;
+    int delayMs = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const KillPoint& point)
+{
+    return out << "after " << point.count << " x \"" << point.prefix << "\" + " << point.delayMs
+               << " ms";
+}
+
+// The files of the scenario as they must end up, and every version anybody wrote.
+struct Expectation {
+    std::map<std::string, std::string> finalContent;    // path -> content at that path
+    std::map<std::string, std::string> conflictCopies;  // path -> server version kept beside it
+    std::set<std::string> known;                        // hashes of every version written
+};
+
+class CycleCrashTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { prepare(); }
+    static void TearDownTestSuite() { s_prepared.reset(); }
+
+    // One prepared scenario for all kill points: a first sync of a base set, then changes on
+    // both sides while no engine runs. Kept as a copy of the server's data and of the folder.
+    struct Prepared {
+        TempHome home;  // shared by the whole suite: the children inherit it
+        TempDir work;
+        fs::path server;
+        fs::path folder;
+        std::string token;
+        Expectation expectation;
+        bool ready = false;
+    };
+
+    static void prepare();
+    void runRound(const KillPoint& first, const KillPoint& second, std::mt19937_64& random);
+
+    static inline std::unique_ptr<Prepared> s_prepared;
+};
+
+void killAt(ProbeChild& child, const KillPoint& point)
+{
+    if (point.count > 0) {
+        child.waitForLines(point.prefix, point.count, kCycleTimeout);
+    }
+    child.pump(std::chrono::milliseconds(point.delayMs));
+    child.kill();
+}
+
+void CycleCrashTest::prepare()
+{
+    s_prepared = std::make_unique<Prepared>();
+    Prepared& p = *s_prepared;
+    p.server = p.work.path() / "server";
+    p.folder = p.work.path() / "folder";
+    const fs::path scratch = p.work.path() / "scratch";
+    Expectation& e = p.expectation;
+
+    ServerOptions serverOptions;
+    serverOptions.dataDir = p.server;
+    auto server = std::make_unique<ServerProcess>(serverOptions);
+    p.token = server->signIn("ada@example.com");
+    RemoteWriter remote(server->baseURL(), p.token);
+
+    const auto writeLocal = [&](const std::string& path, const std::string& content) {
+        writeAtomically(scratch, p.folder / path.substr(1), content);
+        e.known.insert(sha256(content));
+    };
+    const auto writeRemote = [&](const std::string& path, const std::string& content) {
+        remote.write(path, content);
+        e.known.insert(sha256(content));
+    };
+    const std::size_t sizes[] = {12, 700, 4'000, 30'000, 90'000};
+    const auto small = [&](const std::string& label, int i) {
+        return makeContent(label, sizes[static_cast<std::size_t>(i) % std::size(sizes)]);
+    };
+    constexpr std::size_t kLarge = 6'000'000;
+
+    // The base set, half made on each side, synced once.
+    constexpr int kBase = 160;
+    std::vector<std::string> base;
+    for (int i = 0; i < kBase; ++i) {
+        const std::string path =
+            i % 16 == 0 ? "/top" + std::to_string(i) + ".txt"
+                        : "/Base/d" + std::to_string(i % 5) + "/f" + std::to_string(i) + ".txt";
+        const std::string content = small("base " + path, i);
+        base.push_back(path);
+        e.finalContent[path] = content;
+        if (i % 2 == 0) {
+            writeLocal(path, content);
+        } else {
+            writeRemote(path, content);
+        }
+    }
+    for (const auto& [path, local] :
+         {std::pair{"/Big/local.bin", true}, std::pair{"/Big/remote.bin", false}}) {
+        const std::string content = makeContent(std::string("base ") + path, kLarge);
+        e.finalContent[path] = content;
+        local ? writeLocal(path, content) : writeRemote(path, content);
+    }
+    {
+        ProbeChild child(server->baseURL(), p.token, p.folder);
+        ASSERT_TRUE(child.waitForLines("idle", 1, kCycleTimeout));
+        ASSERT_TRUE(waitForQuiet(child, remote, p.folder, kCycleTimeout));
+        child.kill();
+    }
+
+    // Changes while no engine runs, one kind per base file.
+    remote.refresh();
+    for (int i = 0; i < kBase; ++i) {
+        const std::string& path = base[static_cast<std::size_t>(i)];
+        const std::string localEdit = small("local edit " + path, i + 1);
+        const std::string remoteEdit = small("remote edit " + path, i + 2);
+        switch (i % 10) {
+        case 0:  // edited on the server: downloaded
+            writeRemote(path, remoteEdit);
+            e.finalContent[path] = remoteEdit;
+            break;
+        case 1:  // deleted on the server: deleted here
+            remote.remove(path);
+            e.finalContent.erase(path);
+            break;
+        case 2:  // edited here: uploaded
+            writeLocal(path, localEdit);
+            e.finalContent[path] = localEdit;
+            break;
+        case 3:  // deleted here while away: comes back
+            fs::remove(p.folder / path.substr(1));
+            break;
+        case 4:  // edited on both sides: the local edit wins, the server's stays as a copy
+            writeLocal(path, localEdit);
+            writeRemote(path, remoteEdit);
+            e.finalContent[path] = localEdit;
+            e.conflictCopies[path] = remoteEdit;
+            break;
+        case 5:  // deleted on the server, edited here: the edit is uploaded
+            remote.remove(path);
+            writeLocal(path, localEdit);
+            e.finalContent[path] = localEdit;
+            break;
+        default:
+            break;
+        }
+    }
+    for (int i = 0; i < 60; ++i) {
+        const std::string folder = "/d" + std::to_string(i % 4) + "/n" + std::to_string(i);
+        const std::string up = "/NewLocal" + folder + ".txt";
+        const std::string down = "/NewRemote" + folder + ".txt";
+        e.finalContent[up] = small("new " + up, i);
+        e.finalContent[down] = small("new " + down, i + 3);
+        writeLocal(up, e.finalContent[up]);
+        writeRemote(down, e.finalContent[down]);
+    }
+    for (int i = 0; i < 10; ++i) {
+        // Made on both sides without a common past: one with different content, one the same.
+        const std::string differ = "/NewBoth/c" + std::to_string(i) + ".txt";
+        const std::string same = "/NewBoth/s" + std::to_string(i) + ".txt";
+        e.finalContent[differ] = small("mine " + differ, i);
+        e.conflictCopies[differ] = small("theirs " + differ, i + 1);
+        e.finalContent[same] = small("both " + same, i);
+        writeLocal(differ, e.finalContent[differ]);
+        writeRemote(differ, e.conflictCopies[differ]);
+        writeLocal(same, e.finalContent[same]);
+        writeRemote(same, e.finalContent[same]);
+    }
+    for (int i = 0; i < 2; ++i) {
+        const std::string up = "/NewLocal/big" + std::to_string(i) + ".bin";
+        const std::string down = "/NewRemote/big" + std::to_string(i) + ".bin";
+        e.finalContent[up] = makeContent("new " + up, kLarge + 1000 * i);
+        e.finalContent[down] = makeContent("new " + down, kLarge + 1000 * i);
+        writeLocal(up, e.finalContent[up]);
+        writeRemote(down, e.finalContent[down]);
+    }
+    e.finalContent["/Big/remote.bin"] = makeContent("remote edit /Big/remote.bin", kLarge);
+    writeRemote("/Big/remote.bin", e.finalContent["/Big/remote.bin"]);
+    server.reset();  // stopped: its data folder is complete
+    p.ready = true;
+}
+
+void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second,
+                              std::mt19937_64& random)
+{
+    const Prepared& p = *s_prepared;
+    const Expectation& e = p.expectation;
+    TempDir round;
+    const fs::path syncDir = round.path() / "folder";
+    fs::copy(p.server, round.path() / "server", fs::copy_options::recursive);
+    fs::copy(p.folder, syncDir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    ServerOptions serverOptions;
+    serverOptions.dataDir = round.path() / "server";
+    ServerProcess server(serverOptions);
+    RemoteWriter remote(server.baseURL(), p.token);
+
+    std::size_t temporariesSeen = 0;
+    for (const KillPoint& point : {first, second}) {
+        ProbeChild child(server.baseURL(), p.token, syncDir);
+        KillPoint jittered = point;
+        jittered.delayMs += static_cast<int>(random() % 3);
+        killAt(child, jittered);
+        const FolderSurvey survey = surveyFolder(syncDir);
+        std::ostringstream when;
+        when << "killed " << jittered;
+        expectIntactAfterCrash(survey, e.known, when.str());
+        temporariesSeen += survey.downloadTemporaries.size() + survey.stateTemporaries.size();
+    }
+    std::cout << "kill " << first << ": " << temporariesSeen << " temporaries left by the kills\n";
+
+    ProbeChild child(server.baseURL(), p.token, syncDir);
+    ASSERT_TRUE(child.waitForLines("idle", 1, kCycleTimeout));
+    ASSERT_TRUE(waitForQuiet(child, remote, syncDir, kCycleTimeout))
+        << differences(surveyFolder(syncDir).files, remote.hashes());
+    EXPECT_TRUE(child.errors().empty()) << testing::PrintToString(child.errors());
+
+    const FolderSurvey survey = surveyFolder(syncDir);
+    expectIntactAfterCrash(survey, e.known, "after recovery");
+    EXPECT_TRUE(survey.downloadTemporaries.empty())
+        << testing::PrintToString(survey.downloadTemporaries);
+    EXPECT_TRUE(survey.stateTemporaries.empty()) << testing::PrintToString(survey.stateTemporaries);
+    ASSERT_TRUE(survey.stateFile);
+
+    std::map<std::string, int> copiesFound;
+    for (const auto& [path, hash] : survey.files) {
+        const auto expected = e.finalContent.find(path);
+        if (expected != e.finalContent.end()) {
+            EXPECT_EQ(hash, sha256(expected->second)) << path;
+            continue;
+        }
+        const auto origin =
+            std::find_if(e.conflictCopies.begin(), e.conflictCopies.end(), [&](const auto& entry) {
+                return path.starts_with(conflictCopyPrefix(entry.first));
+            });
+        if (origin == e.conflictCopies.end()) {
+            ADD_FAILURE() << "unexpected file " << path;
+        } else {
+            EXPECT_EQ(hash, sha256(origin->second)) << path;
+            ++copiesFound[origin->first];
+        }
+    }
+    for (const auto& [path, content] : e.finalContent) {
+        EXPECT_TRUE(survey.files.count(path)) << "lost " << path;
+    }
+    for (const auto& [path, content] : e.conflictCopies) {
+        EXPECT_GE(copiesFound[path], 1) << "no conflict copy of " << path;
+    }
+    child.kill();
+}
+
+// Kill points over the whole cycle: before the first transfer, at the first ones, deep into
+// it, while large files are in flight, right at its end. Each round then kills the next engine
+// early as well, so that recovery itself is interrupted once.
+std::vector<KillPoint> killPoints()
+{
+    std::vector<KillPoint> points{
+        {"", 0, 40},
+        {"begin", 1, 0},
+        {"done", 3, 1},
+        {"done", 40, 0},
+        {"begin download /NewRemote/big0.bin", 1, 4},
+        {"begin download /Big/remote.bin", 1, 12},
+        {"begin upload /NewLocal/big1.bin", 1, 6},
+        {"done", 150, 2},
+        {"idle", 1, 0},
+    };
+    if (longRun()) {
+        for (int count = 5; count < 260; count += 7) {
+            points.push_back({"done", count, count % 5});
+        }
+        for (int delay = 0; delay < 40; delay += 3) {
+            points.push_back({"begin download /NewRemote/big1.bin", 1, delay});
+        }
+    }
+    return points;
+}
+
+// The kill points are split in two halves, run as two cases, so that each stays short.
+class CycleCrashHalfTest : public CycleCrashTest, public testing::WithParamInterface<int> {};
+
+TEST_P(CycleCrashHalfTest, KilledAnywhereTheCycleLeavesNoPartialFileAndRecoversEverything)
+{
+    ASSERT_TRUE(s_prepared && s_prepared->ready);
+    std::mt19937_64 random(crashSeed());
+    const std::vector<KillPoint> points = killPoints();
+    for (std::size_t i = static_cast<std::size_t>(GetParam()); i < points.size(); i += 2) {
+        SCOPED_TRACE(testing::PrintToString(points[i]));
+        runRound(points[i], KillPoint{"begin", 2, static_cast<int>(random() % 5)}, random);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Halves, CycleCrashHalfTest, testing::Values(0, 1));
+
+}  // namespace
+}  // namespace corvane::test
