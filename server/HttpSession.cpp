@@ -297,6 +297,10 @@ bool HttpSession::handOverUpgrade()
 
 void HttpSession::answer(Response response)
 {
+    // An upload's temporary file goes before the answer does: whoever has the answer sees no
+    // trace of the request left on disk.
+    m_request.upload.reset();
+    m_uploadParser.reset();
     if (!response.file.empty()) {
         FileBody::value_type body;
         ErrorCode error;
