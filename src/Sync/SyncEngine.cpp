@@ -275,10 +275,14 @@ void SyncEngine::executeDiff(const DiffEntry& entry)
     case DiffAction::download:
         m_transfers->downloadFile(*entry.remoteFile, false);
         break;
-    case DiffAction::conflict:
-        m_transfers->downloadFile(*entry.remoteFile, true);
+    case DiffAction::conflict: {
+        const std::string copy = m_transfers->downloadFile(*entry.remoteFile, true);
+        // Sent now: the watcher starts only after the cycle and would never report the copy,
+        // so the other devices would not get it. The server holds its content already.
+        m_transfers->uploadFile(copy, entry.remoteFile->hash, std::nullopt);
         m_transfers->uploadFile(entry.path, *entry.localHash, entry.remoteFile);
         break;
+    }
     case DiffAction::deleteLocal:
         deleteIfUnchanged(entry);
         break;

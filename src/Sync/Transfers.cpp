@@ -217,7 +217,8 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
     return temporary;
 }
 
-void Transfers::placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const
+std::string Transfers::placeConflictCopy(TemporaryDownload& temporary,
+                                         const std::string& path) const
 {
     const std::string folder = parentOf(path);
     const std::string stamp = conflictTimestamp();
@@ -230,7 +231,7 @@ void Transfers::placeConflictCopy(TemporaryDownload& temporary, const std::strin
         // Checked like every server path: the copy must not leave the file's folder.
         const std::string copy = checkedPath(folder + "/" + name);
         if (temporary.placeIfFree(m_paths.localPath(copy))) {
-            return;  // else the name was taken just now: look again
+            return copy;  // else the name was taken just now: look again
         }
     }
 }
@@ -240,8 +241,9 @@ void Transfers::addActivity(ActivityType type, const std::string& path) const
     onMain([&] { m_activityManager->addActivity(type, lastPathComponent(path), path); });
 }
 
-void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
+std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
 {
+    std::string written;
     const std::string transferId = UUID::make();
     onMain([&] {
         m_activityManager->startTransfer(transferId, ActivityType::download, remoteFile.name,
@@ -259,9 +261,10 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
                 m_activityManager->addActivity(ActivityType::conflict, remoteFile.name,
                                                remoteFile.path);
             });
-            placeConflictCopy(*temporary, path);
+            written = placeConflictCopy(*temporary, path);
         } else {
             temporary->replace(m_paths.localPath(path));
+            written = path;
         }
     } catch (const std::exception& error) {
         const std::string description = error.what();
@@ -279,6 +282,7 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     }
     onMain([&] { m_activityManager->completeTransfer(transferId); });
     updateBadge(remoteFile.path, SyncBadge::synced);
+    return written;
 }
 
 void Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version)

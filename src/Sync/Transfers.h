@@ -38,8 +38,9 @@ public:
                     const std::optional<FileInfo>& remoteFile);
     // Downloads `remoteFile` to its place (or beside it as a conflict copy). The bytes go to a
     // hidden temporary file in the target's folder, are checked against the record's hash and
-    // size and only then renamed into place. Throws the error that stopped it.
-    void downloadFile(const FileInfo& remoteFile, bool asConflict = false);
+    // size and only then renamed into place. Returns the sync-relative path written. Throws the
+    // error that stopped it.
+    std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false);
     // Writes the content `hash` announced by the server to `path`, as downloadFile does, with
     // the state taken from the announcement. Shown as one finished download; no transfer entry.
     void receiveFile(const std::string& path, const std::string& hash, std::int64_t version);
@@ -54,8 +55,9 @@ private:
     // and verified against `hash` (and `size` when known).
     std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
                                                std::optional<std::int64_t> size);
-    // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`.
-    void placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const;
+    // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`;
+    // returns the copy's sync-relative path.
+    std::string placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const;
     std::string checkedPath(const std::string& path) const;
     void addActivity(ActivityType type, const std::string& path) const;
 
