@@ -63,5 +63,29 @@ TEST_F(ConflictRegressionTest, TheCycleSendsTheConflictCopiesItMakes)
     EXPECT_EQ(localCopiesOf("/both.txt"), copies);
 }
 
+// Seed 2: a push met a local edit not yet sent; the engine kept the server's version beside
+// it, then sent the edit naming its old base, and the server kept the same version a second
+// time.
+TEST_F(ConflictRegressionTest, AnEditMetByAPushIsSentOnTopOfTheVersionKeptBesideIt)
+{
+    startLive();
+    writeFile(local("/doc.txt"), "base");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/doc.txt", "base"); }));
+
+    // The edit waits out the debounce while the other device's version is announced.
+    writeFile(local("/doc.txt"), "local edit");
+    other->upload("/doc.txt", "remote edit");
+
+    ASSERT_TRUE(waitUntil([&] {
+        return serverHas("/doc.txt", "local edit") &&
+               holding(serverCopiesOf("/doc.txt"), "remote edit") > 0;
+    })) << serverPaths();
+    loop.runUntil([] { return false; }, 300ms);
+    EXPECT_EQ(holding(serverCopiesOf("/doc.txt"), "remote edit"), 1u) << serverPaths();
+    EXPECT_EQ(holding(localCopiesOf("/doc.txt"), "remote edit"), 1u);
+    EXPECT_EQ(readFile(local("/doc.txt")), "local edit");
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 }  // namespace
 }  // namespace corvane::test
