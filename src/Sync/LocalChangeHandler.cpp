@@ -107,9 +107,17 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
     // back by the next cycle as if the server had never been asked.
     const std::string folderId = m_context.folderResolver->resolve(path);
     const std::string serverPath = m_context.folderResolver->stripFolderPrefix(path, folderId);
+    std::optional<FileInfo> unseen;  // content another device stored since this one synced
     withRetry(
         kDeleteAttempts,
         [&] {
+            // A deletion names no version: looked at first, so that it never destroys a
+            // version that this device has not seen.
+            const auto current = serverRecord(path, folderId);
+            if (current && current->hash != stored->hash) {
+                unseen = current;
+                return;
+            }
             try {
                 m_context.apiClient->deleteFile(serverPath, folderId);
             } catch (const APIError& error) {
@@ -120,6 +128,15 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
             }
         },
         *m_context.clock);
+    if (unseen) {
+        // The deletion was of an older version; the newer one comes here instead, unless a new
+        // file took the name meanwhile: its own upload then meets the newer version.
+        FileLogger::shared().info("sync", "deletion skipped: changed on the server",
+                                  {{"path", path}});
+        m_context.transfers->receiveFileIfAbsent(path, unseen->hash, unseen->version);
+        m_context.state->save();
+        return;
+    }
     m_context.recentDeletions->add(path, stored->hash);
     MainQueue::sync([&] {
         m_context.activityManager->addActivity(ActivityType::delete_, lastPathComponent(path),
@@ -127,6 +144,19 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
     });
     m_context.state->remove(path);
     m_context.state->save();
+}
+
+std::optional<FileInfo> LocalChangeHandler::serverRecord(const std::string& path,
+                                                         const std::string& folderId) const
+{
+    const FolderTree tree = m_context.apiClient->getFolderTree(folderId);
+    for (FileInfo& file : m_context.folderResolver->normalizeFilePaths(
+             tree.files.value_or(std::vector<FileInfo>{}))) {
+        if (m_context.paths.checkRemotePath(file.path).path == path) {
+            return std::move(file);
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> LocalChangeHandler::filesBelowFolder(const std::string& path) const

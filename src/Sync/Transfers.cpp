@@ -296,6 +296,20 @@ void Transfers::receiveFile(const std::string& path, const std::string& hash, st
     addActivity(ActivityType::download, path);
 }
 
+bool Transfers::receiveFileIfAbsent(const std::string& path, const std::string& hash,
+                                    std::int64_t version)
+{
+    const auto temporary = receive(path, hash, std::nullopt);
+    m_bandwidthThrottler->waitForDownload(temporary->received);
+    if (!temporary->placeIfFree(m_paths.localPath(path))) {
+        return false;
+    }
+    m_state->set(path, FileState{hash, version, currentStateTime()});
+    updateBadge(path, SyncBadge::synced);
+    addActivity(ActivityType::download, path);
+    return true;
+}
+
 void Transfers::receiveConflictCopy(const std::string& path, const std::string& hash)
 {
     const auto temporary = receive(path, hash, std::nullopt);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Sync/SyncEngineFixture.h"
+#include "support/RawHttp.h"
 
 namespace corvane::test {
 namespace {
@@ -85,6 +86,24 @@ TEST_F(ConflictRegressionTest, AnEditMetByAPushIsSentOnTopOfTheVersionKeptBeside
     EXPECT_EQ(holding(localCopiesOf("/doc.txt"), "remote edit"), 1u);
     EXPECT_EQ(readFile(local("/doc.txt")), "local edit");
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+// Seeds 105 and 127: a device deleted a file whose newer version, from the other device, it
+// had not received; the deletion names no version and removed that version everywhere.
+TEST_F(ConflictRegressionTest, ADeletionNeverDestroysAVersionTheDeviceHasNotSeen)
+{
+    startLive();
+    writeFile(local("/shared.txt"), "old");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/shared.txt", "old"); }));
+
+    // The newer version's announcement is lost with the push channel.
+    ASSERT_EQ(httpRequest("POST", server.baseURL() + "/__test/ws/drop").status, 200);
+    other->upload("/shared.txt", "newer");
+    fs::remove(local("/shared.txt"));
+
+    EXPECT_TRUE(waitUntil([&] { return readFile(local("/shared.txt")) == "newer"; }));
+    EXPECT_TRUE(serverHas("/shared.txt", "newer"));
+    EXPECT_EQ(storedState("/shared.txt").value_or(FileState{}).hash, sha256("newer"));
 }
 
 }  // namespace
