@@ -129,11 +129,11 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
         },
         *m_context.clock);
     if (unseen) {
-        // The deletion was of an older version; the newer one comes here instead, unless a new
-        // file took the name meanwhile: its own upload then meets the newer version.
+        // The deletion was of an older version; the newer one comes here instead (beside a
+        // file that took the name meanwhile).
         FileLogger::shared().info("sync", "deletion skipped: changed on the server",
                                   {{"path", path}});
-        m_context.transfers->receiveFileIfAbsent(path, unseen->hash, unseen->version);
+        m_context.transfers->receiveFile(path, unseen->hash, unseen->version, std::nullopt);
         m_context.state->save();
         return;
     }

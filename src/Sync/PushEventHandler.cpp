@@ -121,7 +121,7 @@ void PushEventHandler::applyContent(const std::string& path, const std::string& 
     if (local == hash) {
         remember();  // already here: fetch nothing
     } else if (!local || (stored && *local == stored->hash)) {
-        m_context.transfers->receiveFile(path, hash, version);
+        m_context.transfers->receiveFile(path, hash, version, local);
         m_context.state->save();
     } else {
         // An edit the server has not seen: it stays, and its own file event uploads it. With

@@ -97,6 +97,20 @@ private:
 
 namespace {
 
+// The content hash of the regular file at `file`; nothing when there is none or it cannot be read.
+std::optional<std::string> regularFileHash(const std::filesystem::path& file)
+{
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    try {
+        return hashFile(file);
+    } catch (const std::exception&) {
+        return std::nullopt;  // gone or unreadable: no content to keep
+    }
+}
+
 std::string parentOf(const std::string& syncRelative)
 {
     const std::size_t slash = syncRelative.rfind('/');
@@ -285,29 +299,34 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     return written;
 }
 
-void Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version)
+bool Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
+                            const std::optional<std::string>& expectedLocal)
 {
     const auto temporary = receive(path, hash, std::nullopt);
     // Charged after the transfer: the size is known only once the bytes are in.
     m_bandwidthThrottler->waitForDownload(temporary->received);
-    temporary->replace(m_paths.localPath(path));
-    m_state->set(path, FileState{hash, version, currentStateTime()});
-    updateBadge(path, SyncBadge::synced);
-    addActivity(ActivityType::download, path);
-}
-
-bool Transfers::receiveFileIfAbsent(const std::string& path, const std::string& hash,
-                                    std::int64_t version)
-{
-    const auto temporary = receive(path, hash, std::nullopt);
-    m_bandwidthThrottler->waitForDownload(temporary->received);
-    if (!temporary->placeIfFree(m_paths.localPath(path))) {
-        return false;
+    // Looked at again now that the content is in: a file the user wrote while it downloaded
+    // must not be replaced.
+    const std::filesystem::path target = m_paths.localPath(path);
+    const auto current = regularFileHash(target);
+    bool placed = false;
+    if (!current) {
+        placed = temporary->placeIfFree(target);
+    } else if (current == expectedLocal) {
+        temporary->replace(target);
+        placed = true;
     }
+    if (placed) {
+        updateBadge(path, SyncBadge::synced);
+        addActivity(ActivityType::download, path);
+    } else {
+        addActivity(ActivityType::conflict, path);
+        placeConflictCopy(*temporary, path);
+    }
+    // Either way the announced version is accounted for: a file left in place counts as an
+    // edit on top of it.
     m_state->set(path, FileState{hash, version, currentStateTime()});
-    updateBadge(path, SyncBadge::synced);
-    addActivity(ActivityType::download, path);
-    return true;
+    return placed;
 }
 
 void Transfers::receiveConflictCopy(const std::string& path, const std::string& hash)

@@ -42,12 +42,12 @@ public:
     // error that stopped it.
     std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false);
     // Writes the content `hash` announced by the server to `path`, as downloadFile does, with
-    // the state taken from the announcement. Shown as one finished download; no transfer entry.
-    void receiveFile(const std::string& path, const std::string& hash, std::int64_t version);
-    // As receiveFile, but only into a free name: when something is at `path` by the time the
-    // content is in, nothing is written and the result is false.
-    bool receiveFileIfAbsent(const std::string& path, const std::string& hash,
-                             std::int64_t version);
+    // the state taken from the announcement, provided the file there is still the one the
+    // caller decided on: none, or the content `expectedLocal`. A file written there meanwhile
+    // stays, and the content goes beside it as a conflict copy. Returns whether it went to
+    // `path`. Shown as one finished download (or conflict); no transfer entry.
+    bool receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
+                     const std::optional<std::string>& expectedLocal);
     // Writes the content `hash` beside `path` as a conflict copy; `path` and its state stay.
     void receiveConflictCopy(const std::string& path, const std::string& hash);
     // Removes the regular file at `path` (never a folder) and forgets its state.

@@ -106,5 +106,32 @@ TEST_F(ConflictRegressionTest, ADeletionNeverDestroysAVersionTheDeviceHasNotSeen
     EXPECT_EQ(storedState("/shared.txt").value_or(FileState{}).hash, sha256("newer"));
 }
 
+// Seed 130: the download of an announced version replaced a file written at its path while the
+// bytes were on their way.
+TEST_F(ConflictRegressionTest, AFileWrittenWhileItsNewVersionDownloadsStays)
+{
+    startLive();
+    server.injectFault({{"path_prefix", "/api/sync/download/"}, {"delay_ms", 400}});
+    other->upload("/late.txt", "remote");
+    // The engine's temporary file shows that the download is under way.
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& entry : fs::directory_iterator(syncDir)) {
+            if (entry.path().filename().string().starts_with(".corvane-download-")) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    writeFile(local("/late.txt"), "mine");
+
+    EXPECT_TRUE(waitUntil([&] {
+        return serverHas("/late.txt", "mine") &&
+               holding(serverCopiesOf("/late.txt"), "remote") == 1;
+    })) << serverPaths();
+    EXPECT_EQ(readFile(local("/late.txt")), "mine");
+    EXPECT_EQ(holding(localCopiesOf("/late.txt"), "remote"), 1u);
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 }  // namespace
 }  // namespace corvane::test
