@@ -101,9 +101,11 @@ TEST_F(ConflictRegressionTest, ADeletionNeverDestroysAVersionTheDeviceHasNotSeen
     other->upload("/shared.txt", "newer");
     fs::remove(local("/shared.txt"));
 
-    EXPECT_TRUE(waitUntil([&] { return readFile(local("/shared.txt")) == "newer"; }));
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(local("/shared.txt")) == "newer" &&
+               storedState("/shared.txt").value_or(FileState{}).hash == sha256("newer");
+    }));
     EXPECT_TRUE(serverHas("/shared.txt", "newer"));
-    EXPECT_EQ(storedState("/shared.txt").value_or(FileState{}).hash, sha256("newer"));
 }
 
 // Seed 130: the download of an announced version replaced a file written at its path while the
