@@ -41,15 +41,23 @@ mode_t userFileMode()
 }  // namespace
 
 // A hidden temporary file beside the target, removed unless it was renamed into place. The
-// download into it flushes it to disk.
+// download into it flushes it to disk. Its folder is held open and the file is named through
+// it, so that the file is still found, and removed, when the user moves the folder meanwhile.
 class TemporaryDownload {
 public:
     explicit TemporaryDownload(const std::filesystem::path& folder)
+        : m_folder(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC))
     {
-        std::string pattern = (folder / ".corvane-download-XXXXXX").string();
+        if (m_folder < 0) {
+            throw FileError("Could not create a file in", folder.string(), errno);
+        }
+        std::string pattern =
+            "/proc/self/fd/" + std::to_string(m_folder) + "/.corvane-download-XXXXXX";
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0) {
-            throw FileError("Could not create a file in", folder.string(), errno);
+            const int error = errno;
+            ::close(m_folder);
+            throw FileError("Could not create a file in", folder.string(), error);
         }
         ::fchmod(fd, userFileMode());
         ::close(fd);
@@ -60,6 +68,7 @@ public:
         if (!m_path.empty()) {
             ::unlink(m_path.c_str());
         }
+        ::close(m_folder);
     }
     TemporaryDownload(const TemporaryDownload&) = delete;
     TemporaryDownload& operator=(const TemporaryDownload&) = delete;
@@ -92,6 +101,7 @@ public:
     std::int64_t received = 0;  // bytes downloaded into it
 
 private:
+    const int m_folder;
     std::filesystem::path m_path;
 };
 

@@ -39,6 +39,18 @@ protected:
         return copies;
     }
 
+    // The engine's temporary download files anywhere in the sync folder.
+    std::vector<std::string> temporaries() const
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
+            if (entry.path().filename().string().starts_with(".corvane-download-")) {
+                found.push_back(fs::relative(entry.path(), syncDir).string());
+            }
+        }
+        return found;
+    }
+
     static std::size_t holding(const std::map<std::string, std::string>& files,
                                const std::string& content)
     {
@@ -108,6 +120,22 @@ TEST_F(ConflictRegressionTest, ADeletionNeverDestroysAVersionTheDeviceHasNotSeen
     EXPECT_TRUE(serverHas("/shared.txt", "newer"));
 }
 
+// Seed 117: a folder moved while a file in it downloaded took the temporary file along, and
+// the engine, looking for it under the old name, left it there for good.
+TEST_F(ConflictRegressionTest, ATemporaryFileMovedWithItsFolderIsRemoved)
+{
+    startLive();
+    other->upload("/Work/x.txt", "one");
+    ASSERT_TRUE(waitUntil([&] { return readFile(local("/Work/x.txt")) == "one"; }));
+    server.injectFault({{"path_prefix", "/api/sync/download/"}, {"delay_ms", 400}});
+    other->upload("/Work/x.txt", "two");
+    ASSERT_TRUE(waitUntil([&] { return !temporaries().empty(); }));
+    fs::rename(local("/Work"), local("/Misc"));
+
+    EXPECT_TRUE(waitUntil([&] { return temporaries().empty(); }, 5s))
+        << testing::PrintToString(temporaries());
+}
+
 // Seed 130: the download of an announced version replaced a file written at its path while the
 // bytes were on their way.
 TEST_F(ConflictRegressionTest, AFileWrittenWhileItsNewVersionDownloadsStays)
@@ -116,14 +144,7 @@ TEST_F(ConflictRegressionTest, AFileWrittenWhileItsNewVersionDownloadsStays)
     server.injectFault({{"path_prefix", "/api/sync/download/"}, {"delay_ms", 400}});
     other->upload("/late.txt", "remote");
     // The engine's temporary file shows that the download is under way.
-    ASSERT_TRUE(waitUntil([&] {
-        for (const auto& entry : fs::directory_iterator(syncDir)) {
-            if (entry.path().filename().string().starts_with(".corvane-download-")) {
-                return true;
-            }
-        }
-        return false;
-    }));
+    ASSERT_TRUE(waitUntil([&] { return !temporaries().empty(); }));
     writeFile(local("/late.txt"), "mine");
 
     EXPECT_TRUE(waitUntil([&] {
