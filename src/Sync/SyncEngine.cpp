@@ -203,6 +203,9 @@ void SyncEngine::initialSync()
                                {"deletes", counts[static_cast<int>(DiffAction::deleteLocal)]},
                                {"conflicts", counts[static_cast<int>(DiffAction::conflict)]}});
 
+    for (const FileInfo& file : remoteFiles) {
+        m_remotePaths.insert(file.path);
+    }
     recordAgreement(localFiles, remoteFiles);
     executeEntries(dropExcluded(diff));
     m_state->save();
@@ -276,7 +279,12 @@ void SyncEngine::executeDiff(const DiffEntry& entry)
         m_transfers->downloadFile(*entry.remoteFile, false);
         break;
     case DiffAction::conflict: {
-        const std::string copy = m_transfers->downloadFile(*entry.remoteFile, true);
+        // Named clear of the server's files too: another device's copy made in the same
+        // second may not be here yet, and the cycle would later download it over this one.
+        const std::string copy =
+            m_transfers->downloadFile(*entry.remoteFile, true, [this](const std::string& path) {
+                return m_remotePaths.count(path) > 0;
+            });
         // Sent now: the watcher starts only after the cycle and would never report the copy,
         // so the other devices would not get it. The server holds its content already.
         m_transfers->uploadFile(copy, entry.remoteFile->hash, std::nullopt);

@@ -241,16 +241,18 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
     return temporary;
 }
 
-std::string Transfers::placeConflictCopy(TemporaryDownload& temporary,
-                                         const std::string& path) const
+std::string Transfers::placeConflictCopy(TemporaryDownload& temporary, const std::string& path,
+                                         const NameTaken& takenElsewhere) const
 {
     const std::string folder = parentOf(path);
     const std::string stamp = conflictTimestamp();
     while (true) {
         const std::string name =
             conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
+                const std::string copy = folder + "/" + candidate;
                 return std::filesystem::exists(
-                    std::filesystem::symlink_status(m_paths.localPath(folder + "/" + candidate)));
+                           std::filesystem::symlink_status(m_paths.localPath(copy))) ||
+                       (takenElsewhere && takenElsewhere(copy));
             });
         // Checked like every server path: the copy must not leave the file's folder.
         const std::string copy = checkedPath(folder + "/" + name);
@@ -265,7 +267,8 @@ void Transfers::addActivity(ActivityType type, const std::string& path) const
     onMain([&] { m_activityManager->addActivity(type, lastPathComponent(path), path); });
 }
 
-std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
+std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
+                                    const NameTaken& takenElsewhere)
 {
     std::string written;
     const std::string transferId = UUID::make();
@@ -285,7 +288,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
                 m_activityManager->addActivity(ActivityType::conflict, remoteFile.name,
                                                remoteFile.path);
             });
-            written = placeConflictCopy(*temporary, path);
+            written = placeConflictCopy(*temporary, path, takenElsewhere);
         } else {
             temporary->replace(m_paths.localPath(path));
             written = path;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,11 +37,15 @@ public:
     // is aborted before it completes. Throws the error that stopped it.
     void uploadFile(const std::string& path, const std::string& localHash,
                     const std::optional<FileInfo>& remoteFile);
-    // Downloads `remoteFile` to its place (or beside it as a conflict copy). The bytes go to a
-    // hidden temporary file in the target's folder, are checked against the record's hash and
-    // size and only then renamed into place. Returns the sync-relative path written. Throws the
-    // error that stopped it.
-    std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false);
+    // Whether a sync-relative path is in use somewhere the local folder does not show.
+    using NameTaken = std::function<bool(const std::string& path)>;
+
+    // Downloads `remoteFile` to its place (or beside it as a conflict copy, under a name free
+    // here and, when given, not `takenElsewhere`). The bytes go to a hidden temporary file in
+    // the target's folder, are checked against the record's hash and size and only then renamed
+    // into place. Returns the sync-relative path written. Throws the error that stopped it.
+    std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false,
+                             const NameTaken& takenElsewhere = {});
     // Writes the content `hash` announced by the server to `path`, as downloadFile does, with
     // the state taken from the announcement, provided the file there is still the one the
     // caller decided on: none, or the content `expectedLocal`. A file written there meanwhile
@@ -61,7 +66,8 @@ private:
                                                std::optional<std::int64_t> size);
     // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`;
     // returns the copy's sync-relative path.
-    std::string placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const;
+    std::string placeConflictCopy(TemporaryDownload& temporary, const std::string& path,
+                                  const NameTaken& takenElsewhere = {}) const;
     std::string checkedPath(const std::string& path) const;
     void addActivity(ActivityType type, const std::string& path) const;
 

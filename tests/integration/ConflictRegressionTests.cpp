@@ -1,6 +1,8 @@
 // Cases the two-device convergence test found, each reduced to the one interleaving that lost
 // content or left the devices apart.
 
+#include <ctime>
+
 #include <gtest/gtest.h>
 
 #include "Sync/SyncEngineFixture.h"
@@ -74,6 +76,38 @@ TEST_F(ConflictRegressionTest, TheCycleSendsTheConflictCopiesItMakes)
     ASSERT_EQ(copies.size(), 1u) << serverPaths();
     EXPECT_EQ(copies.begin()->second, "server");
     EXPECT_EQ(localCopiesOf("/both.txt"), copies);
+}
+
+// Seed 222: the cycle named its conflict copy after a name free here but taken on the server by
+// another device's copy from the same second, then downloaded that copy over its own.
+TEST_F(ConflictRegressionTest, TheCycleNamesItsConflictCopiesClearOfTheServersFiles)
+{
+    writeFile(local("/b.txt"), "v1");
+    runCycle();
+    other->upload("/b.txt", "server");
+    writeFile(local("/b.txt"), "local");
+    // Copies of another device under the names this cycle's copy would take in the next seconds.
+    std::map<std::string, std::string> theirs;
+    for (int ahead = 0; ahead < 3; ++ahead) {
+        const std::time_t when = std::time(nullptr) + ahead;
+        std::tm time{};
+        localtime_r(&when, &time);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H%M%S", &time);
+        theirs[std::string("/b (conflict - remote - ") + stamp + ").txt"] =
+            "their copy " + std::to_string(ahead);
+    }
+    for (const auto& [path, content] : theirs) {
+        other->upload(path, content);
+    }
+
+    runCycle();
+    const auto server = other->contents();
+    EXPECT_EQ(localContents(), server);
+    for (const auto& [path, content] : theirs) {
+        EXPECT_EQ(server.at(path), content);
+    }
+    EXPECT_EQ(holding(serverCopiesOf("/b.txt"), "server"), 1u);
 }
 
 // Seed 2: a push met a local edit not yet sent; the engine kept the server's version beside
