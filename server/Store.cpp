@@ -79,6 +79,7 @@ CREATE TABLE IF NOT EXISTS events (
     version INTEGER,
     timestamp TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS events_by_user ON events(user_id, id);
+CREATE INDEX IF NOT EXISTS events_by_path ON events(folder_id, relative_path);
 )sql";
 
 constexpr const char* kFolderColumns =
@@ -514,7 +515,7 @@ StoredUpload Store::upsertFile(const PendingUpload& upload, const std::string& n
                           lastComponent(upload.relativePath),
                           upload.hash,
                           upload.size,
-                          1,
+                          firstVersion(upload.folderId, upload.relativePath),
                           now,
                           now};
         m_database
@@ -562,6 +563,18 @@ StoredUpload Store::upsertFile(const PendingUpload& upload, const std::string& n
     return StoredUpload{FileChange{*file, addEvent(std::move(event))}, std::move(keptCopy)};
 }
 
+std::int64_t Store::firstVersion(const std::string& folderId, const std::string& relativePath)
+{
+    // Versions go on counting across a deletion: a device whose base is a version of the
+    // deleted file must not take a new file of the same path for the one it knew.
+    auto& select = m_database->statement(
+        "SELECT MAX(version) FROM events WHERE folder_id = ? AND relative_path = ?");
+    select.bind(1, folderId).bind(2, relativePath);
+    const std::int64_t last = select.step() && !select.isNull(0) ? select.integer(0) : 0;
+    select.reset();
+    return last + 1;
+}
+
 FileChange Store::keepConflictCopy(const FileRecord& file, const std::string& now)
 {
     const auto slash = file.relativePath.rfind('/');
@@ -576,7 +589,7 @@ FileChange Store::keepConflictCopy(const FileRecord& file, const std::string& no
         }
     }
     copy.id = Random::uuid();
-    copy.version = 1;
+    copy.version = firstVersion(copy.folderId, copy.relativePath);
     copy.createdAt = now;
     copy.updatedAt = now;
     m_database

@@ -74,6 +74,8 @@ public:
 private:
     void createSchema();
     StoredUpload upsertFile(const PendingUpload& upload, const std::string& now);
+    // The version of a new file at this path: one past any the path had before.
+    std::int64_t firstVersion(const std::string& folderId, const std::string& relativePath);
     // Copies `file` to a free conflict-copy name in its folder, as a new file.
     FileChange keepConflictCopy(const FileRecord& file, const std::string& now);
     EventRecord addEvent(EventRecord event);

@@ -280,8 +280,24 @@ TEST_F(ServerSync, DeleteRemovesTheFileOnce)
     EXPECT_EQ(post("/api/sync/delete", {{"path", "a.txt"}, {"folder_id", m_docs}}).status, 404);
     EXPECT_EQ(post("/api/sync/delete", {{"path", "a.txt"}, {"folder_id", "nope"}}).status, 404);
     EXPECT_EQ(post("/api/sync/delete", {{"path", "a.txt"}}).status, 400);
-    // Re-created after a delete, the file starts over.
-    EXPECT_EQ(upload(m_docs, "a.txt", "A")["version"], 1);
+    // Re-created after a delete, the file's versions go on counting, so that the base version
+    // of a device that knew the deleted file never matches the new one.
+    EXPECT_EQ(upload(m_docs, "a.txt", "A")["version"], 2);
+}
+
+// Seed 240: a device that still knew a deleted file's version 1 replaced the new file of the
+// same path, also at version 1, as if it had seen it.
+TEST_F(ServerSync, AStaleBaseNeverMatchesAFileMadeAfterADeletion)
+{
+    upload(m_docs, "a.txt", "first");
+    ASSERT_EQ(post("/api/sync/delete", {{"path", "a.txt"}, {"folder_id", m_docs}}).status, 200);
+    const auto recreated = upload(m_docs, "a.txt", "second");
+    EXPECT_EQ(recreated["version"], 2);
+    upload(m_docs, "a.txt", "third", 1);  // based on the deleted file
+    const auto files = treeFiles(m_docs);
+    ASSERT_EQ(files.size(), 2u);
+    const auto& copy = files[0]["name"] == "a.txt" ? files[1] : files[0];
+    EXPECT_EQ(copy["hash"], sha256Hex("second"));
 }
 
 TEST_F(ServerSync, DownloadNeedsContentTheAccountOwns)
