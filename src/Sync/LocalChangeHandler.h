@@ -41,6 +41,12 @@ private:
     // The server's record of the sync-relative `path` in the folder `folderId`, if it has one.
     std::optional<FileInfo> serverRecord(const std::string& path,
                                          const std::string& folderId) const;
+    // After a deletion of `serverPath` in `folderId`: the version it removed when that was not
+    // `knownHash` (stored by another device between the look and the deletion), read from the
+    // server's change log after the announcement `since`. Nothing when the log does not tell.
+    std::optional<FileInfo> removedUnseen(const std::string& serverPath,
+                                          const std::string& folderId, const std::string& knownHash,
+                                          const std::optional<std::string>& since) const;
     std::vector<std::string> filesBelowFolder(const std::string& path) const;
     std::vector<std::string> storedBelow(const std::string& path) const;
 

@@ -439,6 +439,7 @@ void SyncEngine::handleWSMessage(const WSMessage& message)
         return;
     }
     const FileChangedEvent& event = *message.event;
+    m_recentDeletions->noteAnnouncement(event.id);
     if (m_pushEvents->needsFolderLookup(event)) {
         // Looked up off the main thread, in arrival order, then handled in the file's lane.
         m_work->submit(kFolderLookupLane, [self = shared_from_this(), event] {

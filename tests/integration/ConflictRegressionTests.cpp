@@ -154,6 +154,27 @@ TEST_F(ConflictRegressionTest, ADeletionNeverDestroysAVersionTheDeviceHasNotSeen
     EXPECT_TRUE(serverHas("/shared.txt", "newer"));
 }
 
+// Seed 305: the look before a deletion found the version this device knew, but the deletion,
+// slowed on its way, arrived after the other device had stored a newer one.
+TEST_F(ConflictRegressionTest, AVersionStoredWhileADeletionWasOnItsWayIsPutBack)
+{
+    startLive();
+    writeFile(local("/raced.txt"), "old");
+    ASSERT_TRUE(waitUntil([&] { return serverHas("/raced.txt", "old"); }));
+    server.injectFault({{"path_prefix", "/api/sync/delete"}, {"delay_ms", 600}});
+    fs::remove(local("/raced.txt"));
+    ASSERT_TRUE(
+        waitUntil([&] { return server.lastRequest().value("target", "") == "/api/sync/delete"; }));
+    other->upload("/raced.txt", "newer");
+
+    EXPECT_TRUE(waitUntil([&] {
+        return serverHas("/raced.txt", "newer") && readFile(local("/raced.txt")) == "newer";
+    })) << serverPaths();
+    loop.runUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(serverHas("/raced.txt", "newer"));
+    EXPECT_EQ(readFile(local("/raced.txt")), "newer");
+}
+
 // Seed 117: a folder moved while a file in it downloaded took the temporary file along, and
 // the engine, looking for it under the old name, left it there for good.
 TEST_F(ConflictRegressionTest, ATemporaryFileMovedWithItsFolderIsRemoved)
