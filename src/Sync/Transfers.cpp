@@ -329,16 +329,18 @@ bool Transfers::receiveFile(const std::string& path, const std::string& hash, st
         temporary->replace(target);
         placed = true;
     }
-    if (placed) {
-        updateBadge(path, SyncBadge::synced);
-        addActivity(ActivityType::download, path);
-    } else {
-        addActivity(ActivityType::conflict, path);
+    if (!placed) {
         placeConflictCopy(*temporary, path);
     }
     // Either way the announced version is accounted for: a file left in place counts as an
     // edit on top of it.
     m_state->set(path, FileState{hash, version, currentStateTime()});
+    if (placed) {
+        updateBadge(path, SyncBadge::synced);
+        addActivity(ActivityType::download, path);
+    } else {
+        addActivity(ActivityType::conflict, path);
+    }
     return placed;
 }
 
