@@ -738,9 +738,16 @@ private:
     // - the other device's last event for that path is a deletion, and that deletion came later
     //   in the script's order (a higher step) than the write; a deletion in the same step (the
     //   two halves of one rename) is not later;
-    // - the other device had that very version at the path, or in a conflict copy of it, and
-    //   the script let it go there (wrote over it, deleted it or moved it away): a version seen
-    //   and replaced is not lost.
+    // - a device had that very version at the path, or in a conflict copy of it, and the
+    //   script let it go there (wrote over it, deleted it or moved it away): a version seen and
+    //   replaced is not lost. The writer itself counts only through a conflict copy, since its
+    //   own later event at the path would have been its last.
+    static bool letGo(const Device& device, const std::string& path, const std::string& content)
+    {
+        const auto found = device.discarded.find(path);
+        return found != device.discarded.end() && found->second.count(sha256(content)) > 0;
+    }
+
     void checkNoContentLost()
     {
         const auto files = visibleFiles(m_devices[0]->dir);
@@ -761,8 +768,7 @@ private:
                     theirs->second.step > event.step) {
                     continue;
                 }
-                const auto seen = other.discarded.find(path);
-                if (seen != other.discarded.end() && seen->second.count(sha256(event.content))) {
+                if (letGo(device, path, event.content) || letGo(other, path, event.content)) {
                     continue;
                 }
                 if (!survives(files, path, event.content)) {
