@@ -102,7 +102,9 @@ TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
     EXPECT_TRUE(waitUntil([&] {
         return readFile(local("/root.txt")) == "root" && readFile(local("/N/s/t.txt")) == "nested";
     }));
-    EXPECT_EQ(storedState("/N/s/t.txt").value_or(FileState{}).hash, sha256("nested"));
+    // The state file is written after the file is in place and the activity feed has it.
+    EXPECT_TRUE(waitUntil(
+        [&] { return storedState("/N/s/t.txt").value_or(FileState{}).hash == sha256("nested"); }));
 
     other->upload("/N/s/t.txt", "nested, edited");
     EXPECT_TRUE(waitUntil([&] { return readFile(local("/N/s/t.txt")) == "nested, edited"; }));
