@@ -45,9 +45,11 @@ protected:
     std::vector<std::string> temporaries() const
     {
         std::vector<std::string> found;
-        for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
-            if (entry.path().filename().string().starts_with(".corvane-download-")) {
-                found.push_back(fs::relative(entry.path(), syncDir).string());
+        std::error_code error;  // the engine may move things while this looks
+        for (auto it = fs::recursive_directory_iterator(syncDir, error);
+             !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+            if (it->path().filename().string().starts_with(".corvane-download-")) {
+                found.push_back(fs::relative(it->path(), syncDir).string());
             }
         }
         return found;
