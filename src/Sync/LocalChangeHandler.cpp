@@ -208,10 +208,15 @@ LocalChangeHandler::removedUnseen(const std::string& serverPath, const std::stri
             present.reset();
             continue;
         }
+        const auto number = [&](const char* key) {
+            const auto found = details.find(key);
+            return found != details.end() && found->is_number_integer() ? found->get<std::int64_t>()
+                                                                        : std::int64_t{0};
+        };
         FileInfo content;
         content.hash = details["hash"].get<std::string>();
-        content.size = details.value("size", std::int64_t{0});
-        content.version = details.value("version", std::int64_t{0});
+        content.size = number("size");
+        content.version = number("version");
         present = content;
     }
     // Only a path the log leaves deleted is put back; a file made there since stands.
