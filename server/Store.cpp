@@ -79,6 +79,7 @@ CREATE TABLE IF NOT EXISTS events (
     version INTEGER,
     timestamp TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS events_by_user ON events(user_id, id);
+CREATE INDEX IF NOT EXISTS events_by_path ON events(folder_id, relative_path);
 )sql";
 
 constexpr const char* kFolderColumns =
@@ -90,6 +91,28 @@ std::string lastComponent(const std::string& relativePath)
 {
     const auto slash = relativePath.rfind('/');
     return slash == std::string::npos ? relativePath : relativePath.substr(slash + 1);
+}
+
+// "<stem> (conflict - remote - <stamp>)[ <n>].<ext>", named as the client names its conflict
+// copies (a name without an extension still ends in "."); the stamp is `now` in UTC as
+// "yyyy-MM-dd HHmmss".
+std::string conflictCopyName(const std::string& name, const std::string& now, int counter)
+{
+    const auto dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot != 0;
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot + 1) : "";
+    std::string stamp = now.substr(0, 10) + " ";  // "2024-05-01T12:00:00Z"
+    for (const char c : now.substr(11, 8)) {
+        if (c != ':') {
+            stamp.push_back(c);
+        }
+    }
+    std::string copy = stem + " (conflict - remote - " + stamp + ")";
+    if (counter > 1) {
+        copy += " " + std::to_string(counter);
+    }
+    return copy + "." + extension;
 }
 
 std::string displayName(const std::string& email)
@@ -331,8 +354,8 @@ bool Store::ownsBlob(const std::string& userId, const std::string& hash)
     return owned;
 }
 
-std::optional<FileChange> Store::recordKnownContent(const PendingUpload& upload,
-                                                    const std::string& now)
+std::optional<StoredUpload> Store::recordKnownContent(const PendingUpload& upload,
+                                                      const std::string& now)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(*m_database);
@@ -383,7 +406,8 @@ std::optional<PendingUpload> Store::pendingUpload(const std::string& userId,
     return upload;
 }
 
-std::optional<FileChange> Store::completeUpload(const PendingUpload& upload, const std::string& now)
+std::optional<StoredUpload> Store::completeUpload(const PendingUpload& upload,
+                                                  const std::string& now)
 {
     std::lock_guard lock(m_mutex);
     Transaction transaction(*m_database);
@@ -473,10 +497,16 @@ std::optional<FileRecord> Store::findFile(const std::string& folderId,
     return file;
 }
 
-FileChange Store::upsertFile(const PendingUpload& upload, const std::string& now)
+StoredUpload Store::upsertFile(const PendingUpload& upload, const std::string& now)
 {
     auto file = findFile(upload.folderId, upload.relativePath);
     const bool isNew = !file;
+    // The sender did not know the content it replaces (another device changed the file since
+    // the sender's base): keep that content rather than lose it without a trace.
+    std::optional<FileChange> keptCopy;
+    if (file && upload.baseVersion != file->version && upload.hash != file->hash) {
+        keptCopy = keepConflictCopy(*file, now);
+    }
     if (isNew) {
         file = FileRecord{Random::uuid(),
                           upload.folderId,
@@ -485,7 +515,7 @@ FileChange Store::upsertFile(const PendingUpload& upload, const std::string& now
                           lastComponent(upload.relativePath),
                           upload.hash,
                           upload.size,
-                          1,
+                          firstVersion(upload.folderId, upload.relativePath),
                           now,
                           now};
         m_database
@@ -530,7 +560,65 @@ FileChange Store::upsertFile(const PendingUpload& upload, const std::string& now
     event.size = file->size;
     event.version = file->version;
     event.timestamp = now;
-    return FileChange{*file, addEvent(std::move(event))};
+    return StoredUpload{FileChange{*file, addEvent(std::move(event))}, std::move(keptCopy)};
+}
+
+std::int64_t Store::firstVersion(const std::string& folderId, const std::string& relativePath)
+{
+    // Versions go on counting across a deletion: a device whose base is a version of the
+    // deleted file must not take a new file of the same path for the one it knew.
+    auto& select = m_database->statement(
+        "SELECT MAX(version) FROM events WHERE folder_id = ? AND relative_path = ?");
+    select.bind(1, folderId).bind(2, relativePath);
+    const std::int64_t last = select.step() && !select.isNull(0) ? select.integer(0) : 0;
+    select.reset();
+    return last + 1;
+}
+
+FileChange Store::keepConflictCopy(const FileRecord& file, const std::string& now)
+{
+    const auto slash = file.relativePath.rfind('/');
+    const std::string folderPart =
+        slash == std::string::npos ? std::string() : file.relativePath.substr(0, slash + 1);
+    FileRecord copy = file;
+    for (int counter = 1;; ++counter) {
+        copy.name = conflictCopyName(file.name, now, counter);
+        copy.relativePath = folderPart + copy.name;
+        if (!findFile(file.folderId, copy.relativePath)) {
+            break;
+        }
+    }
+    copy.id = Random::uuid();
+    copy.version = firstVersion(copy.folderId, copy.relativePath);
+    copy.createdAt = now;
+    copy.updatedAt = now;
+    m_database
+        ->statement("INSERT INTO files (id, folder_id, owner_id, relative_path, name, hash, "
+                    "size, version, base_version, created_at, updated_at) "
+                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        .bind(1, copy.id)
+        .bind(2, copy.folderId)
+        .bind(3, copy.ownerId)
+        .bind(4, copy.relativePath)
+        .bind(5, copy.name)
+        .bind(6, copy.hash)
+        .bind(7, copy.size)
+        .bind(8, copy.version)
+        .bind(9, std::int64_t{0})
+        .bind(10, copy.createdAt)
+        .bind(11, copy.updatedAt)
+        .run();
+    EventRecord event;
+    event.userId = copy.ownerId;
+    event.fileId = copy.id;
+    event.folderId = copy.folderId;
+    event.action = "create";
+    event.relativePath = copy.relativePath;
+    event.hash = copy.hash;
+    event.size = copy.size;
+    event.version = copy.version;
+    event.timestamp = now;
+    return FileChange{copy, addEvent(std::move(event))};
 }
 
 EventRecord Store::addEvent(EventRecord event)

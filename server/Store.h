@@ -50,9 +50,11 @@ public:
     std::vector<FileRecord> files(const std::string& folderId);
 
     // Records a file whose content the account has already stored ("exists"). Returns nothing
-    // when the account holds no blob with that hash and size.
-    std::optional<FileChange> recordKnownContent(const PendingUpload& upload,
-                                                 const std::string& now);
+    // when the account holds no blob with that hash and size. An upload whose base version is
+    // not the file's current version keeps the content it replaces as a conflict copy beside
+    // it; so does completeUpload.
+    std::optional<StoredUpload> recordKnownContent(const PendingUpload& upload,
+                                                   const std::string& now);
     bool ownsBlob(const std::string& userId, const std::string& hash);
 
     void addPendingUpload(const PendingUpload& upload, const std::string& now);
@@ -60,7 +62,7 @@ public:
                                                const std::string& uploadId);
     // The content of a pending upload is now a blob on disk: record blob and file, drop the
     // pending upload, all in one transaction. Returns nothing when the upload is gone.
-    std::optional<FileChange> completeUpload(const PendingUpload& upload, const std::string& now);
+    std::optional<StoredUpload> completeUpload(const PendingUpload& upload, const std::string& now);
 
     std::optional<FileChange> deleteFile(const std::string& userId, const std::string& folderId,
                                          const std::string& relativePath, const std::string& now);
@@ -71,7 +73,11 @@ public:
 
 private:
     void createSchema();
-    FileChange upsertFile(const PendingUpload& upload, const std::string& now);
+    StoredUpload upsertFile(const PendingUpload& upload, const std::string& now);
+    // The version of a new file at this path: one past any the path had before.
+    std::int64_t firstVersion(const std::string& folderId, const std::string& relativePath);
+    // Copies `file` to a free conflict-copy name in its folder, as a new file.
+    FileChange keepConflictCopy(const FileRecord& file, const std::string& now);
     EventRecord addEvent(EventRecord event);
     std::optional<FileRecord> findFile(const std::string& folderId,
                                        const std::string& relativePath);

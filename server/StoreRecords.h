@@ -68,6 +68,14 @@ struct FileChange {
     EventRecord event;
 };
 
+// What storing an upload produced: the file's change and, when the upload replaced content that
+// its sender had not seen (its base version was not the file's version), the creation of the
+// conflict copy that keeps that content.
+struct StoredUpload {
+    FileChange change;
+    std::optional<FileChange> keptCopy;
+};
+
 enum class CodeCheck { accepted, wrong, expired, missing };
 
 enum class CreateFolderOutcome { created, duplicate, parentMissing };

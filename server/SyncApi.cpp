@@ -71,9 +71,9 @@ Response SyncApi::uploadInit(const Request& request, const User& user)
     }
     const std::string now = m_services.clock.nowText();
     if (m_services.blobs.contains(upload.hash, upload.size)) {
-        if (const auto change = m_services.store.recordKnownContent(upload, now)) {
-            announce(user.id, *change);
-            return fileAnswer(*change, user.id, "exists");
+        if (const auto stored = m_services.store.recordKnownContent(upload, now)) {
+            announce(user.id, *stored);
+            return fileAnswer(stored->change, user.id, "exists");
         }
     }
     upload.id = Random::hex(16);
@@ -113,12 +113,12 @@ Response SyncApi::uploadChunk(const Request& request, const User& user)
         m_services.blobs.publish(file->path(), upload->hash);
         file->release();
     }
-    const auto change = m_services.store.completeUpload(*upload, m_services.clock.nowText());
-    if (!change) {
+    const auto stored = m_services.store.completeUpload(*upload, m_services.clock.nowText());
+    if (!stored) {
         return Response::error(404, "unknown upload");
     }
-    announce(user.id, *change);
-    return fileAnswer(*change, user.id, "");
+    announce(user.id, *stored);
+    return fileAnswer(stored->change, user.id, "");
 }
 
 Response SyncApi::download(const std::string& hash, const User& user)
@@ -178,6 +178,14 @@ Response SyncApi::fileAnswer(const FileChange& change, const std::string& userId
 void SyncApi::announce(const std::string& userId, const FileChange& change)
 {
     m_services.changes.fileChanged(userId, WireFormat::notice(change.event));
+}
+
+void SyncApi::announce(const std::string& userId, const StoredUpload& stored)
+{
+    if (stored.keptCopy) {
+        announce(userId, *stored.keptCopy);
+    }
+    announce(userId, stored.change);
 }
 
 }  // namespace corvane::server

@@ -8,6 +8,7 @@
 namespace corvane::server {
 
 struct FileChange;
+struct StoredUpload;
 struct Request;
 struct Services;
 struct User;
@@ -31,6 +32,7 @@ private:
     Response fileAnswer(const FileChange& change, const std::string& userId,
                         const std::string& status);
     void announce(const std::string& userId, const FileChange& change);
+    void announce(const std::string& userId, const StoredUpload& stored);
 
     Services& m_services;
 };

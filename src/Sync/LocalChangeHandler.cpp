@@ -1,6 +1,11 @@
 #include "Sync/LocalChangeHandler.h"
 
+#include <string_view>
+#include <utility>
+
 #include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
 
 #include "API/APIClient.h"
 #include "API/APIError.h"
@@ -107,19 +112,53 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
     // back by the next cycle as if the server had never been asked.
     const std::string folderId = m_context.folderResolver->resolve(path);
     const std::string serverPath = m_context.folderResolver->stripFolderPrefix(path, folderId);
+    std::optional<FileInfo> unseen;  // content another device stored since this one synced
+    const auto since = m_context.recentDeletions->lastAnnouncement();
+    bool deletedHere = false;
     withRetry(
         kDeleteAttempts,
         [&] {
-            try {
-                m_context.apiClient->deleteFile(serverPath, folderId);
-            } catch (const APIError& error) {
-                // Gone already (deleted on another device): what was asked for holds.
-                if (error.httpStatus() != kStatusNotFound) {
-                    throw;
+            if (!deletedHere) {
+                // A deletion names no version: looked at first, so that it never destroys a
+                // version that this device has not seen.
+                const auto current = serverRecord(path, folderId);
+                if (current && current->hash != stored->hash) {
+                    unseen = current;
+                    return;
                 }
+                try {
+                    m_context.apiClient->deleteFile(serverPath, folderId);
+                } catch (const APIError& error) {
+                    // Gone already (deleted on another device): what was asked for holds.
+                    if (error.httpStatus() != kStatusNotFound) {
+                        throw;
+                    }
+                    return;
+                }
+                deletedHere = true;
+            }
+            // A version stored between the look and the deletion was removed unseen: it is put
+            // back from the content the server still holds.
+            const auto removed = removedUnseen(serverPath, folderId, stored->hash, since);
+            if (!removed) {
+                return;
+            }
+            const UploadInitResponse answer = m_context.apiClient->uploadInit(
+                UploadInitRequest{serverPath, folderId, removed->hash, removed->size, 0});
+            if (answer.status == "exists" && answer.file) {
+                unseen = removed;
+                unseen->version = answer.file->version;
             }
         },
         *m_context.clock);
+    if (unseen) {
+        // The deletion met a version this device had not seen; that version comes here
+        // instead (beside a file that took the name meanwhile).
+        FileLogger::shared().info("sync", "deletion met a newer version", {{"path", path}});
+        m_context.transfers->receiveFile(path, unseen->hash, unseen->version, std::nullopt);
+        m_context.state->save();
+        return;
+    }
     m_context.recentDeletions->add(path, stored->hash);
     MainQueue::sync([&] {
         m_context.activityManager->addActivity(ActivityType::delete_, lastPathComponent(path),
@@ -127,6 +166,64 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
     });
     m_context.state->remove(path);
     m_context.state->save();
+}
+
+std::optional<FileInfo> LocalChangeHandler::serverRecord(const std::string& path,
+                                                         const std::string& folderId) const
+{
+    const FolderTree tree = m_context.apiClient->getFolderTree(folderId);
+    for (FileInfo& file : m_context.folderResolver->normalizeFilePaths(
+             tree.files.value_or(std::vector<FileInfo>{}))) {
+        if (m_context.paths.checkRemotePath(file.path).path == path) {
+            return std::move(file);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<FileInfo>
+LocalChangeHandler::removedUnseen(const std::string& serverPath, const std::string& folderId,
+                                  const std::string& knownHash,
+                                  const std::optional<std::string>& since) const
+{
+    const auto samePath = [&](const std::string& eventPath) {
+        const auto bare = [](std::string_view text) {
+            return text.substr(text.starts_with('/') ? 1 : 0);
+        };
+        return bare(eventPath) == bare(serverPath);
+    };
+    std::optional<FileInfo> present;  // the path's content as the log goes along
+    std::optional<FileInfo> removed;  // what the latest deletion of the path took
+    for (const SyncEvent& event : m_context.apiClient->listEvents(since, {folderId})) {
+        if (!event.path || !samePath(*event.path)) {
+            continue;
+        }
+        if (event.action == "delete") {
+            removed = std::exchange(present, std::nullopt);
+            continue;
+        }
+        // The log's details are the server's own: without a content hash nothing is known.
+        const auto details = nlohmann::json::parse(event.metadata.value_or(""), nullptr, false);
+        if (!details.is_object() || !details.contains("hash") || !details["hash"].is_string()) {
+            present.reset();
+            continue;
+        }
+        const auto number = [&](const char* key) {
+            const auto found = details.find(key);
+            return found != details.end() && found->is_number_integer() ? found->get<std::int64_t>()
+                                                                        : std::int64_t{0};
+        };
+        FileInfo content;
+        content.hash = details["hash"].get<std::string>();
+        content.size = number("size");
+        content.version = number("version");
+        present = content;
+    }
+    // Only a path the log leaves deleted is put back; a file made there since stands.
+    if (present || !removed || removed->hash == knownHash) {
+        return std::nullopt;
+    }
+    return removed;
 }
 
 std::vector<std::string> LocalChangeHandler::filesBelowFolder(const std::string& path) const

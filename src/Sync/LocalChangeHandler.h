@@ -1,15 +1,18 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Models/Models.h"
 #include "Sync/SyncContext.h"
 
 namespace corvane {
 
 // The background half of local change watching: what one changed sync-relative path means for
 // the server. An existing file whose content differs from its stored state is uploaded; a stored
-// file that is gone is deleted on the server (three attempts); a folder is never hashed: the
+// file that is gone is deleted on the server (three attempts), unless the server holds a version
+// this device has not seen, which is downloaded to the path instead; a folder is never hashed: the
 // files below it are handed back to be handled one by one, so that a folder moved in is uploaded
 // and a folder moved away or deleted is deleted on the server file by file.
 //
@@ -35,6 +38,15 @@ private:
     void uploadIfChanged(const std::string& path) const;
     void handleGone(const std::string& path, Outcome& outcome) const;
     void deleteOnServer(const std::string& path) const;
+    // The server's record of the sync-relative `path` in the folder `folderId`, if it has one.
+    std::optional<FileInfo> serverRecord(const std::string& path,
+                                         const std::string& folderId) const;
+    // After a deletion of `serverPath` in `folderId`: the version it removed when that was not
+    // `knownHash` (stored by another device between the look and the deletion), read from the
+    // server's change log after the announcement `since`. Nothing when the log does not tell.
+    std::optional<FileInfo> removedUnseen(const std::string& serverPath,
+                                          const std::string& folderId, const std::string& knownHash,
+                                          const std::optional<std::string>& since) const;
     std::vector<std::string> filesBelowFolder(const std::string& path) const;
     std::vector<std::string> storedBelow(const std::string& path) const;
 

@@ -121,11 +121,14 @@ void PushEventHandler::applyContent(const std::string& path, const std::string& 
     if (local == hash) {
         remember();  // already here: fetch nothing
     } else if (!local || (stored && *local == stored->hash)) {
-        m_context.transfers->receiveFile(path, hash, version);
+        m_context.transfers->receiveFile(path, hash, version, local);
         m_context.state->save();
     } else {
-        // An edit the server has not seen: it stays, and its own file event uploads it.
+        // An edit the server has not seen: it stays, and its own file event uploads it. With
+        // the server's version kept beside it, the edit counts as made on top of that version,
+        // so its upload names it as its base and is not taken for a blind overwrite.
         m_context.transfers->receiveConflictCopy(path, hash);
+        remember();
     }
 }
 

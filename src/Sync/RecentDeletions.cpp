@@ -1,5 +1,8 @@
 #include "Sync/RecentDeletions.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace corvane {
 
 RecentDeletions::RecentDeletions(std::shared_ptr<Clock> clock) : m_clock(std::move(clock)) {}
@@ -25,6 +28,26 @@ void RecentDeletions::confirm(const std::string& path)
 {
     std::lock_guard lock(m_mutex);
     m_marks.erase(path);
+}
+
+void RecentDeletions::noteAnnouncement(const std::string& id)
+{
+    std::int64_t number = 0;
+    const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), number);
+    if (error != std::errc() || end != id.data() + id.size()) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_lastAnnouncement = std::max(m_lastAnnouncement, number);
+}
+
+std::optional<std::string> RecentDeletions::lastAnnouncement() const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_lastAnnouncement < 0) {
+        return std::nullopt;
+    }
+    return std::to_string(m_lastAnnouncement);
 }
 
 }  // namespace corvane

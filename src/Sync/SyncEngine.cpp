@@ -219,6 +219,9 @@ void SyncEngine::initialSync()
                                {"deletes", counts[static_cast<int>(DiffAction::deleteLocal)]},
                                {"conflicts", counts[static_cast<int>(DiffAction::conflict)]}});
 
+    for (const FileInfo& file : remoteFiles) {
+        m_remotePaths.insert(file.path);
+    }
     recordAgreement(localFiles, remoteFiles);
     std::vector<DiffEntry> entries = dropExcluded(diff);
     if (remote.anyRefused) {
@@ -302,10 +305,19 @@ void SyncEngine::executeDiff(const DiffEntry& entry)
     case DiffAction::download:
         m_transfers->downloadFile(*entry.remoteFile, false);
         break;
-    case DiffAction::conflict:
-        m_transfers->downloadFile(*entry.remoteFile, true);
+    case DiffAction::conflict: {
+        // Named clear of the server's files too: another device's copy made in the same
+        // second may not be here yet, and the cycle would later download it over this one.
+        const std::string copy =
+            m_transfers->downloadFile(*entry.remoteFile, true, [this](const std::string& path) {
+                return m_remotePaths.count(path) > 0;
+            });
+        // Sent now rather than after the cycle, when the watcher's events are handled: the
+        // other devices get it sooner, and the server holds its content already.
+        m_transfers->uploadFile(copy, entry.remoteFile->hash, std::nullopt);
         m_transfers->uploadFile(entry.path, *entry.localHash, entry.remoteFile);
         break;
+    }
     case DiffAction::deleteLocal:
         deleteIfUnchanged(entry);
         break;
@@ -456,6 +468,7 @@ void SyncEngine::handleWSMessage(const WSMessage& message)
         return;
     }
     const FileChangedEvent& event = *message.event;
+    m_recentDeletions->noteAnnouncement(event.id);
     if (m_pushEvents->needsFolderLookup(event)) {
         // Looked up off the main thread, in arrival order, then handled in the file's lane.
         m_work->submit(kFolderLookupLane, [self = shared_from_this(), event] {

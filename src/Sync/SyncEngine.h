@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,7 @@ private:
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_started{false};
     std::vector<std::string> m_folderIDs;  // written once by the start-up task before the cycle
+    std::set<std::string> m_remotePaths;   // the cycle's server files, written before its actions
 
     // Main thread only.
     std::unique_ptr<FileEventStream> m_fsEventStream;

@@ -43,15 +43,23 @@ mode_t userFileMode()
 }  // namespace
 
 // A hidden temporary file beside the target, removed unless it was renamed into place. The
-// download into it flushes it to disk.
+// download into it flushes it to disk. Its folder is held open and the file is named through
+// it, so that the file is still found, and removed, when the user moves the folder meanwhile.
 class TemporaryDownload {
 public:
     explicit TemporaryDownload(const std::filesystem::path& folder)
+        : m_folder(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC))
     {
-        std::string pattern = (folder / (std::string(kDownloadPrefix) + "XXXXXX")).string();
+        if (m_folder < 0) {
+            throw FileError("Could not create a file in", folder.string(), errno);
+        }
+        std::string pattern = "/proc/self/fd/" + std::to_string(m_folder) + "/" +
+                              std::string(kDownloadPrefix) + "XXXXXX";
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0) {
-            throw FileError("Could not create a file in", folder.string(), errno);
+            const int error = errno;
+            ::close(m_folder);
+            throw FileError("Could not create a file in", folder.string(), error);
         }
         ::fchmod(fd, userFileMode());
         ::close(fd);
@@ -62,6 +70,7 @@ public:
         if (holdsFile()) {
             ::unlink(m_path.c_str());
         }
+        ::close(m_folder);
     }
     TemporaryDownload(const TemporaryDownload&) = delete;
     TemporaryDownload& operator=(const TemporaryDownload&) = delete;
@@ -106,6 +115,7 @@ public:
     std::int64_t received = 0;  // bytes downloaded into it
 
 private:
+    const int m_folder;
     std::filesystem::path m_path;
     bool m_released = false;
 };
@@ -232,20 +242,23 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
     return temporary;
 }
 
-void Transfers::placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const
+std::string Transfers::placeConflictCopy(TemporaryDownload& temporary, const std::string& path,
+                                         const NameTaken& takenElsewhere) const
 {
     const std::string folder = parentOf(path);
     const std::string stamp = conflictTimestamp();
     while (true) {
         const std::string name =
             conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
+                const std::string copy = folder + "/" + candidate;
                 return std::filesystem::exists(
-                    std::filesystem::symlink_status(m_paths.localPath(folder + "/" + candidate)));
+                           std::filesystem::symlink_status(m_paths.localPath(copy))) ||
+                       (takenElsewhere && takenElsewhere(copy));
             });
         // Checked like every server path: the copy must not leave the file's folder.
         const std::string copy = checkedPath(folder + "/" + name);
         if (temporary.placeIfFree(m_paths.localPath(copy))) {
-            return;  // else the name was taken just now: look again
+            return copy;  // else the name was taken just now: look again
         }
     }
 }
@@ -255,7 +268,8 @@ void Transfers::addActivity(ActivityType type, const std::string& path) const
     onMain([&] { m_activityManager->addActivity(type, lastPathComponent(path), path); });
 }
 
-void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
+std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
+                                    const NameTaken& takenElsewhere)
 {
     const std::string transferId = UUID::make();
     onMain([&] {
@@ -265,20 +279,24 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     updateBadge(remoteFile.path, SyncBadge::syncing);
     m_bandwidthThrottler->waitForDownload(remoteFile.size);
 
-    bool placed = !asConflict;  // at its own path, so that the state follows it
+    std::string written;
     try {
         const std::string path = checkedPath(remoteFile.path);
         const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
         onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
-        if (asConflict || !replaceUnedited(*temporary, path)) {
+        const auto stored = m_state->get(path);
+        const std::optional<std::string> expected =
+            stored ? std::optional<std::string>(stored->hash) : std::nullopt;
+        if (!asConflict && replaceIfHolding(*temporary, path, expected)) {
+            written = path;
+        } else {
             onMain([&] {
                 m_activityManager->addActivity(ActivityType::conflict, remoteFile.name,
                                                remoteFile.path);
             });
             if (temporary->holdsFile()) {
-                placeConflictCopy(*temporary, path);
+                written = placeConflictCopy(*temporary, path, takenElsewhere);
             }
-            placed = false;
         }
     } catch (const std::exception& error) {
         const std::string description = error.what();
@@ -290,45 +308,51 @@ void Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict)
     FileLogger::shared().info(
         "sync", "file downloaded",
         {{"path", remoteFile.path}, {"size", remoteFile.size}, {"conflict", asConflict}});
-    if (placed) {
+    if (written == remoteFile.path) {
         m_state->set(remoteFile.path,
                      FileState{remoteFile.hash, remoteFile.version, currentStateTime()});
     }
     onMain([&] { m_activityManager->completeTransfer(transferId); });
     updateBadge(remoteFile.path, SyncBadge::synced);
+    return written;
 }
 
-void Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version)
+bool Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
+                            const std::optional<std::string>& expectedLocal)
 {
     const auto temporary = receive(path, hash, std::nullopt);
     // Charged after the transfer: the size is known only once the bytes are in.
     m_bandwidthThrottler->waitForDownload(temporary->received);
-    if (!replaceUnedited(*temporary, path)) {
-        addActivity(ActivityType::conflict, path);
-        if (temporary->holdsFile()) {
-            placeConflictCopy(*temporary, path);
-        }
-        return;
+    const bool placed = replaceIfHolding(*temporary, path, expectedLocal);
+    if (!placed && temporary->holdsFile()) {
+        placeConflictCopy(*temporary, path);
     }
+    // Either way the announced version is accounted for: a file left in place counts as an
+    // edit on top of it.
     m_state->set(path, FileState{hash, version, currentStateTime()});
-    updateBadge(path, SyncBadge::synced);
-    addActivity(ActivityType::download, path);
+    if (placed) {
+        updateBadge(path, SyncBadge::synced);
+        addActivity(ActivityType::download, path);
+    } else {
+        addActivity(ActivityType::conflict, path);
+    }
+    return placed;
 }
 
-bool Transfers::replaceUnedited(TemporaryDownload& temporary, const std::string& path) const
+bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string& path,
+                                 const std::optional<std::string>& expected) const
 {
     const std::filesystem::path target = m_paths.localPath(path);
     if (temporary.placeIfFree(target)) {
         return true;
     }
-    const auto stored = m_state->get(path);
-    if (!stored) {
-        return false;  // a file that was never synced appeared there
+    if (!expected) {
+        return false;  // a file appeared there
     }
     // Swapped in one step and only then looked at: an edit saved at any moment before the swap
     // is seen in what comes out; one saved after it replaces the download as any later edit.
     temporary.exchange(target);
-    if (holdsContent(temporary.path(), stored->hash)) {
+    if (holdsContent(temporary.path(), *expected)) {
         return true;  // the old file goes with the temporary name
     }
     // An edit the server has not seen came out: it goes back to its name, and what is there now

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,16 +37,25 @@ public:
     // is aborted before it completes. Throws the error that stopped it.
     void uploadFile(const std::string& path, const std::string& localHash,
                     const std::optional<FileInfo>& remoteFile);
-    // Downloads `remoteFile` to its place (or beside it as a conflict copy). The bytes go to a
-    // hidden temporary file in the target's folder, are checked against the record's hash and
-    // size and only then renamed into place. A file at the place that does not hold its stored
-    // state's content (edited while the bytes came) stays, and the download goes beside it as a
-    // conflict copy. Throws the error that stopped it.
-    void downloadFile(const FileInfo& remoteFile, bool asConflict = false);
-    // Writes the content `hash` announced by the server to `path`, as downloadFile does, with
-    // the state taken from the announcement. Shown as one finished download (or conflict copy);
-    // no transfer entry.
-    void receiveFile(const std::string& path, const std::string& hash, std::int64_t version);
+    // Whether a sync-relative path is in use somewhere the local folder does not show.
+    using NameTaken = std::function<bool(const std::string& path)>;
+
+    // Downloads `remoteFile` to its place (or beside it as a conflict copy, under a name free
+    // here and, when given, not `takenElsewhere`). The bytes go to a hidden temporary file in
+    // the target's folder, are checked against the record's hash and size and only then renamed
+    // into place. A file at the place that does not hold its stored state's content (edited
+    // while the bytes came) stays, and the download goes beside it as a conflict copy. Returns
+    // the sync-relative path written. Throws the error that stopped it.
+    std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false,
+                             const NameTaken& takenElsewhere = {});
+    // Writes the content `hash` announced by the server to `path`, as downloadFile does,
+    // provided the file there is still the one the caller decided on: none, or the content
+    // `expectedLocal`. A file written there meanwhile stays, and the content goes beside it as a
+    // conflict copy. Either way the state takes the announcement, so that a file left in place
+    // counts as an edit on top of it. Returns whether the content went to `path`. Shown as one
+    // finished download (or conflict); no transfer entry.
+    bool receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
+                     const std::optional<std::string>& expectedLocal);
     // Writes the content `hash` beside `path` as a conflict copy; `path` and its state stay.
     void receiveConflictCopy(const std::string& path, const std::string& hash);
     // Removes the regular file at `path` (never a folder) and forgets its state.
@@ -63,11 +73,14 @@ private:
     // and verified against `hash` (and `size` when known).
     std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
                                                std::optional<std::int64_t> size);
-    // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`.
-    void placeConflictCopy(TemporaryDownload& temporary, const std::string& path) const;
-    // Puts the download at `path` unless a file there holds other content than the stored
-    // state's: false then, and that file stays where it is.
-    bool replaceUnedited(TemporaryDownload& temporary, const std::string& path) const;
+    // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`;
+    // returns the copy's sync-relative path.
+    std::string placeConflictCopy(TemporaryDownload& temporary, const std::string& path,
+                                  const NameTaken& takenElsewhere = {}) const;
+    // Puts the download at `path` when nothing is there, or when the file there holds
+    // `expected`: false otherwise, and that file stays where it is.
+    bool replaceIfHolding(TemporaryDownload& temporary, const std::string& path,
+                          const std::optional<std::string>& expected) const;
     // Whether `file` is a regular file with content `hash`.
     bool holdsContent(const std::filesystem::path& file, const std::string& hash) const;
     // Renames the file moved aside to `moved` back to `path`, or, when `path` is taken by then,

@@ -23,9 +23,9 @@ protected:
     }
 
     nlohmann::json upload(const std::string& folderId, const std::string& path,
-                          const std::string& content) const
+                          const std::string& content, long long baseVersion = 0) const
     {
-        return uploadFile(m_server.baseURL(), m_token, folderId, path, content);
+        return uploadFile(m_server.baseURL(), m_token, folderId, path, content, baseVersion);
     }
 
     // The next message of `socket`, parsed; a null value when none came.
@@ -70,7 +70,7 @@ TEST_F(ServerPushChannel, EveryChangeReachesEverySocketOfTheAccountOnly)
         EXPECT_TRUE(event["timestamp"].is_string());
     }
 
-    upload(folderId, "/Sub/a.txt", "two");
+    upload(folderId, "/Sub/a.txt", "two", 1);
     const auto update = nextMessage(first);
     EXPECT_EQ(update["event"]["action"], "update");
     EXPECT_EQ(update["event"]["version"], 2);

@@ -84,6 +84,46 @@ TEST_F(ServerSync, VersionsCountUpAndKnownContentExists)
     EXPECT_EQ(treeFiles(m_docs).size(), 2u);
 }
 
+// Two devices edit a.txt from the same version; the second upload must not erase the first
+// without a trace (seed 1 of the convergence test lost a version this way).
+TEST_F(ServerSync, AnUploadReplacingUnseenContentKeepsItAsAConflictCopy)
+{
+    upload(m_docs, "a.txt", "one");
+    upload(m_docs, "a.txt", "two", 1);  // knew version 1: nothing to keep
+    EXPECT_EQ(treeFiles(m_docs).size(), 1u);
+
+    const auto third = upload(m_docs, "a.txt", "three", 1);  // never saw version 2
+    EXPECT_EQ(third["version"], 3);
+    EXPECT_EQ(third["hash"], sha256Hex("three"));
+    auto files = treeFiles(m_docs);
+    ASSERT_EQ(files.size(), 2u);
+    const auto& copy = files[0]["name"] == "a.txt" ? files[1] : files[0];
+    const std::string name = copy["name"];
+    EXPECT_TRUE(name.starts_with("a (conflict - remote - ")) << name;
+    EXPECT_TRUE(name.ends_with(").txt")) << name;
+    EXPECT_EQ(copy["hash"], sha256Hex("two"));
+    EXPECT_EQ(copy["version"], 1);
+
+    // Known content follows the same rule, and a second copy takes a name of its own.
+    ASSERT_EQ(uploadInit(m_docs, "a.txt", "one", 0)["status"], "exists");
+    files = treeFiles(m_docs);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_NE(files[1]["name"], files[2]["name"]);
+    // The same content as the server's needs no copy, whatever the base.
+    ASSERT_EQ(uploadInit(m_docs, "a.txt", "one", 0)["status"], "exists");
+    EXPECT_EQ(treeFiles(m_docs).size(), 3u);
+
+    // Each copy is announced as a creation before the change that replaced its content.
+    const auto events = nlohmann::json::parse(get("/api/sync/events").body);
+    std::vector<std::string> actions;
+    for (const auto& event : events) {
+        actions.push_back(event["action"]);
+    }
+    EXPECT_EQ(actions, (std::vector<std::string>{"create", "update", "create", "update", "create",
+                                                 "update", "update"}));
+    EXPECT_EQ(events[2]["path"], "/" + name);
+}
+
 TEST_F(ServerSync, EmptyFileUploads)
 {
     const auto init = uploadInit(m_docs, "empty", "");
@@ -240,8 +280,24 @@ TEST_F(ServerSync, DeleteRemovesTheFileOnce)
     EXPECT_EQ(post("/api/sync/delete", {{"path", "a.txt"}, {"folder_id", m_docs}}).status, 404);
     EXPECT_EQ(post("/api/sync/delete", {{"path", "a.txt"}, {"folder_id", "nope"}}).status, 404);
     EXPECT_EQ(post("/api/sync/delete", {{"path", "a.txt"}}).status, 400);
-    // Re-created after a delete, the file starts over.
-    EXPECT_EQ(upload(m_docs, "a.txt", "A")["version"], 1);
+    // Re-created after a delete, the file's versions go on counting, so that the base version
+    // of a device that knew the deleted file never matches the new one.
+    EXPECT_EQ(upload(m_docs, "a.txt", "A")["version"], 2);
+}
+
+// Seed 240: a device that still knew a deleted file's version 1 replaced the new file of the
+// same path, also at version 1, as if it had seen it.
+TEST_F(ServerSync, AStaleBaseNeverMatchesAFileMadeAfterADeletion)
+{
+    upload(m_docs, "a.txt", "first");
+    ASSERT_EQ(post("/api/sync/delete", {{"path", "a.txt"}, {"folder_id", m_docs}}).status, 200);
+    const auto recreated = upload(m_docs, "a.txt", "second");
+    EXPECT_EQ(recreated["version"], 2);
+    upload(m_docs, "a.txt", "third", 1);  // based on the deleted file
+    const auto files = treeFiles(m_docs);
+    ASSERT_EQ(files.size(), 2u);
+    const auto& copy = files[0]["name"] == "a.txt" ? files[1] : files[0];
+    EXPECT_EQ(copy["hash"], sha256Hex("second"));
 }
 
 TEST_F(ServerSync, DownloadNeedsContentTheAccountOwns)
