@@ -154,9 +154,18 @@ public:
     {
         ensureResolver();
         const std::string folderId = m_resolver->resolve(path);
+        // The version it replaces: an older base would make the server keep the old content
+        // as a conflict copy.
+        std::int64_t version = 0;
+        for (const FileInfo& file : m_resolver->normalizeFilePaths(
+                 LocalScanner::collectFiles(m_client->getFolderTree(folderId)))) {
+            if (file.path == path) {
+                version = file.version;
+            }
+        }
         const auto answer = m_client->uploadInit(
             UploadInitRequest{m_resolver->stripFolderPrefix(path, folderId), folderId,
-                              sha256(content), static_cast<std::int64_t>(content.size()), 0});
+                              sha256(content), static_cast<std::int64_t>(content.size()), version});
         if (answer.uploadId) {
             m_client->uploadChunk(*answer.uploadId, content);
         }
