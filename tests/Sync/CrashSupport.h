@@ -194,9 +194,6 @@ public:
         return result;
     }
 
-    // Every event of the account, oldest first.
-    std::vector<SyncEvent> events() { return m_client->listEvents(std::nullopt, {}); }
-
 private:
     void ensureResolver()
     {
