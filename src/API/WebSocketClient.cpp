@@ -84,11 +84,13 @@ WebSocketClient::WebSocketClient(std::string serverURL, std::string token,
 
 WebSocketClient::~WebSocketClient() = default;
 
-void WebSocketClient::connect(MessageCallback onMessage, DisconnectCallback onDisconnect)
+void WebSocketClient::connect(MessageCallback onMessage, DisconnectCallback onDisconnect,
+                              ConnectCallback onConnect)
 {
     m_queue.sync([&] {
         m_onMessage = std::move(onMessage);
         m_onDisconnect = std::move(onDisconnect);
+        m_onConnect = std::move(onConnect);
         // Literal, case-sensitive replacements anywhere in the text; "https://" does not contain
         // "http://", so the first one leaves it for the second.
         std::string address = replaceAll(m_serverURL, "http://", "ws://");
@@ -128,11 +130,16 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
     MainQueue::assertMainThread("WebSocketClient::didReceive");
     // Field changes happen on the queue; the owner's callbacks are called here, outside it.
     if (std::holds_alternative<WebSocketConnected>(event)) {
-        m_queue.sync([this] {
+        ConnectCallback onConnect;
+        m_queue.sync([&] {
             m_isConnected = true;
             m_reconnectAttempt = 0;
             startPingTimer();
+            onConnect = m_onConnect;
         });
+        if (onConnect) {
+            onConnect();
+        }
     } else if (std::holds_alternative<WebSocketDisconnected>(event)) {
         DisconnectCallback onDisconnect;
         m_queue.sync([&] {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "Models/Models.h"
 #include "API/WebSocket.h"
+#include "Models/Models.h"
 #include "Platform/Clock.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/TimerSource.h"
@@ -32,6 +32,7 @@ class WebSocketClient : public WebSocketDelegate,
 public:
     using MessageCallback = std::function<void(const WSMessage&)>;
     using DisconnectCallback = std::function<void()>;
+    using ConnectCallback = std::function<void()>;
 
     static constexpr std::chrono::seconds kPingInterval{25};
 
@@ -46,8 +47,11 @@ public:
 
     // Stores the callbacks and opens the socket. Returns quietly without a socket when the channel
     // address is not a valid URL; connection failures arrive later as socket events. A second
-    // call lets the previous socket go (closing it normally) and opens a new one.
-    virtual void connect(MessageCallback onMessage, DisconnectCallback onDisconnect);
+    // call lets the previous socket go (closing it normally) and opens a new one. `onConnect`
+    // is called at every connected event, reconnections included: what the server announced
+    // while the socket was down never arrives, and the owner may want to look it up.
+    virtual void connect(MessageCallback onMessage, DisconnectCallback onDisconnect,
+                         ConnectCallback onConnect = {});
     // Stops the pings, closes the socket with the normal close code (1000), drops it and clears
     // the connected flag before returning. Keeps the callbacks and the reconnect count.
     virtual void disconnect();
@@ -66,6 +70,7 @@ private:
     const std::string m_token;
     MessageCallback m_onMessage;
     DisconnectCallback m_onDisconnect;
+    ConnectCallback m_onConnect;
     bool m_isConnected = false;
     int m_reconnectAttempt = 0;
     const int m_maxReconnectAttempts = 50;

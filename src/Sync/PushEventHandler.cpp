@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "API/APIClient.h"
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
@@ -46,6 +48,29 @@ std::optional<std::string> PushEventHandler::joinedPath(const FileChangedEvent& 
         return path;
     }
     return base + "/" + (path.starts_with('/') ? path.substr(1) : path);
+}
+
+FileChangedEvent PushEventHandler::eventOf(const SyncEvent& entry)
+{
+    FileChangedEvent event;
+    event.id = entry.id;
+    event.action = entry.action;
+    event.path = entry.path;
+    event.userId = entry.userId;
+    event.folderId = entry.folderId;
+    event.timestamp = entry.timestamp;
+    // The log keeps the content's hash and version in its details, a JSON text of the server's.
+    const auto details = nlohmann::json::parse(entry.metadata.value_or(""), nullptr, false);
+    if (details.is_object()) {
+        if (const auto hash = details.find("hash"); hash != details.end() && hash->is_string()) {
+            event.hash = hash->get<std::string>();
+        }
+        if (const auto version = details.find("version");
+            version != details.end() && version->is_number_integer()) {
+            event.version = version->get<std::int64_t>();
+        }
+    }
+    return event;
 }
 
 bool PushEventHandler::needsFolderLookup(const FileChangedEvent& event) const

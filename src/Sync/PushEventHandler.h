@@ -31,6 +31,9 @@ public:
 
     void handle(const FileChangedEvent& event) const;
 
+    // A change of the server's change log as the push channel would have announced it.
+    static FileChangedEvent eventOf(const SyncEvent& entry);
+
 private:
     void applyContent(const std::string& path, const std::string& hash,
                       std::optional<std::int64_t> version) const;

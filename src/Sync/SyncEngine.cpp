@@ -108,14 +108,7 @@ void SyncEngine::stop()
     MainQueue::assertMainThread("SyncEngine::stop");
     m_isRunning = false;
     stopFSEvents();
-    std::shared_ptr<WebSocketClient> channel;
-    {
-        std::lock_guard lock(m_channelMutex);
-        channel = std::exchange(m_wsClient, nullptr);
-    }
-    if (channel) {
-        channel->disconnect();
-    }
+    closeChannel();
     ++m_debounceGeneration;  // a timer that fires now finds nothing to do
     m_work->cancelPending();
     m_state->save();
@@ -140,9 +133,16 @@ void SyncEngine::runStartup()
                 startFSEvents();
             }
         });
+        // Listened to from before the trees are read, for the same reason: what another device
+        // changes while the cycle runs is announced now and applied after it.
+        if (m_isRunning) {
+            startWebSocket();
+        }
         initialSync();
     } catch (const std::exception& error) {
+        // A failed start watches nothing and listens to nothing.
         MainQueue::sync([this] { stopFSEvents(); });
+        closeChannel();
         if (m_isRunning) {
             m_onError(error.what());
         }
@@ -156,11 +156,11 @@ void SyncEngine::runStartup()
         m_cycleDone = true;
         if (m_isRunning) {
             processPendingChanges();
+            for (const WSMessage& message : std::exchange(m_heldMessages, {})) {
+                handleWSMessage(message);
+            }
         }
     });
-    if (m_isRunning) {
-        startWebSocket();
-    }
 }
 
 SyncEngine::RemoteFiles SyncEngine::fetchRemoteFiles()
@@ -455,16 +455,65 @@ void SyncEngine::startWebSocket()
                 self->handleWSMessage(message);
             }
         },
-        [] {});
+        [] {},
+        [weakSelf] {
+            if (const auto self = weakSelf.lock()) {
+                self->catchUpAfterReconnect();
+            }
+        });
     // stop() may have come while connecting and found the channel not yet open.
     if (!m_isRunning) {
         channel->disconnect();
     }
 }
 
+void SyncEngine::closeChannel()
+{
+    std::shared_ptr<WebSocketClient> channel;
+    {
+        std::lock_guard lock(m_channelMutex);
+        channel = std::exchange(m_wsClient, nullptr);
+    }
+    if (channel) {
+        channel->disconnect();
+    }
+}
+
+void SyncEngine::catchUpAfterReconnect()
+{
+    if (!std::exchange(m_connectedBefore, true)) {
+        return;  // the first connection: the start-up cycle reads what came before it
+    }
+    const auto since = m_recentDeletions->lastAnnouncement();
+    if (!since) {
+        return;  // nothing was heard yet, so nothing tells where the gap began
+    }
+    // What the server announced while the socket was down, from its change log, in order and
+    // ahead of what the new socket brings; each is handled as if it had been pushed.
+    m_work->submit(kFolderLookupLane, [self = shared_from_this(), since] {
+        std::vector<SyncEvent> missed;
+        try {
+            missed = self->m_apiClient->listEvents(since, {});
+        } catch (const std::exception& error) {
+            // The next reconnection tries again; until then the gap waits for the next start.
+            FileLogger::shared().warn("sync", "changes missed while offline not read",
+                                      {{"error", error.what()}});
+            return;
+        }
+        for (const SyncEvent& entry : missed) {
+            const WSMessage message{"file_changed", PushEventHandler::eventOf(entry)};
+            MainQueue::async([self, message] { self->handleWSMessage(message); });
+        }
+    });
+}
+
 void SyncEngine::handleWSMessage(const WSMessage& message)
 {
     if (message.type != "file_changed" || !message.event) {
+        return;
+    }
+    if (!m_cycleDone) {
+        m_heldMessages.push_back(message);  // applied once the cycle has done its work
         return;
     }
     const FileChangedEvent& event = *message.event;

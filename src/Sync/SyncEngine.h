@@ -120,6 +120,8 @@ private:
     // Remote changes.
     void startWebSocket();
     void handleWSMessage(const WSMessage& message);
+    void catchUpAfterReconnect();
+    void closeChannel();
     void submitPushEvent(const FileChangedEvent& event);
 
     const std::shared_ptr<APIClient> m_apiClient;
@@ -150,6 +152,8 @@ private:
     std::map<std::string, Clock::TimePoint> m_pendingChanges;  // absolute path -> last event
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
     bool m_cycleDone = false;                // until then local changes are only gathered
+    std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle
+    bool m_connectedBefore = false;          // the push channel has been connected once
     std::unique_ptr<SerialQueue> m_debounceQueue;
 
     std::mutex m_channelMutex;  // guards m_wsClient

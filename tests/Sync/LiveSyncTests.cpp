@@ -3,6 +3,7 @@
 #include <sys/time.h>
 
 #include "Sync/SyncEngineFixture.h"
+#include "support/RawHttp.h"
 
 namespace corvane::test {
 namespace {
@@ -181,6 +182,37 @@ TEST_F(LiveSyncTest, ChangesOfTheOtherDeviceAppear)
     EXPECT_TRUE(waitUntil(
         [&] { return !fs::exists(local("/root.txt")) && !fs::exists(local("/N/s/t.txt")); }));
     EXPECT_TRUE(fs::is_directory(local("/N/s")));  // folders stay
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(LiveSyncTest, ChangesMadeWhileThePushChannelWasDownArriveAfterItReconnects)
+{
+    startLive();
+    // The socket is dropped and comes back after its back-off of a second; what the other
+    // device does in between is never pushed.
+    ASSERT_EQ(httpRequest("POST", server.baseURL() + "/__test/ws/drop").status, 200);
+    other->upload("/while-down.txt", "missed by the socket");
+    other->remove(kMarker);
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(local("/while-down.txt")) == "missed by the socket" &&
+               !fs::exists(local(kMarker));
+    }));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(LiveSyncTest, ChangesMadeDuringTheStartUpCycleArriveAfterIt)
+{
+    other->upload("/Slow/a.txt", "before");
+    // Every tree is answered late, so the cycle runs long enough for the other device to act.
+    server.injectFault({{"path_prefix", "/api/folders/"}, {"delay_ms", 300}, {"count", 20}});
+    auto engine = makeEngine();
+    engine->start();
+    loop.runUntil([] { return false; }, 150ms);
+    other->upload("/during.txt", "made during the cycle");
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(local("/during.txt")) == "made during the cycle" &&
+               readFile(local("/Slow/a.txt")) == "before";
+    }));
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
