@@ -17,6 +17,7 @@
 #include <systemd/sd-bus.h>
 
 #include "Platform/MainQueue.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
@@ -41,29 +42,21 @@ using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
 class EventFd {
 public:
     EventFd() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~EventFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    EventFd(const EventFd&) = delete;
-    EventFd& operator=(const EventFd&) = delete;
 
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     void signal() const
     {
         const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_fd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t ignored = ::write(m_fd.get(), &one, sizeof one);
     }
     void drain() const
     {
         std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(m_fd, &count, sizeof count);
+        [[maybe_unused]] const ssize_t ignored = ::read(m_fd.get(), &count, sizeof count);
     }
 
 private:
-    int m_fd;
+    UniqueFd m_fd;
 };
 
 BusPtr connectTo(const std::string& address)

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "Platform/MainQueue.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
@@ -38,25 +39,6 @@ constexpr std::size_t kReadBufferSize = 64 * 1024;
 // Reads per wake-up before pending paths get a chance to go out, so that a steady flood of
 // events cannot hold back deliveries for ever.
 constexpr int kMaxReadsPerWake = 16;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 // An eventfd that wakes the worker's poll(): for stop() and for advances of a manual clock.
 class WakeSignal {

@@ -20,6 +20,7 @@
 
 #include "Platform/Paths.h"
 #include "Platform/SerialQueue.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
@@ -30,31 +31,6 @@ using nlohmann::json;
 constexpr auto kPersistDelay = std::chrono::milliseconds(25);
 // How often reads look at the file for another process's writes.
 constexpr auto kCheckInterval = std::chrono::milliseconds(5);
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    // Closes now and reports whether the close succeeded.
-    bool close()
-    {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // What identifies one version of the file: a rename gives a new inode, a rewrite in place a
 // new size or modification time.
@@ -370,7 +346,7 @@ private:
         }
         struct stat status {};
         const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0 &&
-                             ::fstat(fd.get(), &status) == 0 && fd.close() &&
+                             ::fstat(fd.get(), &status) == 0 && fd.close() == 0 &&
                              ::rename(temporary.c_str(), m_file.c_str()) == 0;
         if (!written) {
             ::unlink(temporary.c_str());
