@@ -10,14 +10,12 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <systemd/sd-bus.h>
 
 #include "Platform/MainQueue.h"
-#include "Platform/UniqueFd.h"
+#include "Platform/WakeSignal.h"
 
 namespace corvane {
 namespace {
@@ -38,26 +36,6 @@ struct MessageDeleter {
 using BusPtr = std::unique_ptr<sd_bus, BusDeleter>;
 using SlotPtr = std::unique_ptr<sd_bus_slot, SlotDeleter>;
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-class EventFd {
-public:
-    EventFd() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-    int fd() const { return m_fd.get(); }
-    void signal() const
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_fd.get(), &one, sizeof one);
-    }
-    void drain() const
-    {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(m_fd.get(), &count, sizeof count);
-    }
-
-private:
-    UniqueFd m_fd;
-};
 
 BusPtr connectTo(const std::string& address)
 {
@@ -138,7 +116,7 @@ public:
                std::shared_ptr<Observation::Registry> registry)
         : m_registry(std::move(registry))
     {
-        if (!address || m_wake.fd() < 0) {
+        if (!address || !m_wake.valid()) {
             return;
         }
         BusPtr bus = connectTo(*address);
@@ -300,7 +278,7 @@ private:
     }
 
     const std::shared_ptr<Observation::Registry> m_registry;
-    const EventFd m_wake;
+    const WakeSignal m_wake;
     BusPtr m_bus;
     SlotPtr m_match;
     std::atomic<bool> m_connected{false};

@@ -19,12 +19,12 @@
 #include <utility>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include "Platform/MainQueue.h"
 #include "Platform/UniqueFd.h"
+#include "Platform/WakeSignal.h"
 
 namespace corvane {
 namespace {
@@ -39,29 +39,6 @@ constexpr std::size_t kReadBufferSize = 64 * 1024;
 // Reads per wake-up before pending paths get a chance to go out, so that a steady flood of
 // events cannot hold back deliveries for ever.
 constexpr int kMaxReadsPerWake = 16;
-
-// An eventfd that wakes the worker's poll(): for stop() and for advances of a manual clock.
-class WakeSignal {
-public:
-    WakeSignal() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-    bool valid() const { return m_fd.valid(); }
-    int fd() const { return m_fd.get(); }
-    void signal() const
-    {
-        const std::uint64_t one = 1;
-        // A full counter already means "wake up"; nothing else can fail here.
-        [[maybe_unused]] const ssize_t ignored = ::write(m_fd.get(), &one, sizeof one);
-    }
-    void drain() const
-    {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(m_fd.get(), &count, sizeof count);
-    }
-
-private:
-    UniqueFd m_fd;
-};
 
 std::string normalizedRoot(const std::filesystem::path& root)
 {
