@@ -44,20 +44,6 @@ std::string tooLargeMessage(std::size_t limit)
     return "Server answer too large (over " + amount + ")";
 }
 
-void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw FileError("Cannot write", path.string(), errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
 // Body bytes of a POST taken from a string in memory.
 void attachBody(HttpRequest& request, const std::string& body, std::size_t& offset)
 {
@@ -332,7 +318,9 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
     std::uint64_t received = 0;
     request.receive = [&](long status, std::string_view bytes) {
         requireOK(status);
-        writeAll(file.get(), bytes, destination);
+        if (!file.writeAll(bytes)) {
+            throw FileError("Cannot write", destination.string(), errno);
+        }
         received += bytes.size();
     };
     try {

@@ -431,18 +431,8 @@ void FileLogger::writeBatch(std::string_view bytes, const std::vector<std::size_
 
 void FileLogger::writeOut(std::string_view bytes)
 {
-    if (!m_file->fd) {
-        return;
-    }
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(m_file->fd.get(), bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+    if (m_file->fd) {
+        m_file->fd.writeAll(bytes);  // a failed write is dropped on purpose (see above)
     }
 }
 

@@ -13,20 +13,6 @@
 namespace corvane {
 namespace {
 
-void writeAll(int fd, std::string_view bytes, const std::string& path)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw FileError("Could not write", path, errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
 void syncFolder(const std::filesystem::path& folder)
 {
     const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -49,7 +35,9 @@ void AtomicFile::write(const std::filesystem::path& target, std::string_view byt
         throw FileError("Could not create", temporary, errno);
     }
     try {
-        writeAll(file.get(), bytes, temporary);
+        if (!file.writeAll(bytes)) {
+            throw FileError("Could not write", temporary, errno);
+        }
         if (::fsync(file.get()) != 0) {
             throw FileError("Could not flush", temporary, errno);
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 namespace corvane {
 
 // An owned file descriptor, closed when its owner goes. Move-only; -1 stands for none. One
@@ -25,6 +27,10 @@ public:
     // Closes now and returns close()'s result, where a late write error shows up; 0 when
     // nothing is held.
     int close() noexcept;
+
+    // Writes all of `bytes`, resuming after signals and short writes. False, with errno set,
+    // when a write fails or makes no progress.
+    bool writeAll(std::string_view bytes) const;
 
 private:
     int m_fd = -1;

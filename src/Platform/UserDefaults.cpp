@@ -110,22 +110,6 @@ LoadedFile loadFile(const std::filesystem::path& file)
     return loaded;
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 bool isStringDictionaryValue(const json& value)
 {
     if (!value.is_object()) {
@@ -345,7 +329,7 @@ private:
             return false;
         }
         struct stat status {};
-        const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0 &&
+        const bool written = fd.writeAll(text) && ::fsync(fd.get()) == 0 &&
                              ::fstat(fd.get(), &status) == 0 && fd.close() == 0 &&
                              ::rename(temporary.c_str(), m_file.c_str()) == 0;
         if (!written) {

@@ -1,6 +1,7 @@
 #include "Platform/UniqueFd.h"
 
 #include <cerrno>
+#include <string>
 #include <utility>
 
 #include <fcntl.h>
@@ -77,6 +78,30 @@ TEST(UniqueFdTest, ReleaseGivesUpWithoutClosingAndResetTakesAnother)
     EXPECT_TRUE(isOpen(fd));
     owned.reset();
     EXPECT_FALSE(isOpen(fd));
+}
+
+TEST(UniqueFdTest, WriteAllWritesEveryByteOrReportsTheError)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    const UniqueFd reader(fds[0]);
+    const UniqueFd writer(fds[1]);
+    const std::string bytes(10000, 'x');
+    ASSERT_TRUE(writer.writeAll(bytes));
+    std::string read(bytes.size() + 1, '\0');
+    std::size_t total = 0;
+    while (total < bytes.size()) {
+        const ssize_t count = ::read(reader.get(), read.data() + total, read.size() - total);
+        ASSERT_GT(count, 0);
+        total += static_cast<std::size_t>(count);
+    }
+    EXPECT_EQ(read.substr(0, total), bytes);
+
+    const UniqueFd readOnly(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    errno = 0;
+    EXPECT_FALSE(readOnly.writeAll("x"));
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_TRUE(readOnly.writeAll(""));  // nothing to write: nothing can fail
 }
 
 }  // namespace
