@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Platform/Paths.h"
-#include "support/TempHome.h"
+#include "Platform/UserDefaultsFixture.h"
 
 namespace corvane {
 namespace {
@@ -33,14 +33,7 @@ void writeText(const std::filesystem::path& file, const std::string& text)
     std::ofstream(file) << text;
 }
 
-class UserDefaultsTest : public ::testing::Test {
-protected:
-    void TearDown() override { UserDefaults::resetShared(); }
-
-    std::filesystem::path suiteFile() const { return Paths::config() / "test.suite.json"; }
-
-    test::TempHome m_home;
-};
+class UserDefaultsTest : public test::UserDefaultsFixture {};
 
 TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes)
 {
