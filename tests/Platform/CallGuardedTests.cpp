@@ -1,0 +1,30 @@
+#include "Platform/CallGuarded.h"
+
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace corvane {
+namespace {
+
+TEST(CallGuardedTest, PassesTheResultThrough)
+{
+    int calls = 0;
+    EXPECT_EQ(callGuarded("test", [&] { return ++calls; }), 1);
+    callGuarded("test", [&] { ++calls; });
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(CallGuardedTest, AnEscapingExceptionGivesTheEmptyResultInstead)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(callGuarded("menu", []() -> const char* { throw std::runtime_error("no link"); }),
+              nullptr);
+    EXPECT_EQ(callGuarded("count", []() -> int { throw 7; }), 0);
+    callGuarded("void", [] { throw std::logic_error("broken"); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "menu failed: no link\ncount failed\nvoid failed: broken\n");
+}
+
+}  // namespace
+}  // namespace corvane
