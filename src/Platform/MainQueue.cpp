@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/CallGuarded.h"
+
 namespace corvane {
 namespace {
 
@@ -24,18 +26,6 @@ Binding& binding()
 {
     static Binding instance;
     return instance;
-}
-
-void runGuarded(const MainQueue::Work& work)
-{
-    try {
-        work();
-    } catch (const std::exception& error) {
-        // Main-thread work reports its own failures; one that escapes must not end the loop.
-        std::fprintf(stderr, "main queue: work item failed: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "main queue: work item failed\n");
-    }
 }
 
 }  // namespace
@@ -132,7 +122,8 @@ public:
             work = std::move(m_items.front());
             m_items.pop_front();
         }
-        runGuarded(work);
+        // Main-thread work reports its own failures; one that escapes must not end the loop.
+        callGuarded("main queue: work item", work);
         return true;
     }
 

@@ -2,12 +2,13 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <future>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+
+#include "Platform/CallGuarded.h"
 
 namespace corvane {
 
@@ -64,7 +65,8 @@ struct SerialQueue::Core {
             if (!items.empty() && items.begin()->due <= now) {
                 Work work = std::move(items.extract(items.begin()).value().work);
                 lock.unlock();
-                runGuarded(work);
+                // Work items report their own failures; one that escapes must not end the queue.
+                callGuarded(workItemName, work);
                 work = nullptr;  // release what the item captured before taking the lock again
                 lock.lock();
                 continue;
@@ -83,19 +85,8 @@ struct SerialQueue::Core {
         }
     }
 
-    void runGuarded(const Work& work) const
-    {
-        try {
-            work();
-        } catch (const std::exception& error) {
-            // Work items report their own failures; one that escapes must not end the queue.
-            std::fprintf(stderr, "%s: work item failed: %s\n", label.c_str(), error.what());
-        } catch (...) {
-            std::fprintf(stderr, "%s: work item failed\n", label.c_str());
-        }
-    }
-
     const std::string label;
+    const std::string workItemName = label + ": work item";
     const std::shared_ptr<Clock> clock;
     std::mutex mutex;
     std::condition_variable_any wakeUp;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/MainQueue.h"
+#include "Platform/SerialQueue.h"
+
 namespace corvane {
 namespace {
 
@@ -24,6 +27,27 @@ TEST(CallGuardedTest, AnEscapingExceptionGivesTheEmptyResultInstead)
     callGuarded("void", [] { throw std::logic_error("broken"); });
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "menu failed: no link\ncount failed\nvoid failed: broken\n");
+}
+
+TEST(CallGuardedTest, QueuesReportAnEscapingExceptionUnderTheirNameAndGoOn)
+{
+    testing::internal::CaptureStderr();
+    {
+        SerialQueue queue("com.corvane.test");
+        queue.async([] { throw std::runtime_error("boom"); });
+        bool ran = false;
+        queue.sync([&] { ran = true; });
+        EXPECT_TRUE(ran);
+    }
+    {
+        RunLoop loop;
+        bool ran = false;
+        MainQueue::async([] { throw std::runtime_error("bang"); });
+        MainQueue::async([&] { ran = true; });
+        EXPECT_TRUE(loop.runUntil([&] { return ran; }));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "com.corvane.test: work item failed: boom\nmain queue: work item failed: bang\n");
 }
 
 }  // namespace
