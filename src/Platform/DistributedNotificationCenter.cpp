@@ -14,6 +14,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include "Platform/CallGuarded.h"
 #include "Platform/MainQueue.h"
 #include "Platform/WakeSignal.h"
 
@@ -133,7 +134,11 @@ public:
         m_match.reset(slot);
         m_bus = std::move(bus);
         m_connected = true;
-        m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
+        m_thread = std::jthread([this](std::stop_token stop) {
+            // Nothing may leave the thread; without it the center posts and observes nothing.
+            callGuarded("notification bus thread", [&] { run(stop); });
+            m_connected = false;
+        });
     }
 
     ~Connection()
@@ -192,7 +197,6 @@ private:
                 m_wake.drain();
             }
         }
-        m_connected = false;
     }
 
     void sendQueued()
@@ -230,9 +234,11 @@ private:
         sd_bus_send(m_bus.get(), raw, nullptr);
     }
 
+    // Called by sd-bus, which is C: a notification that fails to be handed over is dropped.
     static int onSignal(sd_bus_message* message, void* userdata, sd_bus_error*)
     {
-        static_cast<Connection*>(userdata)->deliver(message);
+        callGuarded("notification delivery",
+                    [&] { static_cast<Connection*>(userdata)->deliver(message); });
         return 0;
     }
 

@@ -22,6 +22,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include "Platform/CallGuarded.h"
 #include "Platform/MainQueue.h"
 #include "Platform/UniqueFd.h"
 #include "Platform/WakeSignal.h"
@@ -516,12 +517,8 @@ bool FileEventStream::start()
     }
     m_watcher = std::move(watcher);
     m_worker = std::jthread([watcher = m_watcher.get()](const std::stop_token& stop) {
-        try {
-            watcher->run(stop);
-        } catch (const std::exception& error) {
-            // Nothing may leave the thread; the stream stays silent until it is stopped.
-            std::fprintf(stderr, "file event stream: %s\n", error.what());
-        }
+        // Nothing may leave the thread; the stream stays silent until it is stopped.
+        callGuarded("file event stream", [&] { watcher->run(stop); });
     });
     return true;
 }

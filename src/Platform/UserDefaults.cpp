@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/CallGuarded.h"
 #include "Platform/Paths.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/UniqueFd.h"
@@ -305,8 +306,10 @@ private:
                 m_dirtyKeys.merge(written);
             }
         }
+        // One callback that throws must neither keep the others from running nor, through a
+        // flush in the destructor, end the process.
         for (auto& [tag, callback] : callbacks) {
-            callback();
+            callGuarded("settings persisted callback", callback);
         }
     }
 
