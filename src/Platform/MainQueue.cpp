@@ -78,16 +78,20 @@ void MainQueue::assertMainThread(const char* where)
 
 void MainQueue::install(std::shared_ptr<Executor> executor)
 {
-    std::vector<Work> waiting;
-    {
-        std::lock_guard lock(binding().mutex);
-        binding().executor = executor;
-        binding().mainThread = std::this_thread::get_id();
+    std::unique_lock lock(binding().mutex);
+    binding().mainThread = std::this_thread::get_id();
+    // The executor is bound only once nothing waits any more: until then async() keeps adding
+    // behind the waiting work, so that nothing posted later overtakes it.
+    while (!binding().waiting.empty()) {
+        std::vector<Work> waiting;
         waiting.swap(binding().waiting);
+        lock.unlock();
+        for (auto& work : waiting) {
+            executor->post(std::move(work));
+        }
+        lock.lock();
     }
-    for (auto& work : waiting) {
-        executor->post(std::move(work));
-    }
+    binding().executor = std::move(executor);
 }
 
 void MainQueue::uninstall(const std::shared_ptr<Executor>& executor)
