@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "Platform/CallGuarded.h"
+#include "Platform/Error.h"
 #include "Platform/MainQueue.h"
 #include "Platform/UniqueFd.h"
 #include "Platform/WakeSignal.h"
@@ -213,7 +214,8 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                std::fprintf(stderr, "file event stream: poll failed: %s\n", std::strerror(errno));
+                std::fprintf(stderr, "file event stream: poll failed: %s\n",
+                             systemErrorText(errno).c_str());
                 return;  // retrying a failing poll would spin
             }
             if (fds[1].revents & POLLIN) {
