@@ -4,13 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <exception>
-#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "Platform/CallGuarded.h"
+#include "Platform/PostAndWait.h"
 
 namespace corvane {
 namespace {
@@ -50,16 +49,7 @@ void MainQueue::sync(const Work& work)
         work();
         return;
     }
-    std::promise<void> done;
-    async([&] {
-        try {
-            work();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    done.get_future().get();
+    postAndWait([](Work item) { async(std::move(item)); }, work);
 }
 
 bool MainQueue::isMainThread()

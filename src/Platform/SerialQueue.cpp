@@ -2,13 +2,12 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <exception>
-#include <future>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 
 #include "Platform/CallGuarded.h"
+#include "Platform/PostAndWait.h"
 
 namespace corvane {
 
@@ -143,16 +142,7 @@ void SerialQueue::sync(const Work& work)
     if (isCurrent()) {
         throw std::logic_error("SerialQueue::sync called on its own queue \"" + m_label + "\"");
     }
-    std::promise<void> done;
-    async([&] {
-        try {
-            work();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    done.get_future().get();
+    postAndWait([this](Work item) { async(std::move(item)); }, work);
 }
 
 bool SerialQueue::isCurrent() const
