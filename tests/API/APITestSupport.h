@@ -45,17 +45,6 @@ inline std::string readFile(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The multipart body the client must send for one chunk upload.
-inline std::string multipartBody(const std::string& boundary, const std::string& uploadId,
-                                 std::string_view content)
-{
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"upload_id\"\r\n\r\n" +
-           uploadId + "\r\n--" + boundary +
-           "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"chunk\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\n" +
-           std::string(content) + "\r\n--" + boundary + "--\r\n";
-}
-
 // Runs `operation` and checks that it throws the APIError of that kind and text.
 inline void expectAPIError(const std::function<void()>& operation, APIError::Kind kind,
                            const std::string& description)
