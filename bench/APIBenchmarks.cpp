@@ -24,16 +24,14 @@
 #include <iostream>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <openssl/evp.h>
-
 #include "API/APIClient.h"
+#include "BenchServer.h"
 #include "BenchSupport.h"
-#include "support/ServerProcess.h"
+#include "Platform/Sha256.h"
 #include "support/TempHome.h"
 
 namespace corvane::bench {
@@ -57,73 +55,28 @@ struct Options {
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto next = [&] {
-            if (i + 1 >= argc) {
-                std::cerr << arg << " needs a value\n";
-                std::exit(2);
-            }
-            return std::string(argv[++i]);
-        };
-        if (arg == "--files") {
-            options.files = std::stoi(next());
-        } else if (arg == "--threads") {
-            options.threads = std::max(1, std::stoi(next()));
-        } else if (arg == "--large-mib") {
-            options.largeMiB = std::stoull(next());
-        } else if (arg == "--rounds") {
-            options.rounds = std::max(1, std::stoi(next()));
-        } else if (arg == "--server-data") {
-            options.serverData = next();
-        } else if (arg == "--client-data") {
-            options.clientData = next();
-        } else if (arg == "--skip-large") {
+    parseOptions(argc, argv, [&](const std::string& option, const auto& value) {
+        if (option == "--files") {
+            options.files = std::stoi(value());
+        } else if (option == "--threads") {
+            options.threads = std::max(1, std::stoi(value()));
+        } else if (option == "--large-mib") {
+            options.largeMiB = std::stoull(value());
+        } else if (option == "--rounds") {
+            options.rounds = std::max(1, std::stoi(value()));
+        } else if (option == "--server-data") {
+            options.serverData = value();
+        } else if (option == "--client-data") {
+            options.clientData = value();
+        } else if (option == "--skip-large") {
             options.large = false;
         } else {
-            std::cerr << "unknown option " << arg << "\n";
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     return options;
 }
-
-std::string hex(const unsigned char* bytes, unsigned int length)
-{
-    std::ostringstream out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(bytes[i]);
-    }
-    return out.str();
-}
-
-// Incremental SHA-256, so a large file is hashed while it is written.
-class Sha256 {
-public:
-    Sha256() : m_context(EVP_MD_CTX_new())
-    {
-        if (!m_context || EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1) {
-            throw std::runtime_error("SHA-256 is not available");
-        }
-    }
-    void add(std::string_view bytes)
-    {
-        EVP_DigestUpdate(m_context.get(), bytes.data(), bytes.size());
-    }
-    std::string finish()
-    {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(m_context.get(), digest, &length);
-        return hex(digest, length);
-    }
-
-private:
-    struct Free {
-        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> m_context;
-};
 
 // Writes `bytes` pseudo-random bytes (different per seed) and returns their SHA-256.
 std::string writeRandomFile(const std::filesystem::path& path, std::uint64_t bytes,
@@ -141,7 +94,7 @@ std::string writeRandomFile(const std::filesystem::path& path, std::uint64_t byt
             std::memcpy(block.data() + i, &word, 8);
         }
         out.write(block.data(), static_cast<std::streamsize>(count));
-        hash.add(std::string_view(block.data(), count));
+        hash.update(std::string_view(block.data(), count));
         written += count;
     }
     if (!out.good()) {
@@ -281,7 +234,7 @@ std::string renewContent(const std::filesystem::path& path, std::uint64_t round)
     Sha256 hash;
     std::string block(1 << 20, '\0');
     while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
-        hash.add(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
+        hash.update(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
     }
     return hash.finish();
 }
@@ -444,17 +397,12 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
 int main(int argc, char** argv)
 {
     using namespace corvane;
-    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
-    const bench::Options options = bench::parse(argc, argv);
-    try {
+    return bench::runBenchmarkMain([&] {
+        const bench::Options options = bench::parse(argc, argv);
         const test::TempHome home;
         const bench::ScratchDir clientDir(options.clientData);
-        // Declared before the server, so removed after it has stopped.
-        const std::unique_ptr<bench::ScratchDir> serverDir =
-            options.serverData.empty() ? nullptr
-                                       : std::make_unique<bench::ScratchDir>(options.serverData);
-        test::ServerProcess server(
-            test::ServerOptions{false, "relative", serverDir ? serverDir->path() : ""});
+        bench::BenchServer benchServer(options.serverData);
+        test::ServerProcess& server = benchServer.process();
         std::cout << "server data: " << server.dataDir().string()
                   << ", client data: " << clientDir.path().string() << "\n";
         bench::printMachineNote("start");
@@ -466,9 +414,6 @@ int main(int argc, char** argv)
             bench::largeTransfers(options, server, token, clientDir.path());
         }
         bench::printMachineNote("end");
-    } catch (const std::exception& error) {
-        std::cerr << "benchmark failed: " << error.what() << "\n";
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }

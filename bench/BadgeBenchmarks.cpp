@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Platform/PrivateBus.h"
 #include "Platform/UserDefaults.h"
@@ -27,8 +28,6 @@
 
 namespace corvane::bench {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Options {
     int rounds = 3;
@@ -38,22 +37,20 @@ struct Options {
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string("0"); };
-        if (arg == "--rounds") {
-            options.rounds = std::max(1, std::stoi(next()));
-        } else if (arg == "--sizes") {
+    parseOptions(argc, argv, [&](const std::string& option, const auto& value) {
+        if (option == "--rounds") {
+            options.rounds = std::max(1, std::stoi(value()));
+        } else if (option == "--sizes") {
             options.sizes.clear();
-            std::istringstream list(next());
+            std::istringstream list(value());
             for (std::string size; std::getline(list, size, ',');) {
                 options.sizes.push_back(std::max(1, std::stoi(size)));
             }
         } else {
-            std::cerr << "unknown option " << arg << "\n";
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     return options;
 }
 
@@ -62,11 +59,6 @@ std::string pathOf(int i)
 {
     return "/home/user/Corvane/Projects/folder-" + std::to_string(i / 100) + "/document-" +
            std::to_string(i) + ".txt";
-}
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
 }
 
 struct Round {
@@ -118,12 +110,6 @@ Round runRound(int size)
 
     UserDefaults::resetShared();
     return round;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-// Small helpers shared by the benchmarks: order statistics, peak memory, machine load.
+// Small helpers shared by the benchmarks: options, order statistics, peak memory, machine load.
 namespace corvane::bench {
 
 using Clock = std::chrono::steady_clock;
@@ -24,6 +24,47 @@ using Clock = std::chrono::steady_clock;
 inline double seconds(Clock::duration duration)
 {
     return std::chrono::duration<double>(duration).count();
+}
+
+inline double milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// Walks the options of a benchmark's command line: `handle(option, value)` is called for each
+// one, with `value()` taking the word after it, and answers whether it knew the option. A missing
+// value or an unknown option ends the program with status 2.
+template <typename Handler>
+void parseOptions(int argc, char** argv, Handler&& handle)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const auto value = [&] {
+            if (i + 1 >= argc) {
+                std::cerr << option << " needs a value\n";
+                std::exit(2);
+            }
+            return std::string(argv[++i]);
+        };
+        if (!handle(option, value)) {
+            std::cerr << "unknown option " << option << "\n";
+            std::exit(2);
+        }
+    }
+}
+
+// Runs a benchmark's main body and returns its exit status. Progress shows at once, also
+// through a pipe; an exception ends the run with "benchmark failed: ..." and status 1.
+template <typename Body>
+int runBenchmarkMain(Body&& body)
+{
+    std::cout << std::unitbuf;
+    try {
+        return body();
+    } catch (const std::exception& error) {
+        std::cerr << "benchmark failed: " << error.what() << "\n";
+        return 1;
+    }
 }
 
 // The value below which `fraction` (0..1) of the samples lie, by the nearest-rank method.

@@ -47,30 +47,22 @@ struct Options {
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto next = [&] {
-            if (i + 1 >= argc) {
-                std::cerr << arg << " needs a value\n";
-                std::exit(2);
-            }
-            return std::string(argv[++i]);
-        };
-        if (arg == "--calls") {
-            options.calls = std::max(1, std::stoi(next()));
-        } else if (arg == "--threads") {
-            options.threads = std::max(1, std::stoi(next()));
-        } else if (arg == "--lines") {
-            options.lines = std::max(1, std::stoi(next()));
-        } else if (arg == "--rounds") {
-            options.rounds = std::max(1, std::stoi(next()));
-        } else if (arg == "--echo-file") {
+    parseOptions(argc, argv, [&](const std::string& option, const auto& value) {
+        if (option == "--calls") {
+            options.calls = std::max(1, std::stoi(value()));
+        } else if (option == "--threads") {
+            options.threads = std::max(1, std::stoi(value()));
+        } else if (option == "--lines") {
+            options.lines = std::max(1, std::stoi(value()));
+        } else if (option == "--rounds") {
+            options.rounds = std::max(1, std::stoi(value()));
+        } else if (option == "--echo-file") {
             options.echoToFile = true;
         } else {
-            std::cerr << "unknown option " << arg << "\n";
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     return options;
 }
 
@@ -260,16 +252,12 @@ void throughput(const Options& options)
 int main(int argc, char** argv)
 {
     using namespace corvane;
-    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
-    const bench::Options options = bench::parse(argc, argv);
-    try {
+    return bench::runBenchmarkMain([&] {
+        const bench::Options options = bench::parse(argc, argv);
         bench::printMachineNote("start");
         bench::callCost(options);
         bench::throughput(options);
         bench::printMachineNote("end");
-    } catch (const std::exception& error) {
-        std::cerr << "benchmark failed: " << error.what() << "\n";
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }

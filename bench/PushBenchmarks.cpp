@@ -35,13 +35,12 @@
 #include <thread>
 #include <vector>
 
-#include <openssl/evp.h>
-
 #include "API/APIClient.h"
 #include "API/WebSocketClient.h"
+#include "BenchServer.h"
 #include "BenchSupport.h"
 #include "Platform/MainQueue.h"
-#include "support/ServerProcess.h"
+#include "Platform/Sha256.h"
 #include "support/TempHome.h"
 
 namespace corvane::bench {
@@ -67,45 +66,21 @@ struct Options {
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto next = [&] {
-            if (i + 1 >= argc) {
-                std::cerr << arg << " needs a value\n";
-                std::exit(2);
-            }
-            return std::string(argv[++i]);
-        };
-        if (arg == "--events") {
-            options.events = std::max(1, std::stoi(next()));
-        } else if (arg == "--rounds") {
-            options.rounds = std::max(1, std::stoi(next()));
-        } else if (arg == "--gap-ms") {
-            options.gap = std::chrono::milliseconds(std::max(0, std::stoi(next())));
-        } else if (arg == "--server-data") {
-            options.serverData = next();
+    parseOptions(argc, argv, [&](const std::string& option, const auto& value) {
+        if (option == "--events") {
+            options.events = std::max(1, std::stoi(value()));
+        } else if (option == "--rounds") {
+            options.rounds = std::max(1, std::stoi(value()));
+        } else if (option == "--gap-ms") {
+            options.gap = std::chrono::milliseconds(std::max(0, std::stoi(value())));
+        } else if (option == "--server-data") {
+            options.serverData = value();
         } else {
-            std::cerr << "unknown option " << arg << "\n";
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     return options;
-}
-
-std::string sha256Hex(std::string_view data)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 failed");
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 0x0f];
-    }
-    return text;
 }
 
 // Arrival times of the events, by event number: written on the main thread, awaited by the
@@ -146,11 +121,6 @@ struct Sample {
     Clock::time_point answered;  // t1
     Clock::time_point arrived;   // t2
 };
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
 
 struct RoundFigures {
     double upperP50 = 0;
@@ -195,7 +165,7 @@ public:
             const std::string path = kEventPrefix + std::to_string(event) + ".txt";
             const std::string content = "push event " + std::to_string(event) + " of " + m_runId;
             const UploadInitResponse answer =
-                m_client.uploadInit({path, m_folderId, sha256Hex(content),
+                m_client.uploadInit({path, m_folderId, Sha256::of(content),
                                      static_cast<std::int64_t>(content.size()), 0});
             if (!answer.uploadId) {
                 throw std::runtime_error("the server did not ask for the content of " + path);
@@ -254,10 +224,8 @@ std::optional<std::size_t> eventNumber(const std::optional<std::string>& path)
 int runBenchmark(const Options& options)
 {
     const test::TempHome home;
-    const std::unique_ptr<ScratchDir> serverDir =
-        options.serverData.empty() ? nullptr : std::make_unique<ScratchDir>(options.serverData);
-    test::ServerProcess server(
-        test::ServerOptions{false, "relative", serverDir ? serverDir->path() : ""});
+    BenchServer benchServer(options.serverData);
+    test::ServerProcess& server = benchServer.process();
     std::cout << "server data: " << server.dataDir().string() << "\n";
     printMachineNote("start");
     const std::string token = server.signIn("push-bench@example.com");
@@ -356,11 +324,6 @@ int runBenchmark(const Options& options)
 
 int main(int argc, char** argv)
 {
-    std::cout << std::unitbuf;  // progress shows at once, also through a pipe
-    try {
-        return corvane::bench::runBenchmark(corvane::bench::parse(argc, argv));
-    } catch (const std::exception& error) {
-        std::cerr << "benchmark failed: " << error.what() << "\n";
-        return 1;
-    }
+    return corvane::bench::runBenchmarkMain(
+        [&] { return corvane::bench::runBenchmark(corvane::bench::parse(argc, argv)); });
 }

@@ -19,6 +19,7 @@
 #include "Platform/Error.h"
 #include "Platform/UUID.h"
 #include "Platform/Unicode.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
@@ -41,46 +42,6 @@ std::string tooLargeMessage(std::size_t limit)
     const std::string amount = limit % kMiB == 0 ? std::to_string(limit / kMiB) + " MiB"
                                                  : std::to_string(limit) + " bytes";
     return "Server answer too large (over " + amount + ")";
-}
-
-// A file descriptor that is closed when it goes out of scope.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    // Closes now, reporting the error that close() may carry for delayed writes.
-    int close()
-    {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
-void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw FileError("Cannot write", path.string(), errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
 }
 
 // Body bytes of a POST taken from a string in memory.
@@ -348,7 +309,7 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
     request.headers = authorization();
 
     UniqueFd file(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0) {
+    if (!file) {
         throw FileError("Cannot create", destination.string(), errno);
     }
     struct stat info {};
@@ -357,7 +318,9 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
     std::uint64_t received = 0;
     request.receive = [&](long status, std::string_view bytes) {
         requireOK(status);
-        writeAll(file.get(), bytes, destination);
+        if (!file.writeAll(bytes)) {
+            throw FileError("Cannot write", destination.string(), errno);
+        }
         received += bytes.size();
     };
     try {
@@ -371,9 +334,7 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
         }
     } catch (...) {
         // A partial file must never look like content: remove it, then report.
-        if (file.get() >= 0) {
-            file.close();
-        }
+        file.close();
         if (isRegularFile) {
             ::unlink(destination.c_str());
         }

@@ -53,36 +53,27 @@ MultipartBody::MultipartBody(const std::string& boundary, const std::string& upl
     : m_head(headOf(boundary, uploadId)), m_tail(tailOf(boundary)), m_file(file),
       m_expected(std::move(expected))
 {
-    m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0) {
+    m_fd.reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!m_fd) {
         throw FileError("Cannot open", file.string(), errno);
     }
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
-        const int error = errno;
-        ::close(m_fd);
-        throw FileError("Cannot read", file.string(), error);
+    if (::fstat(m_fd.get(), &info) != 0) {
+        throw FileError("Cannot read", file.string(), errno);
     }
     if (!S_ISREG(info.st_mode)) {
-        ::close(m_fd);
         throw FileError("Cannot send", file.string(), EISDIR);
     }
     m_contentSize = static_cast<std::uint64_t>(info.st_size);
     if (m_expected) {
         if (m_contentSize != m_expected->size) {
-            ::close(m_fd);
             throw Error("The file \"" + file.string() + "\" changed after it was hashed");
         }
         m_hash = std::make_unique<Sha256>();
     }
 }
 
-MultipartBody::~MultipartBody()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
+MultipartBody::~MultipartBody() = default;
 
 std::uint64_t MultipartBody::size() const
 {
@@ -145,11 +136,11 @@ void MultipartBody::verifyContent()
 
 std::size_t MultipartBody::readContent(char* buffer, std::size_t capacity, std::uint64_t offset)
 {
-    if (m_fd < 0) {
+    if (!m_fd) {
         return copyFrom(m_memory, 0, offset, buffer, capacity);
     }
     for (;;) {
-        const ssize_t count = ::pread(m_fd, buffer, capacity, static_cast<off_t>(offset));
+        const ssize_t count = ::pread(m_fd.get(), buffer, capacity, static_cast<off_t>(offset));
         if (count > 0) {
             return static_cast<std::size_t>(count);
         }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/UniqueFd.h"
+
 namespace corvane {
 
 class Sha256;
@@ -54,7 +56,7 @@ private:
     std::string m_head;
     std::string m_tail;
     std::string_view m_memory;
-    int m_fd = -1;
+    UniqueFd m_fd;  // the file being sent; none for content in memory
     std::filesystem::path m_file;
     std::uint64_t m_contentSize = 0;
     std::uint64_t m_offset = 0;

@@ -16,6 +16,7 @@
 #include "Logging/LogLine.h"
 #include "Platform/Paths.h"
 #include "Platform/SerialQueue.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
@@ -26,37 +27,6 @@ constexpr std::string_view kBackupPrefix = "corvane.log.";
 constexpr std::string_view kStateFile = ".corvane/sync_state.json";
 // A thread's line buffer keeps at most this much memory after an unusually long line.
 constexpr std::size_t kKeptLineCapacity = 64 * 1024;
-
-// An owned file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-
-    explicit operator bool() const { return m_fd >= 0; }
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // "yyyyMMdd-HHmmss" in local time: backups and exports sort by name in time order.
 std::string localStamp(std::chrono::system_clock::time_point time)
@@ -461,18 +431,8 @@ void FileLogger::writeBatch(std::string_view bytes, const std::vector<std::size_
 
 void FileLogger::writeOut(std::string_view bytes)
 {
-    if (!m_file->fd) {
-        return;
-    }
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(m_file->fd.get(), bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+    if (m_file->fd) {
+        m_file->fd.writeAll(bytes);  // a failed write is dropped on purpose (see above)
     }
 }
 

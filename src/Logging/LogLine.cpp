@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "Platform/Unicode.h"
+
 namespace corvane {
 namespace {
 
@@ -12,43 +14,6 @@ void appendHex(std::string& out, unsigned char byte)
 {
     out += kHexDigits[byte >> 4];
     out += kHexDigits[byte & 0x0f];
-}
-
-bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xc0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence starting at text[at] (a byte of 0x80 or more),
-// or 0 when it is not one: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t sequenceLength(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const std::size_t left = text.size() - at;
-    const unsigned char lead = byte(0);
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        return left >= 2 && isContinuation(byte(1)) ? 2 : 0;
-    }
-    if (lead >= 0xe0 && lead <= 0xef) {
-        if (left < 3 || !isContinuation(byte(1)) || !isContinuation(byte(2))) {
-            return 0;
-        }
-        if ((lead == 0xe0 && byte(1) < 0xa0) || (lead == 0xed && byte(1) > 0x9f)) {
-            return 0;
-        }
-        return 3;
-    }
-    if (lead >= 0xf0 && lead <= 0xf4) {
-        if (left < 4 || !isContinuation(byte(1)) || !isContinuation(byte(2)) ||
-            !isContinuation(byte(3))) {
-            return 0;
-        }
-        if ((lead == 0xf0 && byte(1) < 0x90) || (lead == 0xf4 && byte(1) > 0x8f)) {
-            return 0;
-        }
-        return 4;
-    }
-    return 0;
 }
 
 void appendControl(std::string& out, unsigned char code)
@@ -154,7 +119,7 @@ void LogLine::appendEscaped(std::string& out, std::string_view text)
             ++at;
             continue;
         }
-        const std::size_t length = sequenceLength(text, at);
+        const std::size_t length = Unicode::sequenceLength(text, at);
         if (length == 0) {
             out += "\\x";
             appendHex(out, byte);

@@ -1,24 +1,18 @@
 #include "Nautilus/GLibMainQueueExecutor.h"
 
-#include <cstdio>
-#include <exception>
 #include <utility>
 
 #include <glib.h>
+
+#include "Platform/CallGuarded.h"
 
 namespace corvane {
 namespace {
 
 gboolean runWork(gpointer data)
 {
-    try {
-        (*static_cast<MainQueue::Work*>(data))();
-    } catch (const std::exception& error) {
-        // Main-thread work reports its own failures; one that escapes must not reach GLib.
-        std::fprintf(stderr, "main queue: work item failed: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "main queue: work item failed\n");
-    }
+    // Main-thread work reports its own failures; one that escapes must not reach GLib.
+    callGuarded("main queue: work item", [data] { (*static_cast<MainQueue::Work*>(data))(); });
     return G_SOURCE_REMOVE;
 }
 

@@ -7,6 +7,7 @@
 #include "Nautilus/GLibMainQueueExecutor.h"
 #include "Nautilus/NautilusExtensionApi.h"
 #include "Nautilus/NautilusHost.h"
+#include "Platform/CallGuarded.h"
 #include "Platform/CommandLinePasteboard.h"
 #include "Platform/DistributedNotificationCenter.h"
 #include "Platform/MainQueue.h"
@@ -32,9 +33,11 @@ std::unique_ptr<NautilusHost> g_host;
 NautilusOperationResult updateFileInfo(NautilusInfoProvider*, NautilusFileInfo* file, GClosure*,
                                        NautilusOperationHandle**)
 {
-    if (g_host) {
-        g_host->updateFileInfo(file);
-    }
+    callGuarded("file information", [file] {
+        if (g_host) {
+            g_host->updateFileInfo(file);
+        }
+    });
     return NAUTILUS_OPERATION_COMPLETE;
 }
 
@@ -43,12 +46,14 @@ void cancelUpdate(NautilusInfoProvider*, NautilusOperationHandle*) {}
 
 GList* fileItems(NautilusMenuProvider*, GList* files)
 {
-    return g_host ? g_host->fileItems(files) : nullptr;
+    return callGuarded("file menu",
+                       [files] { return g_host ? g_host->fileItems(files) : nullptr; });
 }
 
 GList* backgroundItems(NautilusMenuProvider*, NautilusFileInfo* folder)
 {
-    return g_host ? g_host->backgroundItems(folder) : nullptr;
+    return callGuarded("folder menu",
+                       [folder] { return g_host ? g_host->backgroundItems(folder) : nullptr; });
 }
 
 void initInfoProvider(gpointer iface, gpointer)
@@ -94,12 +99,15 @@ extern "C" {
 G_MODULE_EXPORT void nautilus_module_initialize(GTypeModule* module)
 {
     registerProviderType(module);
-    // Notification handlers and other main-queue work run on Nautilus's main loop.
-    g_executor = std::make_shared<GLibMainQueueExecutor>();
-    MainQueue::install(g_executor);
-    g_host = std::make_unique<NautilusHost>(DistributedNotificationCenter::defaultCenter(),
-                                            std::make_unique<CommandLinePasteboard>(),
-                                            std::make_unique<XdgOpenWorkspace>());
+    // Without a host the providers answer nothing, and Nautilus carries on.
+    callGuarded("corvane module start", [] {
+        // Notification handlers and other main-queue work run on Nautilus's main loop.
+        g_executor = std::make_shared<GLibMainQueueExecutor>();
+        MainQueue::install(g_executor);
+        g_host = std::make_unique<NautilusHost>(DistributedNotificationCenter::defaultCenter(),
+                                                std::make_unique<CommandLinePasteboard>(),
+                                                std::make_unique<XdgOpenWorkspace>());
+    });
 }
 
 G_MODULE_EXPORT void nautilus_module_shutdown()

@@ -4,6 +4,7 @@
 
 #include "Nautilus/GLibDeleter.h"
 #include "Nautilus/NautilusExtensionApi.h"
+#include "Platform/CallGuarded.h"
 
 namespace corvane {
 namespace {
@@ -16,7 +17,7 @@ struct Activation {
 void onActivate(NautilusMenuItem*, gpointer data)
 {
     const auto& activation = *static_cast<const Activation*>(data);
-    activation.activate(activation.action);
+    callGuarded("menu action", [&] { activation.activate(activation.action); });
 }
 
 void releaseActivation(gpointer data, GClosure*)

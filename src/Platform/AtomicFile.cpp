@@ -8,48 +8,10 @@
 #include <unistd.h>
 
 #include "Platform/Error.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    // Closes now and reports the error that close() gives (a late write error on some systems).
-    int close()
-    {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
-void writeAll(int fd, std::string_view bytes, const std::string& path)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw FileError("Could not write", path, errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
 
 std::string temporaryPrefix(const std::filesystem::path& target)
 {
@@ -58,8 +20,8 @@ std::string temporaryPrefix(const std::filesystem::path& target)
 
 void syncFolder(const std::filesystem::path& folder)
 {
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) {
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) {
         ::fsync(dir.get());  // best effort: the rename itself has already happened
     }
 }
@@ -73,12 +35,14 @@ void AtomicFile::write(const std::filesystem::path& target, std::string_view byt
     std::filesystem::create_directories(folder, ignored);
 
     std::string temporary = (folder / (temporaryPrefix(target) + "XXXXXX")).string();
-    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.get() < 0) {
+    UniqueFd file(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!file) {
         throw FileError("Could not create", temporary, errno);
     }
     try {
-        writeAll(file.get(), bytes, temporary);
+        if (!file.writeAll(bytes)) {
+            throw FileError("Could not write", temporary, errno);
+        }
         if (::fsync(file.get()) != 0) {
             throw FileError("Could not flush", temporary, errno);
         }

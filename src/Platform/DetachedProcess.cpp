@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Platform/UniqueFd.h"
+
 extern char** environ;
 
 namespace corvane {
@@ -24,26 +26,6 @@ bool isExecutableFile(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    void reset(int fd = -1)
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
 
 // Runs in the forked children: only async-signal-safe calls from here on.
 [[noreturn]] void startGrandchild(const char* path, char* const* argv, int inputFd)
@@ -128,8 +110,8 @@ bool DetachedProcess::launch(const std::vector<std::string>& arguments,
     }
     argv.push_back(nullptr);
 
-    FileDescriptor ours;
-    FileDescriptor theirs;
+    UniqueFd ours;
+    UniqueFd theirs;
     if (input) {
         // A socket rather than a pipe: send() with MSG_NOSIGNAL cannot raise SIGPIPE in the
         // caller when the program ends without reading.

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <systemd/sd-bus.h>
 
+#include "Platform/CallGuarded.h"
 #include "Platform/MainQueue.h"
+#include "Platform/WakeSignal.h"
 
 namespace corvane {
 namespace {
@@ -37,34 +37,6 @@ struct MessageDeleter {
 using BusPtr = std::unique_ptr<sd_bus, BusDeleter>;
 using SlotPtr = std::unique_ptr<sd_bus_slot, SlotDeleter>;
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-class EventFd {
-public:
-    EventFd() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~EventFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    EventFd(const EventFd&) = delete;
-    EventFd& operator=(const EventFd&) = delete;
-
-    int fd() const { return m_fd; }
-    void signal() const
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_fd, &one, sizeof one);
-    }
-    void drain() const
-    {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(m_fd, &count, sizeof count);
-    }
-
-private:
-    int m_fd;
-};
 
 BusPtr connectTo(const std::string& address)
 {
@@ -145,7 +117,7 @@ public:
                std::shared_ptr<Observation::Registry> registry)
         : m_registry(std::move(registry))
     {
-        if (!address || m_wake.fd() < 0) {
+        if (!address || !m_wake.valid()) {
             return;
         }
         BusPtr bus = connectTo(*address);
@@ -162,7 +134,11 @@ public:
         m_match.reset(slot);
         m_bus = std::move(bus);
         m_connected = true;
-        m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
+        m_thread = std::jthread([this](std::stop_token stop) {
+            // Nothing may leave the thread; without it the center posts and observes nothing.
+            callGuarded("notification bus thread", [&] { run(stop); });
+            m_connected = false;
+        });
     }
 
     ~Connection()
@@ -221,7 +197,6 @@ private:
                 m_wake.drain();
             }
         }
-        m_connected = false;
     }
 
     void sendQueued()
@@ -259,9 +234,11 @@ private:
         sd_bus_send(m_bus.get(), raw, nullptr);
     }
 
+    // Called by sd-bus, which is C: a notification that fails to be handed over is dropped.
     static int onSignal(sd_bus_message* message, void* userdata, sd_bus_error*)
     {
-        static_cast<Connection*>(userdata)->deliver(message);
+        callGuarded("notification delivery",
+                    [&] { static_cast<Connection*>(userdata)->deliver(message); });
         return 0;
     }
 
@@ -307,7 +284,7 @@ private:
     }
 
     const std::shared_ptr<Observation::Registry> m_registry;
-    const EventFd m_wake;
+    const WakeSignal m_wake;
     BusPtr m_bus;
     SlotPtr m_match;
     std::atomic<bool> m_connected{false};

@@ -13,6 +13,10 @@ public:
     std::string localizedDescription() const { return what(); }
 };
 
+// The operating system's text for an errno value ("No such file or directory"). Thread-safe,
+// unlike strerror(), whose text may live in one buffer for every thread.
+std::string systemErrorText(int errorNumber);
+
 // A failure of the operating system (a file that cannot be opened, a rename that fails).
 // The description carries the OS message.
 class FileError : public Error {

@@ -19,11 +19,14 @@
 #include <utility>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include "Platform/CallGuarded.h"
+#include "Platform/Error.h"
 #include "Platform/MainQueue.h"
+#include "Platform/UniqueFd.h"
+#include "Platform/WakeSignal.h"
 
 namespace corvane {
 namespace {
@@ -38,48 +41,6 @@ constexpr std::size_t kReadBufferSize = 64 * 1024;
 // Reads per wake-up before pending paths get a chance to go out, so that a steady flood of
 // events cannot hold back deliveries for ever.
 constexpr int kMaxReadsPerWake = 16;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-// An eventfd that wakes the worker's poll(): for stop() and for advances of a manual clock.
-class WakeSignal {
-public:
-    WakeSignal() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-    bool valid() const { return m_fd.valid(); }
-    int fd() const { return m_fd.get(); }
-    void signal() const
-    {
-        const std::uint64_t one = 1;
-        // A full counter already means "wake up"; nothing else can fail here.
-        [[maybe_unused]] const ssize_t ignored = ::write(m_fd.get(), &one, sizeof one);
-    }
-    void drain() const
-    {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(m_fd.get(), &count, sizeof count);
-    }
-
-private:
-    UniqueFd m_fd;
-};
 
 std::string normalizedRoot(const std::filesystem::path& root)
 {
@@ -253,7 +214,8 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                std::fprintf(stderr, "file event stream: poll failed: %s\n", std::strerror(errno));
+                std::fprintf(stderr, "file event stream: poll failed: %s\n",
+                             systemErrorText(errno).c_str());
                 return;  // retrying a failing poll would spin
             }
             if (fds[1].revents & POLLIN) {
@@ -557,12 +519,8 @@ bool FileEventStream::start()
     }
     m_watcher = std::move(watcher);
     m_worker = std::jthread([watcher = m_watcher.get()](const std::stop_token& stop) {
-        try {
-            watcher->run(stop);
-        } catch (const std::exception& error) {
-            // Nothing may leave the thread; the stream stays silent until it is stopped.
-            std::fprintf(stderr, "file event stream: %s\n", error.what());
-        }
+        // Nothing may leave the thread; the stream stays silent until it is stopped.
+        callGuarded("file event stream", [&] { watcher->run(stop); });
     });
     return true;
 }

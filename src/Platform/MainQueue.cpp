@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <exception>
-#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "Platform/CallGuarded.h"
+#include "Platform/PostAndWait.h"
 
 namespace corvane {
 namespace {
@@ -24,18 +25,6 @@ Binding& binding()
 {
     static Binding instance;
     return instance;
-}
-
-void runGuarded(const MainQueue::Work& work)
-{
-    try {
-        work();
-    } catch (const std::exception& error) {
-        // Main-thread work reports its own failures; one that escapes must not end the loop.
-        std::fprintf(stderr, "main queue: work item failed: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "main queue: work item failed\n");
-    }
 }
 
 }  // namespace
@@ -60,16 +49,7 @@ void MainQueue::sync(const Work& work)
         work();
         return;
     }
-    std::promise<void> done;
-    async([&] {
-        try {
-            work();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    done.get_future().get();
+    postAndWait([](Work item) { async(std::move(item)); }, work);
 }
 
 bool MainQueue::isMainThread()
@@ -88,16 +68,20 @@ void MainQueue::assertMainThread(const char* where)
 
 void MainQueue::install(std::shared_ptr<Executor> executor)
 {
-    std::vector<Work> waiting;
-    {
-        std::lock_guard lock(binding().mutex);
-        binding().executor = executor;
-        binding().mainThread = std::this_thread::get_id();
+    std::unique_lock lock(binding().mutex);
+    binding().mainThread = std::this_thread::get_id();
+    // The executor is bound only once nothing waits any more: until then async() keeps adding
+    // behind the waiting work, so that nothing posted later overtakes it.
+    while (!binding().waiting.empty()) {
+        std::vector<Work> waiting;
         waiting.swap(binding().waiting);
+        lock.unlock();
+        for (auto& work : waiting) {
+            executor->post(std::move(work));
+        }
+        lock.lock();
     }
-    for (auto& work : waiting) {
-        executor->post(std::move(work));
-    }
+    binding().executor = std::move(executor);
 }
 
 void MainQueue::uninstall(const std::shared_ptr<Executor>& executor)
@@ -132,7 +116,8 @@ public:
             work = std::move(m_items.front());
             m_items.pop_front();
         }
-        runGuarded(work);
+        // Main-thread work reports its own failures; one that escapes must not end the loop.
+        callGuarded("main queue: work item", work);
         return true;
     }
 

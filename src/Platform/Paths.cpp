@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -60,8 +61,13 @@ std::filesystem::path Paths::home()
     if (!value.empty()) {
         return value;
     }
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-        return entry->pw_dir;
+    // getpwuid_r: getpwuid's static record would be shared with every other thread asking.
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir) {
+        return found->pw_dir;
     }
     return "/";
 }

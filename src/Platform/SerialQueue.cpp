@@ -2,12 +2,12 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <exception>
-#include <future>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+
+#include "Platform/CallGuarded.h"
+#include "Platform/PostAndWait.h"
 
 namespace corvane {
 
@@ -64,7 +64,8 @@ struct SerialQueue::Core {
             if (!items.empty() && items.begin()->due <= now) {
                 Work work = std::move(items.extract(items.begin()).value().work);
                 lock.unlock();
-                runGuarded(work);
+                // Work items report their own failures; one that escapes must not end the queue.
+                callGuarded(workItemName, work);
                 work = nullptr;  // release what the item captured before taking the lock again
                 lock.lock();
                 continue;
@@ -83,19 +84,8 @@ struct SerialQueue::Core {
         }
     }
 
-    void runGuarded(const Work& work) const
-    {
-        try {
-            work();
-        } catch (const std::exception& error) {
-            // Work items report their own failures; one that escapes must not end the queue.
-            std::fprintf(stderr, "%s: work item failed: %s\n", label.c_str(), error.what());
-        } catch (...) {
-            std::fprintf(stderr, "%s: work item failed\n", label.c_str());
-        }
-    }
-
     const std::string label;
+    const std::string workItemName = label + ": work item";
     const std::shared_ptr<Clock> clock;
     std::mutex mutex;
     std::condition_variable_any wakeUp;
@@ -152,16 +142,7 @@ void SerialQueue::sync(const Work& work)
     if (isCurrent()) {
         throw std::logic_error("SerialQueue::sync called on its own queue \"" + m_label + "\"");
     }
-    std::promise<void> done;
-    async([&] {
-        try {
-            work();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    done.get_future().get();
+    postAndWait([this](Work item) { async(std::move(item)); }, work);
 }
 
 bool SerialQueue::isCurrent() const

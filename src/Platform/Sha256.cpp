@@ -1,8 +1,8 @@
 #include "Platform/Sha256.h"
 
-#include <stdexcept>
-
 #include <openssl/evp.h>
+
+#include "Platform/Error.h"
 
 namespace corvane {
 
@@ -15,7 +15,7 @@ Sha256::Sha256() : m_context(std::make_unique<Context>())
 {
     if (!m_context->handle ||
         EVP_DigestInit_ex(m_context->handle.get(), EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 is not available");
+        throw Error("SHA-256 is not available");
     }
 }
 
@@ -25,14 +25,19 @@ Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 
 void Sha256::update(std::string_view bytes)
 {
-    EVP_DigestUpdate(m_context->handle.get(), bytes.data(), bytes.size());
+    // A hash that silently missed bytes would name content it does not describe.
+    if (EVP_DigestUpdate(m_context->handle.get(), bytes.data(), bytes.size()) != 1) {
+        throw Error("SHA-256 failed");
+    }
 }
 
 std::string Sha256::finish()
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    EVP_DigestFinal_ex(m_context->handle.get(), digest, &length);
+    if (EVP_DigestFinal_ex(m_context->handle.get(), digest, &length) != 1) {
+        throw Error("SHA-256 failed");
+    }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string text;
     text.reserve(2 * length);

@@ -15,6 +15,7 @@ public:
     Sha256(Sha256&&) noexcept;
     Sha256& operator=(Sha256&&) noexcept;
 
+    // Both throw Error when the library fails, and the constructor when SHA-256 is missing.
     void update(std::string_view bytes);
     // Finishes the hash; the instance must not be updated afterwards.
     std::string finish();

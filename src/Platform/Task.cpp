@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "Platform/CallGuarded.h"
 
 namespace corvane {
 namespace {
@@ -77,14 +77,8 @@ private:
 
 void Task::runGuarded(const Work& work)
 {
-    try {
-        work();
-    } catch (const std::exception& error) {
-        // Tasks report their own failures; this is the last boundary before the thread.
-        std::fprintf(stderr, "background task failed: %s\n", error.what());
-    } catch (...) {
-        std::fprintf(stderr, "background task failed\n");
-    }
+    // Tasks report their own failures; this is the last boundary before the thread.
+    callGuarded("background task", work);
 }
 
 void Task::detached(Work work)

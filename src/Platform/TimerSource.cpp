@@ -1,17 +1,18 @@
 #include "Platform/TimerSource.h"
 
 #include <condition_variable>
-#include <cstdio>
-#include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
+
+#include "Platform/CallGuarded.h"
 
 namespace corvane {
 
 struct TimerSource::State {
-    State(Clock::Duration interval, std::function<void()> handler)
-        : interval(interval), handler(std::move(handler))
+    State(Clock::Duration interval, std::function<void()> handler, std::string handlerName)
+        : interval(interval), handler(std::move(handler)), handlerName(std::move(handlerName))
     {
     }
 
@@ -50,6 +51,7 @@ struct TimerSource::State {
 
     const Clock::Duration interval;
     const std::function<void()> handler;
+    const std::string handlerName;  // "<queue label>: timer handler", for failure reports
     std::mutex mutex;
     std::condition_variable finished;
     bool cancelled = false;
@@ -58,7 +60,8 @@ struct TimerSource::State {
 
 TimerSource::TimerSource(SerialQueue& queue, Clock::Duration firstDelay, Clock::Duration interval,
                          std::function<void()> handler)
-    : m_state(std::make_shared<State>(interval, std::move(handler)))
+    : m_state(
+          std::make_shared<State>(interval, std::move(handler), queue.label() + ": timer handler"))
 {
     if (interval <= Clock::Duration::zero()) {
         throw std::invalid_argument("TimerSource needs a positive interval");
@@ -83,15 +86,8 @@ void TimerSource::schedule(SerialQueue& queue, const std::shared_ptr<State>& sta
         if (!state->begin()) {
             return;
         }
-        try {
-            state->handler();
-        } catch (const std::exception& error) {
-            // The handler reports its own failures; one that escapes must not stop the timer.
-            std::fprintf(stderr, "%s: timer handler failed: %s\n", queue.label().c_str(),
-                         error.what());
-        } catch (...) {
-            std::fprintf(stderr, "%s: timer handler failed\n", queue.label().c_str());
-        }
+        // The handler reports its own failures; one that escapes must not stop the timer.
+        callGuarded(state->handlerName, state->handler);
         if (!state->end()) {
             return;
         }

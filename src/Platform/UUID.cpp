@@ -5,10 +5,26 @@
 #include <random>
 
 namespace corvane {
+namespace {
+
+// Seeded with 256 bits, not the 32 that one random_device value gives: with 32, any two threads
+// (or processes) start the same sequence, and so make the same UUIDs, with a chance of 1 in 2^32.
+std::mt19937_64 seededEngine()
+{
+    std::random_device device;
+    std::array<std::uint32_t, 8> words{};
+    for (auto& word : words) {
+        word = device();
+    }
+    std::seed_seq seed(words.begin(), words.end());
+    return std::mt19937_64(seed);
+}
+
+}  // namespace
 
 std::string UUID::make()
 {
-    thread_local std::mt19937_64 engine{std::random_device{}()};
+    thread_local std::mt19937_64 engine = seededEngine();
     std::array<std::uint8_t, 16> bytes{};
     for (std::size_t i = 0; i < bytes.size(); i += 8) {
         std::uint64_t word = engine();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ public:
 
     // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
     static bool isValidUTF8(std::string_view text);
+    // The length of the strict UTF-8 sequence that starts at `text[at]` (1 for ASCII), or 0 when
+    // no valid one starts there. `at` must lie inside `text`.
+    static std::size_t sequenceLength(std::string_view text, std::size_t at);
     // `text` with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD, for
     // texts that must be shown or passed on as UTF-8 whatever bytes they came from.
     static std::string validUTF8(std::string_view text);

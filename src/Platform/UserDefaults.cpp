@@ -18,8 +18,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/CallGuarded.h"
 #include "Platform/Paths.h"
 #include "Platform/SerialQueue.h"
+#include "Platform/UniqueFd.h"
 
 namespace corvane {
 namespace {
@@ -30,31 +32,6 @@ using nlohmann::json;
 constexpr auto kPersistDelay = std::chrono::milliseconds(25);
 // How often reads look at the file for another process's writes.
 constexpr auto kCheckInterval = std::chrono::milliseconds(5);
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    // Closes now and reports whether the close succeeded.
-    bool close()
-    {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // What identifies one version of the file: a rename gives a new inode, a rewrite in place a
 // new size or modification time.
@@ -132,22 +109,6 @@ LoadedFile loadFile(const std::filesystem::path& file)
     }
     loaded.values = std::move(parsed);
     return loaded;
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(count);
-    }
-    return true;
 }
 
 bool isStringDictionaryValue(const json& value)
@@ -345,8 +306,10 @@ private:
                 m_dirtyKeys.merge(written);
             }
         }
+        // One callback that throws must neither keep the others from running nor, through a
+        // flush in the destructor, end the process.
         for (auto& [tag, callback] : callbacks) {
-            callback();
+            callGuarded("settings persisted callback", callback);
         }
     }
 
@@ -369,8 +332,8 @@ private:
             return false;
         }
         struct stat status {};
-        const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0 &&
-                             ::fstat(fd.get(), &status) == 0 && fd.close() &&
+        const bool written = fd.writeAll(text) && ::fsync(fd.get()) == 0 &&
+                             ::fstat(fd.get(), &status) == 0 && fd.close() == 0 &&
                              ::rename(temporary.c_str(), m_file.c_str()) == 0;
         if (!written) {
             ::unlink(temporary.c_str());

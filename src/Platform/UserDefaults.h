@@ -32,7 +32,8 @@ namespace corvane {
 // written with the next change. flush() and destruction write at once.
 //
 // Thread-safe. Callbacks given to whenPersisted() run on the suite's own queue and must not
-// hold the last reference to the suite.
+// hold the last reference to the suite; an exception that escapes one is reported on standard
+// error.
 class UserDefaults {
 public:
     using StringDictionary = std::map<std::string, std::string>;

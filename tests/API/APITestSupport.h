@@ -1,32 +1,23 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iomanip>
 #include <random>
-#include <sstream>
 #include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include "API/APIError.h"
+#include "API/WebSocketEvent.h"
+#include "support/UploadSupport.h"
 
 namespace corvane::test {
-
-inline std::string sha256Hex(std::string_view bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::ostringstream out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(digest[i]);
-    }
-    return out.str();
-}
 
 inline std::string randomBytes(std::size_t count, std::uint64_t seed)
 {
@@ -54,17 +45,6 @@ inline std::string readFile(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The multipart body the client must send for one chunk upload.
-inline std::string multipartBody(const std::string& boundary, const std::string& uploadId,
-                                 std::string_view content)
-{
-    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"upload_id\"\r\n\r\n" +
-           uploadId + "\r\n--" + boundary +
-           "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"chunk\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\n" +
-           std::string(content) + "\r\n--" + boundary + "--\r\n";
-}
-
 // Runs `operation` and checks that it throws the APIError of that kind and text.
 inline void expectAPIError(const std::function<void()>& operation, APIError::Kind kind,
                            const std::string& description)
@@ -78,6 +58,15 @@ inline void expectAPIError(const std::function<void()>& operation, APIError::Kin
     } catch (const std::exception& error) {
         ADD_FAILURE() << "unexpected error: " << error.what();
     }
+}
+
+// How many of `events` are of the kind `Kind` (WebSocketText, WebSocketError, ...).
+template <typename Kind>
+int countOf(const std::vector<WebSocketEvent>& events)
+{
+    return static_cast<int>(std::count_if(events.begin(), events.end(), [](const auto& event) {
+        return std::holds_alternative<Kind>(event);
+    }));
 }
 
 }  // namespace corvane::test

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "API/APITestSupport.h"
 #include "API/WebSocketConnection.h"
 #include "Platform/Clock.h"
 #include "Platform/MainQueue.h"
@@ -71,11 +72,7 @@ public:
     template <typename Kind>
     int count() const
     {
-        int n = 0;
-        for (const auto& event : events) {
-            n += std::holds_alternative<Kind>(event) ? 1 : 0;
-        }
-        return n;
+        return test::countOf<Kind>(events);
     }
 
     bool sawText(const std::string& text) const

@@ -11,6 +11,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
+#include "API/APITestSupport.h"
 #include "Platform/MainQueue.h"
 #include "TestWebSocketServer.h"
 #include "support/TempHome.h"
@@ -46,11 +47,7 @@ public:
     template <typename Kind>
     int count() const
     {
-        int n = 0;
-        for (const auto& event : events) {
-            n += std::holds_alternative<Kind>(event) ? 1 : 0;
-        }
-        return n;
+        return test::countOf<Kind>(events);
     }
 
     std::vector<WebSocketEvent> events;

@@ -1,8 +1,6 @@
 #include "FinderSync/FinderSyncProtocol.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,14 +12,6 @@
 
 namespace corvane {
 namespace {
-
-// Badge writes announce themselves on the session bus; these tests post to none.
-class NoBusEnvironment : public testing::Environment {
-public:
-    void SetUp() override { unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
-};
-[[maybe_unused]] testing::Environment* const kNoBus =
-    testing::AddGlobalTestEnvironment(std::make_unique<NoBusEnvironment>().release());
 
 TEST(SyncStateProviderConcurrencyTest, BadgesSetFromSeveralThreadsAreAllKept)
 {

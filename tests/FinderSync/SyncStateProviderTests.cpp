@@ -1,7 +1,6 @@
 #include "FinderSync/FinderSyncProtocol.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -19,14 +18,6 @@
 
 namespace corvane {
 namespace {
-
-// Badge writes announce themselves on the session bus; these tests post to none.
-class NoBusEnvironment : public testing::Environment {
-public:
-    void SetUp() override { unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
-};
-[[maybe_unused]] testing::Environment* const kNoBus =
-    testing::AddGlobalTestEnvironment(std::make_unique<NoBusEnvironment>().release());
 
 // "Café" spelt precomposed (NFC) and decomposed (NFD).
 const std::string kCafeNFC = "/home/u/Corvane/Caf\xC3\xA9.txt";

@@ -49,21 +49,10 @@ void logFromThreads(FileLogger& logger, int linesPerThread)
     }
 }
 
-class FileLoggerConcurrencyTest : public ::testing::Test {
+class FileLoggerConcurrencyTest : public test::LoggerTest {
 protected:
-    std::unique_ptr<FileLogger> makeLogger(std::uint64_t maxSize)
-    {
-        FileLogger::Options options;
-        options.now = clock.function();
-        options.maxSize = maxSize;
-        options.echo = echo.file();
-        return std::make_unique<FileLogger>(std::move(options));
-    }
-
-    test::TempHome home;
-    test::PinnedTimeZone timeZone;
-    test::TestWallClock clock{true};  // every reading is a new second: no backup name clashes
-    test::CapturedEcho echo;
+    // Every reading is a new second: no backup name clashes.
+    FileLoggerConcurrencyTest() : LoggerTest(true) {}
 };
 
 TEST_F(FileLoggerConcurrencyTest, ManyThreadsWhileRotatingLoseAndTearNoLine)

@@ -189,9 +189,12 @@ private:
     std::unique_ptr<std::FILE, decltype(&std::fclose)> m_file;
 };
 
-// A temporary home, a pinned time zone and a manual clock for a logger under test.
+// A temporary home, a pinned time zone and a manual clock for a logger under test. With
+// `clockStepsPerRead`, every reading of the clock is a new second.
 class LoggerTest : public ::testing::Test {
 protected:
+    explicit LoggerTest(bool clockStepsPerRead = false) : clock(clockStepsPerRead) {}
+
     std::unique_ptr<FileLogger> makeLogger(std::uint64_t maxSize = FileLogger::kMaxSize)
     {
         FileLogger::Options options;

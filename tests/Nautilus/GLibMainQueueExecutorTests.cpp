@@ -1,6 +1,5 @@
 #include "Nautilus/GLibMainQueueExecutor.h"
 
-#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -10,23 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include "Nautilus/IterateUntil.h"
+
 namespace corvane {
 namespace {
 
-// Iterates `context` until `done` holds or a generous deadline passes.
-template <typename Predicate>
-bool iterateUntil(GMainContext* context, Predicate done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        g_main_context_iteration(context, FALSE);
-        std::this_thread::yield();
-    }
-    return true;
-}
+using test::iterateUntil;
 
 class GLibMainQueueExecutorTest : public ::testing::Test {
 protected:

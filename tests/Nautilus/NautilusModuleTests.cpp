@@ -1,9 +1,7 @@
 // Loads the built module as Nautilus does (dlopen, the three entry points, a GTypeModule) and
 // drives its providers with fake files, its main queue with the default GLib main context.
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include <dlfcn.h>
 
@@ -11,6 +9,7 @@
 
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Nautilus/FakeNautilusFileInfo.h"
+#include "Nautilus/IterateUntil.h"
 #include "Nautilus/NautilusExtensionApi.h"
 #include "Platform/DistributedNotificationCenter.h"
 #include "Platform/PrivateBus.h"
@@ -44,20 +43,6 @@ GType testTypeModuleType()
         G_TYPE_TYPE_MODULE, "CorvaneTestTypeModule", sizeof(GTypeModuleClass), initModuleClass,
         sizeof(GTypeModule), nullptr, GTypeFlags{});
     return type;
-}
-
-template <typename Predicate>
-bool iterateUntil(Predicate done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        g_main_context_iteration(nullptr, FALSE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 TEST(NautilusModuleTest, LoadsRegistersItsProvidersAndServesEmblemsMenusAndChanges)
@@ -122,7 +107,7 @@ TEST(NautilusModuleTest, LoadsRegistersItsProvidersAndServesEmblemsMenusAndChang
         // main context and makes Nautilus ask again.
         DistributedNotificationCenter application;
         application.post("com.corvane.syncStateChanged");
-        EXPECT_TRUE(iterateUntil([&] { return file.invalidations() > 0; }));
+        EXPECT_TRUE(test::iterateUntil(nullptr, [&] { return file.invalidations() > 0; }));
     }
 
     shutdown();

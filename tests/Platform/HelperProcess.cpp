@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,9 +23,11 @@ HelperProcess::HelperProcess(const std::string& executable,
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    UniqueFd output(fds[0]);
+    UniqueFd childOutput(fds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, childOutput.get(), STDOUT_FILENO);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executable.c_str()));
     for (const auto& argument : arguments) {
@@ -34,21 +37,17 @@ HelperProcess::HelperProcess(const std::string& executable,
     const int spawned =
         ::posix_spawn(&m_pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
+    childOutput.reset();  // the child holds its own copy
     if (spawned != 0) {
-        ::close(fds[0]);
         m_pid = -1;
         throw std::runtime_error("cannot start " + executable);
     }
-    m_output = fds[0];
+    m_output = std::move(output);
 }
 
 HelperProcess::~HelperProcess()
 {
     kill();
-    if (m_output >= 0) {
-        ::close(m_output);
-    }
 }
 
 std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds timeout)
@@ -65,7 +64,7 @@ std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds tim
         if (left.count() <= 0) {
             return std::nullopt;
         }
-        pollfd entry{m_output, POLLIN, 0};
+        pollfd entry{m_output.get(), POLLIN, 0};
         const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) {
             continue;
@@ -74,7 +73,7 @@ std::optional<std::string> HelperProcess::readLine(std::chrono::milliseconds tim
             return std::nullopt;
         }
         char chunk[4096];
-        const ssize_t count = ::read(m_output, chunk, sizeof chunk);
+        const ssize_t count = ::read(m_output.get(), chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) {
             continue;
         }

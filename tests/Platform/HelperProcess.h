@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/UniqueFd.h"
+
 namespace corvane::test {
 
 // A child process for tests that need a second process: it inherits the environment (the
@@ -28,7 +30,7 @@ public:
 
 private:
     int m_pid = -1;
-    int m_output = -1;
+    UniqueFd m_output;
     std::string m_buffer;
 };
 

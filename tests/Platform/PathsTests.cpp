@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "support/TempHome.h"
@@ -17,6 +20,15 @@ TEST(PathsTest, FollowsTheXdgFolders)
     EXPECT_EQ(Paths::applicationSupport(), home.path() / ".local/share/Corvane");
     EXPECT_EQ(Paths::logs(), home.path() / ".local/state/Corvane");
     EXPECT_EQ(Paths::config(), home.path() / ".config/Corvane");
+}
+
+TEST(PathsTest, WithoutHomeTheAccountsHomeFolderIsUsed)
+{
+    test::TempHome home;  // restores HOME afterwards
+    unsetenv("HOME");
+    const passwd* account = getpwuid(getuid());
+    ASSERT_NE(account, nullptr);
+    EXPECT_EQ(Paths::home(), account->pw_dir);
 }
 
 TEST(PathsTest, RelativeXdgValuesAreIgnored)

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Platform/UniqueFd.h"
+
 extern char** environ;
 
 namespace corvane::test {
@@ -61,30 +63,29 @@ PrivateBus::PrivateBus()
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    const UniqueFd output(fds[0]);
+    UniqueFd daemonOutput(fds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_adddup2(&actions, daemonOutput.get(), 3);
     const std::string configArgument = "--config-file=" + config.string();
     const char* argv[] = {"dbus-daemon", configArgument.c_str(), "--print-address=3", "--nofork",
                           nullptr};
     const int spawned =
         ::posix_spawnp(&m_pid, "dbus-daemon", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
+    daemonOutput.reset();  // the daemon holds its own copy
     if (spawned != 0) {
-        ::close(fds[0]);
         m_pid = -1;
         throw std::runtime_error("cannot start dbus-daemon");
     }
     try {
-        m_address = readLine(fds[0], 10000);
+        m_address = readLine(output.get(), 10000);
     } catch (...) {
-        ::close(fds[0]);
         ::kill(m_pid, SIGTERM);
         ::waitpid(m_pid, nullptr, 0);
         throw;
     }
-    ::close(fds[0]);
     if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         m_savedAddress = old;
     }

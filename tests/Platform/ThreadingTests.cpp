@@ -297,6 +297,32 @@ TEST(MainQueueTest, AsyncRunsOnTheMainThreadInOrder)
     }
 }
 
+TEST(MainQueueTest, WorkPostedBeforeTheLoopStillRunsFirst)
+{
+    // Items posted while no loop is bound wait; a loop bound while more arrive must not let a
+    // newer item overtake the waiting ones.
+    constexpr int kItems = 20000;
+    std::vector<int> order;
+    std::atomic<int> posted{0};
+    std::jthread poster([&] {
+        for (int i = 0; i < kItems; ++i) {
+            MainQueue::async([&, i] { order.push_back(i); });
+            ++posted;
+        }
+    });
+    while (posted < kItems / 4) {
+        std::this_thread::yield();
+    }
+    {
+        RunLoop loop;
+        ASSERT_TRUE(loop.runUntil([&] { return order.size() == kItems; }));
+    }
+    poster.join();
+    for (int i = 0; i < kItems; ++i) {
+        ASSERT_EQ(order[static_cast<std::size_t>(i)], i);
+    }
+}
+
 TEST(MainQueueTest, SyncFromBackgroundWaitsForTheMainThread)
 {
     RunLoop loop;

@@ -65,5 +65,18 @@ TEST(UnicodeTest, ValidityAndReplacementOfInvalidBytes)
     }
 }
 
+TEST(UnicodeTest, SequenceLengthAtAnyPlaceInTheText)
+{
+    const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E\xC0\xAF\xED\xA0\x80\xE2\x82";
+    EXPECT_EQ(Unicode::sequenceLength(text, 0), 1u);   // ASCII
+    EXPECT_EQ(Unicode::sequenceLength(text, 1), 2u);   // U+00E9
+    EXPECT_EQ(Unicode::sequenceLength(text, 2), 0u);   // a continuation byte starts nothing
+    EXPECT_EQ(Unicode::sequenceLength(text, 3), 3u);   // U+20AC
+    EXPECT_EQ(Unicode::sequenceLength(text, 6), 4u);   // U+1D11E
+    EXPECT_EQ(Unicode::sequenceLength(text, 10), 0u);  // overlong "/"
+    EXPECT_EQ(Unicode::sequenceLength(text, 12), 0u);  // surrogate U+D800
+    EXPECT_EQ(Unicode::sequenceLength(text, 15), 0u);  // cut short by the end of the text
+}
+
 }  // namespace
 }  // namespace corvane

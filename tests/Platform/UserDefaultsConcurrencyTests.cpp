@@ -7,20 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "Platform/Paths.h"
-#include "support/TempHome.h"
+#include "Platform/UserDefaultsFixture.h"
 
 namespace corvane {
 namespace {
 
-class UserDefaultsConcurrencyTest : public ::testing::Test {
-protected:
-    void TearDown() override { UserDefaults::resetShared(); }
-
-    std::filesystem::path suiteFile() const { return Paths::config() / "test.suite.json"; }
-
-    test::TempHome m_home;
-};
+class UserDefaultsConcurrencyTest : public test::UserDefaultsFixture {};
 
 TEST_F(UserDefaultsConcurrencyTest, ConcurrentEntryWritesLoseNothing)
 {

@@ -3,17 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "Platform/HelperProcess.h"
-#include "support/TempHome.h"
+#include "Platform/UserDefaultsFixture.h"
 
 namespace corvane {
 namespace {
 
-class UserDefaultsCrossProcessTest : public ::testing::Test {
-protected:
-    void TearDown() override { UserDefaults::resetShared(); }
-
-    test::TempHome m_home;
-};
+class UserDefaultsCrossProcessTest : public test::UserDefaultsFixture {};
 
 TEST_F(UserDefaultsCrossProcessTest, AnotherProcessSeesOurWrites)
 {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -11,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Platform/Paths.h"
-#include "support/TempHome.h"
+#include "Platform/UserDefaultsFixture.h"
 
 namespace corvane {
 namespace {
@@ -33,14 +34,7 @@ void writeText(const std::filesystem::path& file, const std::string& text)
     std::ofstream(file) << text;
 }
 
-class UserDefaultsTest : public ::testing::Test {
-protected:
-    void TearDown() override { UserDefaults::resetShared(); }
-
-    std::filesystem::path suiteFile() const { return Paths::config() / "test.suite.json"; }
-
-    test::TempHome m_home;
-};
+class UserDefaultsTest : public test::UserDefaultsFixture {};
 
 TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes)
 {
@@ -269,6 +263,25 @@ TEST_F(UserDefaultsTest, WhenPersistedRunsAfterTheFileHoldsTheChange)
     defaults.flush();
     EXPECT_GE(tagged.load(), 1);
     EXPECT_LT(tagged.load(), 50);
+}
+
+TEST_F(UserDefaultsTest, ACallbackThatThrowsNeitherStopsTheOthersNorTheSuite)
+{
+    std::atomic<int> calls{0};
+    testing::internal::CaptureStderr();
+    {
+        UserDefaults defaults(suiteFile());
+        defaults.setString("key", "value");
+        defaults.whenPersisted("a", [] { throw std::runtime_error("callback broke"); });
+        defaults.whenPersisted("b", [&] { ++calls; });
+        defaults.flush();
+        EXPECT_EQ(calls.load(), 1);
+        defaults.whenPersisted("a", [] { throw std::runtime_error("again"); });
+    }  // destruction writes and runs the waiting callback
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "settings persisted callback failed: callback broke\n"
+              "settings persisted callback failed: again\n");
+    EXPECT_EQ(UserDefaults(suiteFile()).string("key"), "value");
 }
 
 }  // namespace

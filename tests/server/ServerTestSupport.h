@@ -5,36 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include "support/RawHttp.h"
 #include "support/ServerProcess.h"
+#include "support/UploadSupport.h"
 
 namespace corvane::test {
-
-// The body the client sends for a chunk upload: the client's exact multipart layout.
-inline std::string multipartBody(const std::string& boundary, const std::string& uploadId,
-                                 const std::string& data)
-{
-    return "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"upload_id\"\r\n\r\n" +
-           uploadId + "\r\n" + "--" + boundary + "\r\n" +
-           "Content-Disposition: form-data; name=\"data\"; filename=\"chunk\"\r\n" +
-           "Content-Type: application/octet-stream\r\n\r\n" + data + "\r\n--" + boundary + "--\r\n";
-}
-
-inline std::string sha256Hex(const std::string& bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kDigits[digest[i] >> 4];
-        text += kDigits[digest[i] & 0x0f];
-    }
-    return text;
-}
 
 // A running server and one signed-in account, with short-hands for JSON calls.
 class ServerTest : public ::testing::Test {

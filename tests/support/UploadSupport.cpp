@@ -25,6 +25,16 @@ std::string sha256Hex(const std::string& data)
     return hex;
 }
 
+std::string multipartBody(const std::string& boundary, const std::string& uploadId,
+                          std::string_view content)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"upload_id\"\r\n\r\n" +
+           uploadId + "\r\n--" + boundary +
+           "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"chunk\"\r\n"
+           "Content-Type: application/octet-stream\r\n\r\n" +
+           std::string(content) + "\r\n--" + boundary + "--\r\n";
+}
+
 nlohmann::json uploadFile(const std::string& baseURL, const std::string& token,
                           const std::string& folderId, const std::string& path,
                           const std::string& content, long long baseVersion)
@@ -47,11 +57,7 @@ nlohmann::json uploadFile(const std::string& baseURL, const std::string& token,
     }
     const std::string boundary = "corvane-test-boundary";
     const std::string body =
-        "--" + boundary + "\r\nContent-Disposition: form-data; name=\"upload_id\"\r\n\r\n" +
-        answer["upload_id"].get<std::string>() + "\r\n--" + boundary +
-        "\r\nContent-Disposition: form-data; name=\"data\"; filename=\"chunk\"\r\n"
-        "Content-Type: application/octet-stream\r\n\r\n" +
-        content + "\r\n--" + boundary + "--\r\n";
+        multipartBody(boundary, answer["upload_id"].get<std::string>(), content);
     const auto sent =
         httpRequest("POST", baseURL + "/api/sync/upload/chunk", body,
                     {auth, "Content-Type: multipart/form-data; boundary=" + boundary});

@@ -1,0 +1,21 @@
+// Linked into the test executables whose badge writes must post to no session bus: badge writes
+// announce themselves there, and these tests observe none.
+
+#include <cstdlib>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+namespace corvane {
+namespace {
+
+class NoBusEnvironment : public testing::Environment {
+public:
+    void SetUp() override { unsetenv("DBUS_SESSION_BUS_ADDRESS"); }
+};
+
+[[maybe_unused]] testing::Environment* const kNoBus =
+    testing::AddGlobalTestEnvironment(std::make_unique<NoBusEnvironment>().release());
+
+}  // namespace
+}  // namespace corvane
