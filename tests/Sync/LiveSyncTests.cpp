@@ -325,6 +325,9 @@ TEST_F(RetryTest, ARefusedDeletionIsTriedThreeTimesThenReported)
     startLive();
     writeFile(local("/doomed.txt"), "doomed");
     ASSERT_TRUE(waitUntil([&] { return serverHas("/doomed.txt", "doomed"); }));
+    // Let the write's later events (the file closed after writing) be handled first: handled
+    // after the removal, they would send a deletion of their own.
+    waitUntil([] { return false; }, 600ms);
     for (const std::string body : {"first", "second", "third"}) {
         server.injectFault({{"path_prefix", "/api/sync/delete"}, {"status", 500}, {"body", body}});
     }
