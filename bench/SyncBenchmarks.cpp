@@ -525,6 +525,12 @@ public:
         const Counted counted(m_counters[kDownload]);
         return APIClient::downloadToFile(hash, destination);
     }
+    std::uint64_t downloadToFile(const std::string& hash, const std::filesystem::path& destination,
+                                 std::string& sha256) override
+    {
+        const Counted counted(m_counters[kDownload]);
+        return APIClient::downloadToFile(hash, destination, sha256);
+    }
 
     // {"upload_init": {"calls": n, "seconds": s}, ...} for the kinds that were called.
     json counts() const
