@@ -17,6 +17,7 @@
 #include "API/URLEncoding.h"
 #include "Models/JsonCoding.h"
 #include "Platform/Error.h"
+#include "Platform/Sha256.h"
 #include "Platform/UUID.h"
 #include "Platform/Unicode.h"
 #include "Platform/UniqueFd.h"
@@ -304,6 +305,22 @@ std::string APIClient::download(const std::string& hash)
 std::uint64_t APIClient::downloadToFile(const std::string& hash,
                                         const std::filesystem::path& destination)
 {
+    return receiveToFile(hash, destination, nullptr);
+}
+
+std::uint64_t APIClient::downloadToFile(const std::string& hash,
+                                        const std::filesystem::path& destination,
+                                        std::string& sha256)
+{
+    Sha256 digest;
+    const std::uint64_t received = receiveToFile(hash, destination, &digest);
+    sha256 = digest.finish();
+    return received;
+}
+
+std::uint64_t APIClient::receiveToFile(const std::string& hash,
+                                       const std::filesystem::path& destination, Sha256* digest)
+{
     HttpRequest request;
     request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
     request.headers = authorization();
@@ -320,6 +337,9 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
         requireOK(status);
         if (!file.writeAll(bytes)) {
             throw FileError("Cannot write", destination.string(), errno);
+        }
+        if (digest) {
+            digest->update(bytes);
         }
         received += bytes.size();
     };

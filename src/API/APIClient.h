@@ -15,6 +15,7 @@
 namespace corvane {
 
 class CurlTransport;
+class Sha256;
 struct ExpectedContent;
 
 // The client of the sync server's REST interface: every operation blocks until the answer is in
@@ -75,6 +76,11 @@ public:
     // removed before the error is thrown. The caller picks the name and renames it afterwards.
     virtual std::uint64_t downloadToFile(const std::string& hash,
                                          const std::filesystem::path& destination);
+    // As downloadToFile, and `sha256` receives the SHA-256 of the bytes written, hashed as they
+    // arrive: the caller checks the content without reading the file back.
+    virtual std::uint64_t downloadToFile(const std::string& hash,
+                                         const std::filesystem::path& destination,
+                                         std::string& sha256);
 
 private:
     // The JSON calls: status mapping of 401, other errors, then the body text to decode.
@@ -86,6 +92,8 @@ private:
                                               const std::filesystem::path& file,
                                               std::optional<ExpectedContent> expected);
     std::vector<std::string> authorization() const;
+    std::uint64_t receiveToFile(const std::string& hash, const std::filesystem::path& destination,
+                                Sha256* digest);
 
     const std::string m_baseURL;
     const std::size_t m_maxJSONAnswerBytes;

@@ -475,6 +475,24 @@ TEST_F(APIClientTest, StreamingUploadAndDownloadOfALargeFile)
     EXPECT_TRUE(test::readFile(target) == content);
 }
 
+TEST_F(APIClientTest, DownloadToFileGivesTheHashOfTheBytesWritten)
+{
+    signIn();
+    const std::string content = test::randomBytes(3 * 1024 * 1024 + 5, 9);
+    client.uploadChunk(startUpload(content), content);
+    const auto target = files.path() / "hashed.bin";
+    std::string hash;
+    EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), content.size());
+    EXPECT_EQ(hash, test::sha256Hex(content));
+    EXPECT_TRUE(test::readFile(target) == content);
+
+    // What arrives is hashed, whatever was asked for.
+    fault("/api/sync/download", {{"status", 200}, {"body", "something else"}});
+    EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), 14u);
+    EXPECT_EQ(hash, test::sha256Hex("something else"));
+    EXPECT_EQ(test::readFile(target), "something else");
+}
+
 TEST_F(APIClientTest, FileUploadSendsTheSameBytesAsMemoryUpload)
 {
     signIn();
