@@ -16,6 +16,7 @@
 #include "Platform/UUID.h"
 #include "Sync/ActivityManager.h"
 #include "Sync/BandwidthThrottler.h"
+#include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
 
 namespace corvane {

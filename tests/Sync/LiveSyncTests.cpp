@@ -114,10 +114,11 @@ class EditingClient : public APIClient {
 public:
     using APIClient::APIClient;
 
-    std::uint64_t downloadToFile(const std::string& hash,
-                                 const std::filesystem::path& destination) override
+    using APIClient::downloadToFile;
+    std::uint64_t downloadToFile(const std::string& hash, const std::filesystem::path& destination,
+                                 std::string& sha256) override
     {
-        const auto received = APIClient::downloadToFile(hash, destination);
+        const auto received = APIClient::downloadToFile(hash, destination, sha256);
         std::function<void()> edit;
         {
             std::lock_guard lock(m_mutex);
