@@ -160,8 +160,10 @@ void SyncStateProvider::flush()
 
 void SyncStateProvider::notifyFinderExtension(const std::shared_ptr<UserDefaults>& suite)
 {
-    const auto post = [] {
-        DistributedNotificationCenter::defaultCenter()->post(kChangedNotification);
+    // The center goes with the callback: one still waiting at exit runs when the settings are
+    // written on the way out, after the process's own center may already be gone.
+    const auto post = [center = DistributedNotificationCenter::defaultCenter()] {
+        center->post(kChangedNotification);
     };
     if (!suite) {
         post();

@@ -344,7 +344,11 @@ private:
         if (folder) {
             ::fsync(folder.get());
         }
-        m_knownIdentity = FileIdentity::of(status);
+        // Looked at after the rename, which changes the file's change time: the identity taken
+        // before it would never match, and every later look would read our own write again.
+        // The folder lock keeps other writers out until then.
+        const FileIdentity renamed = identityOf(m_file);
+        m_knownIdentity = renamed.exists ? renamed : FileIdentity::of(status);
         m_knownCorrupt = false;
         return true;
     }

@@ -206,6 +206,12 @@ void FolderResolver::indexTreeLocked(const FolderTree& tree)
     }
 }
 
+std::string FolderResolver::idForPathLocked(const std::string& path) const
+{
+    const auto found = m_pathToID.find(path);
+    return found == m_pathToID.end() ? std::string() : found->second;
+}
+
 Folder FolderResolver::createOnce(const std::string& key, const std::string& name,
                                   const std::optional<std::string>& parentId, bool& createdHere)
 {
@@ -213,6 +219,14 @@ Folder FolderResolver::createOnce(const std::string& key, const std::string& nam
     std::shared_future<Folder> pending;
     {
         std::lock_guard lock(m_mutex);
+        // Made by another call between the caller's lookup and now: nothing to create.
+        const std::string knownID = key == kRootKey ? m_rootID : idForPathLocked(key);
+        if (!knownID.empty()) {
+            createdHere = false;
+            const auto known = m_idToFolder.find(knownID);
+            return known != m_idToFolder.end() ? known->second
+                                               : Folder{knownID, name, key, "", parentId, "", ""};
+        }
         const auto found = m_creating.find(key);
         if (found != m_creating.end()) {
             pending = found->second;

@@ -2,21 +2,28 @@
 // It inherits the test's home folder and bus address. Commands, run in the order given:
 //   sync-directory <path>     stores the sync folder (posts nothing)
 //   badge <path> <raw value>  stores a badge, which posts "com.corvane.syncStateChanged"
+//   exit-unflushed            leaves the writing to the settings' own exit (no flush here),
+//                             with the process's notification center made after the settings,
+//                             as an application that observes notifications has it
 // Exits once everything is written and posted.
 
 #include <cstdio>
 #include <string>
 
 #include "FinderSync/FinderSyncProtocol.h"
+#include "Platform/DistributedNotificationCenter.h"
 #include "Platform/UserDefaults.h"
 
 int main(int argc, char** argv)
 {
     using namespace corvane;
     auto& provider = SyncStateProvider::shared();
+    bool flush = true;
     for (int i = 1; i < argc; ++i) {
         const std::string command = argv[i];
-        if (command == "sync-directory" && i + 1 < argc) {
+        if (command == "exit-unflushed") {
+            flush = false;
+        } else if (command == "sync-directory" && i + 1 < argc) {
             provider.setSyncDirectory(std::string(argv[++i]));
         } else if (command == "badge" && i + 2 < argc) {
             const std::string path = argv[++i];
@@ -32,6 +39,10 @@ int main(int argc, char** argv)
         }
     }
     // Writes the file and posts what waits for it; the center sends it before the process ends.
-    UserDefaults::suite(SyncStateProvider::kSuiteName)->flush();
+    if (flush) {
+        UserDefaults::suite(SyncStateProvider::kSuiteName)->flush();
+    } else {
+        DistributedNotificationCenter::defaultCenter();
+    }
     return 0;
 }

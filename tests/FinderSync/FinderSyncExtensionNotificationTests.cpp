@@ -139,6 +139,18 @@ TEST_F(FinderSyncNotificationTest, ChangesWrittenByTheApplicationProcessReachThe
     EXPECT_EQ(m_controller.badgeIdentifiers[path], "syncing");
 }
 
+TEST_F(FinderSyncNotificationTest, ABadgeLeftForTheExitIsWrittenAndAnnouncedOnTheWayOut)
+{
+    const std::string path = "/home/u/Sync/late.txt";
+    test::HelperProcess application(CORVANE_FINDER_SYNC_APP_PROBE,
+                                    {"exit-unflushed", "badge", path, "error"});
+    ASSERT_EQ(application.wait(), 0);
+    ASSERT_TRUE(m_loop.runUntil([&] {
+        m_extension->requestBadgeIdentifier(path);
+        return m_controller.badgeIdentifiers[path] == "error";
+    }));
+}
+
 TEST_F(FinderSyncNotificationTest, NoHandlerRunsOnceTheExtensionIsGone)
 {
     m_extension.reset();
