@@ -51,6 +51,10 @@ struct SyncEngineOptions {
 // then local file events and server pushes until stop(). Built by the application for one
 // signed-in user, started once, stopped once and dropped.
 //
+// The folder is watched and the push channel is open from before the cycle reads the trees:
+// what changes on either side while the cycle runs is applied right after it. After the push
+// channel reconnects, what the server announced meanwhile is read from its change log.
+//
 // Work on one file is serialised in arrival order, and at most four files are worked on at once,
 // whether the work comes from the file event stream or from the push channel.
 //
