@@ -1285,26 +1285,19 @@ private:
         }
     }
 
-    void liveLocal(int round)
-    {
-        const ChildRun run = spawn({{"scenario", "live-local"},
-                                    {"token", signIn("live-local", round)},
-                                    {"sync_dir", fresh("live-local").string()},
-                                    {"edits", m_options.edits},
-                                    {"gap_ms", m_options.editGapMs},
-                                    {"seed", 50 + round}});
-        reportLatencies("local edit to server", run);
-    }
+    void liveLocal(int round) { live("live-local", 50, "local edit to server", round); }
 
-    void liveRemote(int round)
+    void liveRemote(int round) { live("live-remote", 60, "remote upload to local file", round); }
+
+    void live(const std::string& scenario, int seedBase, const std::string& name, int round)
     {
-        const ChildRun run = spawn({{"scenario", "live-remote"},
-                                    {"token", signIn("live-remote", round)},
-                                    {"sync_dir", fresh("live-remote").string()},
+        const ChildRun run = spawn({{"scenario", scenario},
+                                    {"token", signIn(scenario, round)},
+                                    {"sync_dir", fresh(scenario).string()},
                                     {"edits", m_options.edits},
                                     {"gap_ms", m_options.editGapMs},
-                                    {"seed", 60 + round}});
-        reportLatencies("remote upload to local file", run);
+                                    {"seed", seedBase + round}});
+        reportLatencies(name, run);
     }
 
     void idle(int round)

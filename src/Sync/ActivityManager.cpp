@@ -93,17 +93,27 @@ void ActivityManager::updateProgress(const std::string& id, std::int64_t bytesTr
     }
 }
 
-void ActivityManager::completeTransfer(const std::string& id)
+std::optional<ActivityItem> ActivityManager::takeActive(const std::string& id)
 {
-    MainQueue::assertMainThread("ActivityManager::completeTransfer");
     const auto found = findActive(id);
     if (found == m_activeTransfers.end()) {
-        return;
+        return std::nullopt;
     }
     ActivityItem item = *found;
     std::vector<ActivityItem> transfers = m_activeTransfers;
     transfers.erase(transfers.begin() + std::distance(m_activeTransfers.cbegin(), found));
     setActiveTransfers(std::move(transfers));
+    return item;
+}
+
+void ActivityManager::completeTransfer(const std::string& id)
+{
+    MainQueue::assertMainThread("ActivityManager::completeTransfer");
+    std::optional<ActivityItem> taken = takeActive(id);
+    if (!taken) {
+        return;
+    }
+    ActivityItem& item = *taken;
     item.status = ActivityStatus::completed;
     item.progress = 1;
     item.bytesTransferred = item.totalBytes;
@@ -113,14 +123,11 @@ void ActivityManager::completeTransfer(const std::string& id)
 void ActivityManager::failTransfer(const std::string& id, const std::string& error)
 {
     MainQueue::assertMainThread("ActivityManager::failTransfer");
-    const auto found = findActive(id);
-    if (found == m_activeTransfers.end()) {
+    std::optional<ActivityItem> taken = takeActive(id);
+    if (!taken) {
         return;
     }
-    ActivityItem item = *found;
-    std::vector<ActivityItem> transfers = m_activeTransfers;
-    transfers.erase(transfers.begin() + std::distance(m_activeTransfers.cbegin(), found));
-    setActiveTransfers(std::move(transfers));
+    ActivityItem& item = *taken;
     item.status = ActivityStatus::failed;
     item.errorMessage = error;
     addToRecent(std::move(item));

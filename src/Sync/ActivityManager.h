@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ private:
     void setActiveTransfers(std::vector<ActivityItem> newValue);
     void setRecentActivities(std::vector<ActivityItem> newValue);
     void addToRecent(ActivityItem item);
+    // Removes the first active entry with `id` (announced as a change) and returns it.
+    std::optional<ActivityItem> takeActive(const std::string& id);
     // The first active entry with `id`, or end.
     std::vector<ActivityItem>::const_iterator findActive(const std::string& id) const;
 

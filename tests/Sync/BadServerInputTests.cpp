@@ -56,16 +56,16 @@ TEST_F(BadServerInputTest, TreePathsThatEscapeAreRefusedAndTheRestSyncs)
     other->upload("/Docs/a.txt", "a");
     ASSERT_TRUE(cycleErrors().empty());
     const std::string docs = folderId("/Docs");
-    const std::string escaping[] = {"../../escaped.txt", "/../escaped.txt",
-                                    "a/../../escaped.txt", "/tmp/../../escaped.txt",
+    const std::string escaping[] = {"../../escaped.txt",         "/../escaped.txt",
+                                    "a/../../escaped.txt",       "/tmp/../../escaped.txt",
                                     "/.corvane/sync_state.json", "/Docs/.hidden/x.txt"};
     for (const std::string& path : escaping) {
         SCOPED_TRACE(path);
         other->upload("/late-" + std::to_string(path.size()) + ".txt", "late");
-        server.injectFault({{"path_prefix", "/api/folders/" + docs + "/tree"},
-                            {"count", 2},  // the start-up reads the tree twice
-                            {"patch", {{{"op", "replace"}, {"path", "/files/0/path"},
-                                        {"value", path}}}}});
+        server.injectFault(
+            {{"path_prefix", "/api/folders/" + docs + "/tree"},
+             {"count", 2},  // the start-up reads the tree twice
+             {"patch", {{{"op", "replace"}, {"path", "/files/0/path"}, {"value", path}}}}});
         testing::internal::CaptureStdout();
         EXPECT_TRUE(cycleErrors().empty());
         const std::string log = testing::internal::GetCapturedStdout();

@@ -108,39 +108,6 @@ TEST_F(LiveSyncTest, ConflictCopiesMadeByTheStartUpCycleReachTheServer)
     EXPECT_TRUE(serverHas("/Docs/report.txt", "mine"));
 }
 
-// A client that runs `whileDownloading` once a download's bytes are in, before the engine
-// moves them into place: the moment a user's save would be overwritten.
-class EditingClient : public APIClient {
-public:
-    using APIClient::APIClient;
-
-    using APIClient::downloadToFile;
-    std::uint64_t downloadToFile(const std::string& hash, const std::filesystem::path& destination,
-                                 std::string& sha256) override
-    {
-        const auto received = APIClient::downloadToFile(hash, destination, sha256);
-        std::function<void()> edit;
-        {
-            std::lock_guard lock(m_mutex);
-            edit = std::exchange(whileDownloading, nullptr);
-        }
-        if (edit) {
-            edit();
-        }
-        return received;
-    }
-
-    void setEdit(std::function<void()> edit)
-    {
-        std::lock_guard lock(m_mutex);
-        whileDownloading = std::move(edit);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::function<void()> whileDownloading;
-};
-
 TEST_F(LiveSyncTest, AnEditSavedWhileAPushedVersionDownloadsIsKept)
 {
     auto editing = std::make_shared<EditingClient>(server.baseURL());

@@ -18,20 +18,7 @@ protected:
         resolver = std::make_shared<FolderResolver>(client);
         resolver->load();
         state = std::make_shared<LocalStateStore>(syncDir);
-        const SyncPaths paths(syncDir);
-        transfers =
-            std::make_shared<Transfers>(client, resolver, activity, throttler, paths, state);
-        handler = std::make_unique<PushEventHandler>(
-            SyncContext{client, paths, resolver, state, transfers, selective, activity,
-                        Clock::system(), std::make_shared<RecentDeletions>(Clock::system()),
-                        [this](SyncStatus status) {
-                            std::lock_guard lock(mutex);
-                            statuses.push_back(status);
-                        },
-                        [this](const std::string& message) {
-                            std::lock_guard lock(mutex);
-                            errors.push_back(message);
-                        }});
+        handler = std::make_unique<PushEventHandler>(handlerContext(resolver, state));
     }
 
     // A server folder's id by its path.
@@ -81,7 +68,6 @@ protected:
 
     std::shared_ptr<FolderResolver> resolver;
     std::shared_ptr<LocalStateStore> state;
-    std::shared_ptr<Transfers> transfers;
     std::unique_ptr<PushEventHandler> handler;
 };
 

@@ -26,8 +26,11 @@
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/LocalStateStore.h"
+#include "Sync/RecentDeletions.h"
 #include "Sync/SelectiveSyncManager.h"
+#include "Sync/SyncContext.h"
 #include "Sync/SyncEngine.h"
+#include "Sync/Transfers.h"
 #include "support/ServerProcess.h"
 #include "support/TempHome.h"
 
@@ -123,6 +126,39 @@ private:
     std::shared_ptr<APIClient> m_client;
 };
 
+// A client that runs `whileDownloading` once a download's bytes are in, before the engine
+// moves them into place: the moment a user's save would be overwritten.
+class EditingClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    using APIClient::downloadToFile;
+    std::uint64_t downloadToFile(const std::string& hash, const std::filesystem::path& destination,
+                                 std::string& sha256) override
+    {
+        const auto received = APIClient::downloadToFile(hash, destination, sha256);
+        std::function<void()> edit;
+        {
+            std::lock_guard lock(m_mutex);
+            edit = std::exchange(whileDownloading, nullptr);
+        }
+        if (edit) {
+            edit();
+        }
+        return received;
+    }
+
+    void setEdit(std::function<void()> edit)
+    {
+        std::lock_guard lock(m_mutex);
+        whileDownloading = std::move(edit);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> whileDownloading;
+};
+
 class SyncEngineFixture {
 public:
     explicit SyncEngineFixture(ServerOptions serverOptions = {},
@@ -158,19 +194,47 @@ public:
         UserDefaults::resetShared();
     }
 
+    // The two reports, collected in `statuses` and `errors`.
+    SyncEngine::StatusCallback statusReport()
+    {
+        return [this](SyncStatus status) {
+            std::lock_guard lock(mutex);
+            statuses.push_back(status);
+        };
+    }
+
+    SyncEngine::ErrorCallback errorReport()
+    {
+        return [this](const std::string& message) {
+            std::lock_guard lock(mutex);
+            errors.push_back(message);
+        };
+    }
+
+    // The engine's pieces for one change handler, built as the engine builds them.
+    SyncContext handlerContext(std::shared_ptr<FolderResolver> resolver,
+                               std::shared_ptr<LocalStateStore> state)
+    {
+        const SyncPaths paths(syncDir);
+        auto transfers =
+            std::make_shared<Transfers>(client, resolver, activity, throttler, paths, state);
+        return SyncContext{client,
+                           paths,
+                           std::move(resolver),
+                           std::move(state),
+                           std::move(transfers),
+                           selective,
+                           activity,
+                           Clock::system(),
+                           std::make_shared<RecentDeletions>(Clock::system()),
+                           statusReport(),
+                           errorReport()};
+    }
+
     std::shared_ptr<SyncEngine> makeEngine()
     {
-        auto engine = SyncEngine::create(
-            client, syncDir, activity, selective, throttler,
-            [this](SyncStatus status) {
-                std::lock_guard lock(mutex);
-                statuses.push_back(status);
-            },
-            [this](const std::string& message) {
-                std::lock_guard lock(mutex);
-                errors.push_back(message);
-            },
-            options);
+        auto engine = SyncEngine::create(client, syncDir, activity, selective, throttler,
+                                         statusReport(), errorReport(), options);
         engines.push_back(engine);
         return engine;
     }

@@ -190,26 +190,6 @@ TEST_F(SyncEngineTest, LeftoversOfAKilledProcessAreRemovedAtStart)
     EXPECT_EQ(other->contents(), (std::map<std::string, std::string>{{"/Docs/a.txt", "a"}}));
 }
 
-// A client that runs `whileDownloading` once a download's bytes are in, before the engine
-// moves them into place: the moment a user's save would be overwritten.
-class EditingClient : public APIClient {
-public:
-    using APIClient::APIClient;
-
-    using APIClient::downloadToFile;
-    std::uint64_t downloadToFile(const std::string& hash, const std::filesystem::path& destination,
-                                 std::string& sha256) override
-    {
-        const auto received = APIClient::downloadToFile(hash, destination, sha256);
-        if (const auto edit = std::exchange(whileDownloading, nullptr)) {
-            edit();
-        }
-        return received;
-    }
-
-    std::function<void()> whileDownloading;
-};
-
 TEST_F(SyncEngineTest, AnEditSavedWhileItsFileDownloadsIsKept)
 {
     writeFile(local("/doc.txt"), "v1");
@@ -217,10 +197,10 @@ TEST_F(SyncEngineTest, AnEditSavedWhileItsFileDownloadsIsKept)
     other->upload("/doc.txt", "server");
     auto editing = std::make_shared<EditingClient>(server.baseURL());
     editing->setToken(client->token());
-    editing->whileDownloading = [&] {
+    editing->setEdit([&] {
         writeFile(home.path() / "saved", "saved meanwhile");
         fs::rename(home.path() / "saved", local("/doc.txt"));
-    };
+    });
     client = editing;
     runCycle();
     EXPECT_EQ(readFile(local("/doc.txt")), "saved meanwhile");
