@@ -17,13 +17,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,7 +29,7 @@
 #include "API/APIClient.h"
 #include "BenchServer.h"
 #include "BenchSupport.h"
-#include "Platform/Sha256.h"
+#include "Sync/ContentHash.h"
 #include "support/TempHome.h"
 
 namespace corvane::bench {
@@ -78,60 +76,9 @@ Options parse(int argc, char** argv)
     return options;
 }
 
-// Writes `bytes` pseudo-random bytes (different per seed) and returns their SHA-256.
-std::string writeRandomFile(const std::filesystem::path& path, std::uint64_t bytes,
-                            std::uint64_t seed)
-{
-    std::mt19937_64 engine(seed);
-    std::ofstream out(path, std::ios::binary);
-    Sha256 hash;
-    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1 << 20)), '\0');
-    for (std::uint64_t written = 0; written < bytes;) {
-        const std::size_t count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), bytes - written));
-        for (std::size_t i = 0; i + 8 <= count; i += 8) {
-            const std::uint64_t word = engine();
-            std::memcpy(block.data() + i, &word, 8);
-        }
-        out.write(block.data(), static_cast<std::streamsize>(count));
-        hash.update(std::string_view(block.data(), count));
-        written += count;
-    }
-    if (!out.good()) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-    return hash.finish();
-}
-
 double megabytesPerSecond(std::uint64_t bytes, Clock::duration duration)
 {
     return static_cast<double>(bytes) / 1e6 / seconds(duration);
-}
-
-// CPU time (user + system) of this process, or of its waited-for children (curl).
-double cpuSeconds(int who = RUSAGE_SELF)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto toSeconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-}
-
-// Runs a shell command and returns its standard output.
-std::string run(const std::string& command)
-{
-    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe.get())) {
-        output += buffer;
-    }
-    return output;
 }
 
 void printPeak(const char* phase, bool reset)
@@ -230,13 +177,7 @@ std::string renewContent(const std::filesystem::path& path, std::uint64_t round)
         std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
         file.write(reinterpret_cast<const char*>(&round), sizeof round);
     }
-    std::ifstream in(path, std::ios::binary);
-    Sha256 hash;
-    std::string block(1 << 20, '\0');
-    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
-        hash.update(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
-    }
-    return hash.finish();
+    return hashFile(path);
 }
 
 // One timed transfer: wall time and the CPU time its side (client or curl) spent.
@@ -325,10 +266,11 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
     const auto curlUpload = [&](const std::string& hash) {
         const std::string uploadId = startUpload(theirs, hash);
         return timed(RUSAGE_CHILDREN, [&] {
-            expect200(run("curl -s -o /dev/null -w '%{http_code}' -H " + auth +
-                          " -H 'Expect:' -F upload_id=" + uploadId + " -F 'data=@" +
-                          theirs.string() + ";filename=chunk;type=application/octet-stream' " +
-                          server.baseURL() + "/api/sync/upload/chunk"),
+            expect200(shellOutput("curl -s -o /dev/null -w '%{http_code}' -H " + auth +
+                                  " -H 'Expect:' -F upload_id=" + uploadId + " -F 'data=@" +
+                                  theirs.string() +
+                                  ";filename=chunk;type=application/octet-stream' " +
+                                  server.baseURL() + "/api/sync/upload/chunk"),
                       "curl upload");
         });
     };
@@ -347,9 +289,9 @@ void largeTransfers(const Options& options, test::ServerProcess& server, const s
     };
     const auto curlDownload = [&](const std::string& hash) {
         const Leg leg = timed(RUSAGE_CHILDREN, [&] {
-            expect200(run("curl -s -o " + theirCopy.string() + " -w '%{http_code}' -H " + auth +
-                          " " + server.baseURL() + "/api/sync/download/" + hash + " && sync " +
-                          theirCopy.string()),
+            expect200(shellOutput("curl -s -o " + theirCopy.string() + " -w '%{http_code}' -H " +
+                                  auth + " " + server.baseURL() + "/api/sync/download/" + hash +
+                                  " && sync " + theirCopy.string()),
                       "curl download");
         });
         if (std::filesystem::file_size(theirCopy) != size) {

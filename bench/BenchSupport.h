@@ -1,20 +1,30 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <memory>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include "Platform/Sha256.h"
 
 // Small helpers shared by the benchmarks: options, order statistics, peak memory, machine load.
 namespace corvane::bench {
@@ -138,6 +148,72 @@ inline std::string loadAverage()
     std::string one, five, fifteen;
     file >> one >> five >> fifteen;
     return one + " " + five + " " + fifteen;
+}
+
+// CPU time (user + system) in `usage`.
+inline double cpuSecondsOf(const rusage& usage)
+{
+    const auto toSeconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
+
+// CPU time of this process, or of its waited-for children (RUSAGE_CHILDREN: curl).
+inline double cpuSeconds(int who = RUSAGE_SELF)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return cpuSecondsOf(usage);
+}
+
+// Runs a shell command and returns its standard output.
+inline std::string shellOutput(const std::string& command)
+{
+    const std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    std::array<char, 256> buffer{};
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe.get())) {
+        output += buffer.data();
+    }
+    return output;
+}
+
+// Writes `bytes` pseudo-random bytes (different per seed) and returns their SHA-256. With
+// `flushToDisk` the file is fsynced, so that write-back does not run into the measurement that
+// follows.
+inline std::string writeRandomFile(const std::filesystem::path& path, std::uint64_t bytes,
+                                   std::uint64_t seed, bool flushToDisk = false)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw std::runtime_error("cannot create " + path.string());
+    }
+    const std::unique_ptr<const int, void (*)(const int*)> closer(
+        &fd, [](const int* open) { ::close(*open); });
+    std::mt19937_64 engine(seed);
+    Sha256 hash;
+    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1 << 20)), '\0');
+    for (std::uint64_t written = 0; written < bytes;) {
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), bytes - written));
+        for (std::size_t i = 0; i + 8 <= count; i += 8) {
+            const std::uint64_t word = engine();
+            std::memcpy(block.data() + i, &word, 8);
+        }
+        if (::write(fd, block.data(), count) != static_cast<ssize_t>(count)) {
+            throw std::runtime_error("cannot write " + path.string());
+        }
+        hash.update(std::string_view(block.data(), count));
+        written += count;
+    }
+    if (flushToDisk && ::fsync(fd) != 0) {
+        throw std::runtime_error("cannot flush " + path.string());
+    }
+    return hash.finish();
 }
 
 // A scratch folder made under `parent` (empty: the temporary folder) and removed with all in it.

@@ -25,7 +25,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -51,11 +50,13 @@
 
 #include "API/APIClient.h"
 #include "API/WebSocketClient.h"
+#include "BenchSupport.h"
 #include "Platform/MainQueue.h"
 #include "Platform/Sha256.h"
 #include "Platform/UserDefaults.h"
 #include "Sync/ActivityManager.h"
 #include "Sync/BandwidthThrottler.h"
+#include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/SelectiveSyncManager.h"
@@ -70,7 +71,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-using SteadyClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::uint64_t kSmallFileBytes = 4096;
@@ -96,77 +96,43 @@ struct Options {
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto next = [&] {
-            if (i + 1 >= argc) {
-                std::cerr << "missing value for " << arg << "\n";
-                std::exit(2);
-            }
-            return std::string(argv[++i]);
-        };
-        if (arg == "--files") {
-            options.files = std::stoi(next());
-        } else if (arg == "--folders") {
-            options.folders = std::max(1, std::stoi(next()));
-        } else if (arg == "--large-mib") {
-            options.largeMiB = std::stoull(next());
-        } else if (arg == "--ref-mib") {
-            options.refMiB = std::stoull(next());
-        } else if (arg == "--skip-large") {
+    parseOptions(argc, argv, [&](const std::string& option, const auto& value) {
+        if (option == "--files") {
+            options.files = std::stoi(value());
+        } else if (option == "--folders") {
+            options.folders = std::max(1, std::stoi(value()));
+        } else if (option == "--large-mib") {
+            options.largeMiB = std::stoull(value());
+        } else if (option == "--ref-mib") {
+            options.refMiB = std::stoull(value());
+        } else if (option == "--skip-large") {
             options.large = false;
-        } else if (arg == "--skip-bulk") {
+        } else if (option == "--skip-bulk") {
             options.bulk = false;
-        } else if (arg == "--edits") {
-            options.edits = std::stoi(next());
-        } else if (arg == "--edit-gap-ms") {
-            options.editGapMs = std::max(0, std::stoi(next()));
-        } else if (arg == "--skip-live") {
+        } else if (option == "--edits") {
+            options.edits = std::stoi(value());
+        } else if (option == "--edit-gap-ms") {
+            options.editGapMs = std::max(0, std::stoi(value()));
+        } else if (option == "--skip-live") {
             options.live = false;
-        } else if (arg == "--idle-files") {
-            options.idleFiles = std::stoi(next());
-        } else if (arg == "--idle-folders") {
-            options.idleFolders = std::max(1, std::stoi(next()));
-        } else if (arg == "--idle-seconds") {
-            options.idleSeconds = std::stoi(next());
-        } else if (arg == "--skip-idle") {
+        } else if (option == "--idle-files") {
+            options.idleFiles = std::stoi(value());
+        } else if (option == "--idle-folders") {
+            options.idleFolders = std::max(1, std::stoi(value()));
+        } else if (option == "--idle-seconds") {
+            options.idleSeconds = std::stoi(value());
+        } else if (option == "--skip-idle") {
             options.idle = false;
-        } else if (arg == "--rounds") {
-            options.rounds = std::max(1, std::stoi(next()));
-        } else if (arg == "--server-data") {
-            options.serverData = next();
+        } else if (option == "--rounds") {
+            options.rounds = std::max(1, std::stoi(value()));
+        } else if (option == "--server-data") {
+            options.serverData = value();
         } else {
-            std::cerr << "unknown option " << arg << "\n";
-            std::exit(2);
+            return false;
         }
-    }
+        return true;
+    });
     return options;
-}
-
-double seconds(SteadyClock::duration duration)
-{
-    return std::chrono::duration<double>(duration).count();
-}
-
-double milliseconds(SteadyClock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-// Nearest-rank percentile of unsorted values.
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size()));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
-double median(const std::vector<double>& values)
-{
-    return percentile(values, 50);
 }
 
 // Pseudo-random bytes, different per seed.
@@ -181,62 +147,12 @@ std::string randomBytes(std::size_t size, std::uint64_t seed)
     return bytes;
 }
 
-void writeFile(const fs::path& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!out.good()) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
-
 std::string readFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// Writes `bytes` pseudo-random bytes, flushed to disk so that write-back does not run into the
-// measurement that follows; returns their SHA-256.
-std::string writeLargeFile(const fs::path& path, std::uint64_t bytes, std::uint64_t seed)
-{
-    std::mt19937_64 engine(seed);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        throw std::runtime_error("cannot create " + path.string());
-    }
-    const std::unique_ptr<const int, void (*)(const int*)> closer(
-        &fd, [](const int* f) { ::close(*f); });
-    Sha256 hash;
-    std::string block(1 << 20, '\0');
-    for (std::uint64_t written = 0; written < bytes;) {
-        const auto count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), bytes - written));
-        for (std::size_t i = 0; i + 8 <= count; i += 8) {
-            const std::uint64_t word = engine();
-            std::memcpy(block.data() + i, &word, 8);
-        }
-        if (::write(fd, block.data(), count) != static_cast<ssize_t>(count)) {
-            throw std::runtime_error("cannot write " + path.string());
-        }
-        hash.update(std::string_view(block.data(), count));
-        written += count;
-    }
-    ::fsync(fd);
-    return hash.finish();
-}
-
-std::string hashOfFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    Sha256 hash;
-    std::string block(1 << 20, '\0');
-    while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
-        hash.update(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
-    }
-    return hash.finish();
 }
 
 // `files` files of 4 KiB spread evenly over `folders` top-level folders, content new per seed.
@@ -248,8 +164,8 @@ void writeSmallTree(const fs::path& root, int files, int folders, std::uint64_t 
         folder << "Folder-" << std::setw(4) << std::setfill('0') << i % folders;
         name << "file-" << std::setw(5) << std::setfill('0') << i << ".bin";
         fs::create_directories(root / folder.str());
-        writeFile(root / folder.str() / name.str(),
-                  randomBytes(kSmallFileBytes, seed * 1000003 + static_cast<std::uint64_t>(i)));
+        writeRandomFile(root / folder.str() / name.str(), kSmallFileBytes,
+                        seed * 1000003 + static_cast<std::uint64_t>(i));
     }
 }
 
@@ -284,31 +200,6 @@ std::vector<FileInfo> serverFiles(const std::string& url, const std::string& tok
     return resolver.normalizeFilePaths(all);
 }
 
-long statusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field)) {
-            return std::stol(line.substr(std::strlen(field)));
-        }
-    }
-    return 0;
-}
-
-double cpuSecondsOf(const rusage& usage)
-{
-    const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-}
-
-double ownCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSecondsOf(usage);
-}
-
 // The inotify watches this process holds, from the kernel's description of its descriptors.
 std::size_t inotifyWatches()
 {
@@ -336,21 +227,6 @@ std::size_t folderCount(const fs::path& root)
     return count;
 }
 
-// Runs a shell command and returns its standard output.
-std::string run(const std::string& command)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    std::array<char, 256> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe.get())) {
-        output += buffer.data();
-    }
-    return output;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The child side: one engine per process.
 
@@ -366,9 +242,9 @@ public:
     // Thread-safe: makes runUntil() evaluate its condition again.
     void wake() { m_queue->wake(); }
 
-    bool runUntil(const std::function<bool()>& done, SteadyClock::duration timeout)
+    bool runUntil(const std::function<bool()>& done, Clock::duration timeout)
     {
-        const auto deadline = SteadyClock::now() + timeout;
+        const auto deadline = Clock::now() + timeout;
         while (!done()) {
             if (!m_queue->runBatch(deadline)) {
                 return done();
@@ -377,7 +253,7 @@ public:
         return true;
     }
 
-    void runFor(SteadyClock::duration duration)
+    void runFor(Clock::duration duration)
     {
         runUntil([] { return false; }, duration);
     }
@@ -404,7 +280,7 @@ private:
         }
 
         // Runs what is posted, waiting for it until `deadline`; false when the deadline passed.
-        bool runBatch(SteadyClock::time_point deadline)
+        bool runBatch(Clock::time_point deadline)
         {
             std::deque<MainQueue::Work> items;
             {
@@ -552,12 +428,12 @@ private:
     // Counts one call, failed or not, with its duration.
     class Counted {
     public:
-        explicit Counted(Counter& counter) : m_counter(counter), m_started(SteadyClock::now()) {}
+        explicit Counted(Counter& counter) : m_counter(counter), m_started(Clock::now()) {}
         ~Counted()
         {
             ++m_counter.calls;
             m_counter.nanoseconds += static_cast<std::uint64_t>(
-                std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now() - m_started)
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - m_started)
                     .count());
         }
         Counted(const Counted&) = delete;
@@ -565,7 +441,7 @@ private:
 
     private:
         Counter& m_counter;
-        const SteadyClock::time_point m_started;
+        const Clock::time_point m_started;
     };
 
     std::array<Counter, kKinds> m_counters;
@@ -611,11 +487,11 @@ public:
     // Starts the engine and waits for the end of its start-up cycle; its duration in seconds.
     double startAndAwaitCycle()
     {
-        const auto started = SteadyClock::now();
+        const auto started = Clock::now();
         m_engine->start();
         const bool done = m_loop.runUntil([&] { return m_idles > 0 || !errors().empty(); },
                                           std::chrono::hours(2));
-        const double elapsed = seconds(SteadyClock::now() - started);
+        const double elapsed = seconds(Clock::now() - started);
         if (!done || !errors().empty()) {
             throw std::runtime_error("the start-up cycle failed: " +
                                      (errors().empty() ? "timed out" : errors().front()));
@@ -709,7 +585,7 @@ public:
         m_channel->connect(
             [this](const WSMessage& message) {
                 if (message.type == "file_changed" && message.event && message.event->hash) {
-                    m_arrivals.emplace(*message.event->hash, SteadyClock::now());
+                    m_arrivals.emplace(*message.event->hash, Clock::now());
                 }
             },
             [] {});
@@ -719,13 +595,13 @@ public:
     PushObserver& operator=(const PushObserver&) = delete;
 
     // Main thread only.
-    std::optional<SteadyClock::time_point> arrival(const std::string& hash) const
+    std::optional<Clock::time_point> arrival(const std::string& hash) const
     {
         const auto found = m_arrivals.find(hash);
         return found == m_arrivals.end() ? std::nullopt : std::optional(found->second);
     }
 
-    bool awaitHash(const std::string& hash, SteadyClock::duration timeout)
+    bool awaitHash(const std::string& hash, Clock::duration timeout)
     {
         return m_loop.runUntil([&] { return arrival(hash).has_value(); }, timeout);
     }
@@ -733,37 +609,57 @@ public:
 private:
     EventLoop& m_loop;
     const std::shared_ptr<WebSocketClient> m_channel;
-    std::map<std::string, SteadyClock::time_point> m_arrivals;  // main thread only
+    std::map<std::string, Clock::time_point> m_arrivals;  // main thread only
 };
 
 // One start-up cycle over the sync folder, then stop.
 json childCycle(EventLoop& loop, const json& config)
 {
-    const long rssBefore = statusKiB("VmRSS:");
+    const long rssBefore = statusKiB("VmRSS");
     EngineRun engine(loop, config);
     const double elapsed = engine.startAndAwaitCycle();
     engine.stop();
     return {{"seconds", elapsed}, {"requests", engine.counts()}, {"rss_before_kib", rssBefore}};
 }
 
+// What both live children take from their configuration, and the pauses between their edits:
+// random up to "gap_ms", the same sequence for the same seed.
+class LiveEdits {
+public:
+    explicit LiveEdits(const json& config)
+        : syncDir(config.at("sync_dir").get<std::string>()), url(config.at("url")),
+          token(config.at("token")), count(config.at("edits")), seed(config.at("seed")),
+          m_gaps(static_cast<std::mt19937::result_type>(seed)),
+          m_gap(0, config.at("gap_ms").get<int>())
+    {
+    }
+
+    std::chrono::milliseconds nextGap() { return std::chrono::milliseconds(m_gap(m_gaps)); }
+
+    const fs::path syncDir;
+    const std::string url;
+    const std::string token;
+    const int count;
+    const std::uint64_t seed;
+
+private:
+    std::mt19937 m_gaps;
+    std::uniform_int_distribution<int> m_gap;
+};
+
 // Local edits of one 4 KiB file with the product's delays: from the write to the server's
 // announcement of the new hash on a second push channel.
 json childLiveLocal(EventLoop& loop, const json& config)
 {
-    const fs::path syncDir = config.at("sync_dir").get<std::string>();
-    const std::string url = config.at("url");
-    const std::string token = config.at("token");
-    const int edits = config.at("edits");
-    const int gapMs = config.at("gap_ms");
-    const std::uint64_t seed = config.at("seed");
-    const fs::path file = syncDir / "Docs" / "edit.txt";
+    LiveEdits live(config);
+    const fs::path file = live.syncDir / "Docs" / "edit.txt";
     fs::create_directories(file.parent_path());
-    writeFile(file, randomBytes(kSmallFileBytes, seed));
+    writeRandomFile(file, kSmallFileBytes, live.seed);
 
     // The observer's channel works once it has seen another device's upload.
-    PushObserver observer(loop, url, token);
+    PushObserver observer(loop, live.url, live.token);
     runBesideLoop(loop, [&] {
-        OtherDevice probe(url, token, "/probe.txt");
+        OtherDevice probe(live.url, live.token, "/probe.txt");
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string content = "probe " + std::to_string(attempt);
             probe.upload(content);
@@ -784,9 +680,9 @@ json childLiveLocal(EventLoop& loop, const json& config)
     std::uint64_t written = 0;
     // Writes the next content; returns its hash and when the write was done.
     const auto edit = [&] {
-        const std::string content = randomBytes(kSmallFileBytes, seed * 7919 + ++written);
-        writeFile(file, content);
-        return std::pair(Sha256::of(content), SteadyClock::now());
+        const std::string hash =
+            writeRandomFile(file, kSmallFileBytes, live.seed * 7919 + ++written);
+        return std::pair(hash, Clock::now());
     };
     // The watcher starts just after the cycle has ended: an edit before that is never seen.
     bool watching = false;
@@ -797,30 +693,28 @@ json childLiveLocal(EventLoop& loop, const json& config)
         throw std::runtime_error("no local edit reached the server");
     }
     loop.runFor(1s);
-    std::mt19937 gaps(static_cast<std::mt19937::result_type>(seed));
-    std::uniform_int_distribution<int> gap(0, gapMs);
     std::vector<double> latencies;
     int missed = 0;
-    for (int i = 0; i < edits; ++i) {
+    for (int i = 0; i < live.count; ++i) {
         const auto [hash, done] = edit();
         if (observer.awaitHash(hash, 10s)) {
             latencies.push_back(milliseconds(*observer.arrival(hash) - done));
         } else {
             ++missed;
         }
-        loop.runFor(std::chrono::milliseconds(gap(gaps)));
+        loop.runFor(live.nextGap());
     }
     return {{"latencies_ms", latencies}, {"missed", missed}, {"errors", engine.errors()}};
 }
 
 // Waits with inotify until `file` holds `content`; false after the timeout.
 bool awaitContent(int inotifyFd, const fs::path& file, const std::string& content,
-                  SteadyClock::time_point deadline)
+                  Clock::time_point deadline)
 {
     std::array<char, 16384> buffer{};
     while (readFile(file) != content) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return false;
         }
@@ -838,14 +732,9 @@ bool awaitContent(int inotifyFd, const fs::path& file, const std::string& conten
 // holding the new content.
 json childLiveRemote(EventLoop& loop, const json& config)
 {
-    const fs::path syncDir = config.at("sync_dir").get<std::string>();
-    const std::string url = config.at("url");
-    const std::string token = config.at("token");
-    const int edits = config.at("edits");
-    const int gapMs = config.at("gap_ms");
-    const std::uint64_t seed = config.at("seed");
+    LiveEdits live(config);
     const std::string path = "/Docs/remote.txt";
-    const fs::path file = syncDir / "Docs" / "remote.txt";
+    const fs::path file = live.syncDir / "Docs" / "remote.txt";
 
     EngineRun engine(loop, config);
     engine.startAndAwaitCycle();
@@ -853,7 +742,7 @@ json childLiveRemote(EventLoop& loop, const json& config)
     std::vector<double> fromStart;  // from before the upload's first request
     int missed = 0;
     runBesideLoop(loop, [&] {
-        OtherDevice other(url, token, path);
+        OtherDevice other(live.url, live.token, path);
         // The engine's push channel opens after its cycle: upload until a push gets through.
         bool through = false;
         for (int attempt = 0; attempt < 100 && !through; ++attempt) {
@@ -874,22 +763,20 @@ json childLiveRemote(EventLoop& loop, const json& config)
                                           IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE) < 0) {
             throw std::runtime_error("cannot watch " + file.parent_path().string());
         }
-        std::mt19937 gaps(static_cast<std::mt19937::result_type>(seed));
-        std::uniform_int_distribution<int> gap(0, gapMs);
-        for (int i = 0; i < edits; ++i) {
+        for (int i = 0; i < live.count; ++i) {
             const std::string content =
-                randomBytes(kSmallFileBytes, seed * 104729 + static_cast<std::uint64_t>(i));
-            const auto started = SteadyClock::now();
+                randomBytes(kSmallFileBytes, live.seed * 104729 + static_cast<std::uint64_t>(i));
+            const auto started = Clock::now();
             other.upload(content);
-            const auto answered = SteadyClock::now();
+            const auto answered = Clock::now();
             if (awaitContent(fd, file, content, answered + 10s)) {
-                const auto arrived = SteadyClock::now();
+                const auto arrived = Clock::now();
                 latencies.push_back(milliseconds(arrived - answered));
                 fromStart.push_back(milliseconds(arrived - started));
             } else {
                 ++missed;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(gap(gaps)));
+            std::this_thread::sleep_for(live.nextGap());
         }
     });
     return {{"latencies_ms", latencies},
@@ -906,14 +793,14 @@ json childIdle(EventLoop& loop, const json& config)
     const double cycle = engine.startAndAwaitCycle();
     loop.runFor(5s);  // the watcher's first walk and the push channel's connection settle
     const std::size_t watches = inotifyWatches();
-    const double cpuBefore = ownCpuSeconds();
-    const auto started = SteadyClock::now();
+    const double cpuBefore = cpuSeconds();
+    const auto started = Clock::now();
     loop.runFor(std::chrono::seconds(config.at("idle_seconds").get<int>()));
-    const double wall = seconds(SteadyClock::now() - started);
-    const double cpu = ownCpuSeconds() - cpuBefore;
+    const double wall = seconds(Clock::now() - started);
+    const double cpu = cpuSeconds() - cpuBefore;
     return {{"cycle_seconds", cycle},          {"idle_wall_seconds", wall},
             {"idle_cpu_seconds", cpu},         {"watches", watches},
-            {"folders", folderCount(syncDir)}, {"rss_kib", statusKiB("VmRSS:")},
+            {"folders", folderCount(syncDir)}, {"rss_kib", statusKiB("VmRSS")},
             {"errors", engine.errors()}};
 }
 
@@ -938,7 +825,7 @@ int childMain(const json& config)
         // Pending settings (the badge map) are written now, while everything they announce
         // to is alive: a write left to static destruction at exit crashes.
         UserDefaults::resetShared();
-        result["vm_hwm_kib"] = statusKiB("VmHWM:");
+        result["vm_hwm_kib"] = statusKiB("VmHWM");
         std::ofstream(config.at("result").get<std::string>()) << result.dump();
     } catch (const std::exception& error) {
         std::cerr << "child failed: " << error.what() << "\n";
@@ -1147,10 +1034,10 @@ private:
         const std::string label = std::to_string(mib) + " MiB";
         std::cout << "writing two files of " << label << "...\n";
         fs::create_directories(up / "Big");
-        const std::string hash = writeLargeFile(up / "Big" / "large.bin", size,
-                                                1000 + static_cast<std::uint64_t>(round));
-        const std::string curlHash =
-            writeLargeFile(curlDir / "large.bin", size, 2000 + static_cast<std::uint64_t>(round));
+        const std::string hash = writeRandomFile(up / "Big" / "large.bin", size,
+                                                 1000 + static_cast<std::uint64_t>(round), true);
+        const std::string curlHash = writeRandomFile(
+            curlDir / "large.bin", size, 2000 + static_cast<std::uint64_t>(round), true);
 
         // curl moves a file of the same size to and from the same server, in an account of its
         // own so that the engine's cycles do not see it.
@@ -1170,26 +1057,27 @@ private:
             if (!answer.uploadId) {
                 throw std::runtime_error("the server did not ask for curl's content");
             }
-            const auto started = SteadyClock::now();
-            expect200(run("curl -s -o /dev/null -w '%{http_code}' -H " + auth +
-                          " -H 'Expect:' -F upload_id=" + *answer.uploadId + " -F 'data=@" +
-                          (curlDir / "large.bin").string() + ";filename=chunk' " +
-                          m_server.baseURL() + "/api/sync/upload/chunk"),
+            const auto started = Clock::now();
+            expect200(shellOutput("curl -s -o /dev/null -w '%{http_code}' -H " + auth +
+                                  " -H 'Expect:' -F upload_id=" + *answer.uploadId + " -F 'data=@" +
+                                  (curlDir / "large.bin").string() + ";filename=chunk' " +
+                                  m_server.baseURL() + "/api/sync/upload/chunk"),
                       "curl upload");
-            return seconds(SteadyClock::now() - started);
+            return seconds(Clock::now() - started);
         };
         // curl leaves its file in the page cache; the engine flushes its download to disk
         // before it renames it into place. Both are timed: curl alone and curl + fsync.
         double curlDownSynced = 0;
         const auto curlDownload = [&] {
             const fs::path target = curlDir / "large.down";
-            const auto started = SteadyClock::now();
-            expect200(run("curl -s -o " + target.string() + " -w '%{http_code}' -H " + auth + " " +
-                          m_server.baseURL() + "/api/sync/download/" + curlHash),
+            const auto started = Clock::now();
+            expect200(shellOutput("curl -s -o " + target.string() + " -w '%{http_code}' -H " +
+                                  auth + " " + m_server.baseURL() + "/api/sync/download/" +
+                                  curlHash),
                       "curl download");
-            const double alone = seconds(SteadyClock::now() - started);
-            run("sync " + target.string());
-            curlDownSynced = seconds(SteadyClock::now() - started);
+            const double alone = seconds(Clock::now() - started);
+            shellOutput("sync " + target.string());
+            curlDownSynced = seconds(Clock::now() - started);
             fs::remove(target);
             return alone;
         };
@@ -1205,7 +1093,7 @@ private:
         const auto engineDownload = [&] {
             ChildRun cycle =
                 spawn({{"scenario", "cycle"}, {"token", token}, {"sync_dir", down.string()}});
-            if (hashOfFile(down / "Big" / "large.bin") != hash) {
+            if (hashFile(down / "Big" / "large.bin") != hash) {
                 throw std::runtime_error("the downloaded large file differs");
             }
             return cycle;
@@ -1267,21 +1155,21 @@ private:
         const int missed = run.result.at("missed");
         const std::vector<std::string> errors = run.result.at("errors");
         std::cout << std::fixed << std::setprecision(1) << name << ": " << latencies.size()
-                  << " edits, p50 " << percentile(latencies, 50) << " ms, p95 "
-                  << percentile(latencies, 95) << " ms, max " << percentile(latencies, 100)
-                  << " ms, min " << percentile(latencies, 0) << " ms; " << missed << " missed, "
+                  << " edits, p50 " << percentile(latencies, 0.5) << " ms, p95 "
+                  << percentile(latencies, 0.95) << " ms, max " << percentile(latencies, 1.0)
+                  << " ms, min " << percentile(latencies, 0.0) << " ms; " << missed << " missed, "
                   << errors.size() << " engine errors; client peak RSS " << run.peakRssMiB
                   << " MiB\n";
-        record(name + " p50 ms", percentile(latencies, 50));
-        record(name + " p95 ms", percentile(latencies, 95));
+        record(name + " p50 ms", percentile(latencies, 0.5));
+        record(name + " p95 ms", percentile(latencies, 0.95));
         if (run.result.contains("from_start_ms")) {
             const std::vector<double> fromStart = run.result.at("from_start_ms");
             std::cout << std::fixed << std::setprecision(1) << name
                       << ", from before the upload's first request: p50 "
-                      << percentile(fromStart, 50) << " ms, p95 " << percentile(fromStart, 95)
+                      << percentile(fromStart, 0.5) << " ms, p95 " << percentile(fromStart, 0.95)
                       << " ms\n";
-            record(name + " from upload start p50 ms", percentile(fromStart, 50));
-            record(name + " from upload start p95 ms", percentile(fromStart, 95));
+            record(name + " from upload start p50 ms", percentile(fromStart, 0.5));
+            record(name + " from upload start p95 ms", percentile(fromStart, 0.95));
         }
     }
 
@@ -1341,11 +1229,7 @@ private:
         for (const auto& [figure, values] : m_figures) {
             std::cout << std::fixed << std::setprecision(3) << figure << ": " << median(values);
             if (values.size() > 1) {
-                std::cout << "  (";
-                for (std::size_t i = 0; i < values.size(); ++i) {
-                    std::cout << (i ? " " : "") << values[i];
-                }
-                std::cout << ")";
+                std::cout << "  (" << joined(values, 3) << ")";
             }
             std::cout << "\n";
         }
@@ -1368,7 +1252,7 @@ int main(int argc, char** argv)
         return bench::childMain(nlohmann::json::parse(argv[2]));
     }
     bench::Options options = bench::parse(argc, argv);
-    try {
+    return bench::runBenchmarkMain([&] {
         test::TempHome home;
         test::TempDir work;
         if (!options.serverData.empty()) {
@@ -1384,9 +1268,6 @@ int main(int argc, char** argv)
                               });
         test::ServerProcess server(test::ServerOptions{false, "relative", options.serverData});
         bench::Bench(options, server, work.path()).runAll();
-    } catch (const std::exception& error) {
-        std::cerr << "benchmark failed: " << error.what() << "\n";
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }
