@@ -518,22 +518,7 @@ StoredUpload Store::upsertFile(const PendingUpload& upload, const std::string& n
                           firstVersion(upload.folderId, upload.relativePath),
                           now,
                           now};
-        m_database
-            ->statement("INSERT INTO files (id, folder_id, owner_id, relative_path, name, hash, "
-                        "size, version, base_version, created_at, updated_at) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-            .bind(1, file->id)
-            .bind(2, file->folderId)
-            .bind(3, file->ownerId)
-            .bind(4, file->relativePath)
-            .bind(5, file->name)
-            .bind(6, file->hash)
-            .bind(7, file->size)
-            .bind(8, file->version)
-            .bind(9, upload.baseVersion)
-            .bind(10, file->createdAt)
-            .bind(11, file->updatedAt)
-            .run();
+        insertFile(*file, upload.baseVersion);
     } else {
         file->hash = upload.hash;
         file->size = upload.size;
@@ -550,17 +535,7 @@ StoredUpload Store::upsertFile(const PendingUpload& upload, const std::string& n
             .bind(6, file->id)
             .run();
     }
-    EventRecord event;
-    event.userId = upload.userId;
-    event.fileId = file->id;
-    event.folderId = upload.folderId;
-    event.action = isNew ? "create" : "update";
-    event.relativePath = upload.relativePath;
-    event.hash = file->hash;
-    event.size = file->size;
-    event.version = file->version;
-    event.timestamp = now;
-    return StoredUpload{FileChange{*file, addEvent(std::move(event))}, std::move(keptCopy)};
+    return StoredUpload{recordChange(*file, isNew ? "create" : "update", now), std::move(keptCopy)};
 }
 
 std::int64_t Store::firstVersion(const std::string& folderId, const std::string& relativePath)
@@ -592,33 +567,44 @@ FileChange Store::keepConflictCopy(const FileRecord& file, const std::string& no
     copy.version = firstVersion(copy.folderId, copy.relativePath);
     copy.createdAt = now;
     copy.updatedAt = now;
+    insertFile(copy, 0);
+    return recordChange(copy, "create", now);
+}
+
+void Store::insertFile(const FileRecord& file, std::int64_t baseVersion)
+{
     m_database
         ->statement("INSERT INTO files (id, folder_id, owner_id, relative_path, name, hash, "
                     "size, version, base_version, created_at, updated_at) "
                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-        .bind(1, copy.id)
-        .bind(2, copy.folderId)
-        .bind(3, copy.ownerId)
-        .bind(4, copy.relativePath)
-        .bind(5, copy.name)
-        .bind(6, copy.hash)
-        .bind(7, copy.size)
-        .bind(8, copy.version)
-        .bind(9, std::int64_t{0})
-        .bind(10, copy.createdAt)
-        .bind(11, copy.updatedAt)
+        .bind(1, file.id)
+        .bind(2, file.folderId)
+        .bind(3, file.ownerId)
+        .bind(4, file.relativePath)
+        .bind(5, file.name)
+        .bind(6, file.hash)
+        .bind(7, file.size)
+        .bind(8, file.version)
+        .bind(9, baseVersion)
+        .bind(10, file.createdAt)
+        .bind(11, file.updatedAt)
         .run();
+}
+
+FileChange Store::recordChange(const FileRecord& file, const std::string& action,
+                               const std::string& now)
+{
     EventRecord event;
-    event.userId = copy.ownerId;
-    event.fileId = copy.id;
-    event.folderId = copy.folderId;
-    event.action = "create";
-    event.relativePath = copy.relativePath;
-    event.hash = copy.hash;
-    event.size = copy.size;
-    event.version = copy.version;
+    event.userId = file.ownerId;
+    event.fileId = file.id;
+    event.folderId = file.folderId;
+    event.action = action;
+    event.relativePath = file.relativePath;
+    event.hash = file.hash;
+    event.size = file.size;
+    event.version = file.version;
     event.timestamp = now;
-    return FileChange{copy, addEvent(std::move(event))};
+    return FileChange{file, addEvent(std::move(event))};
 }
 
 EventRecord Store::addEvent(EventRecord event)

@@ -78,6 +78,10 @@ private:
     std::int64_t firstVersion(const std::string& folderId, const std::string& relativePath);
     // Copies `file` to a free conflict-copy name in its folder, as a new file.
     FileChange keepConflictCopy(const FileRecord& file, const std::string& now);
+    void insertFile(const FileRecord& file, std::int64_t baseVersion);
+    // Logs a "create" or "update" of `file` as it now stands.
+    FileChange recordChange(const FileRecord& file, const std::string& action,
+                            const std::string& now);
     EventRecord addEvent(EventRecord event);
     std::optional<FileRecord> findFile(const std::string& folderId,
                                        const std::string& relativePath);
