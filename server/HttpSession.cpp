@@ -15,7 +15,6 @@
 #include "FaultAnswer.h"
 #include "FileBody.h"
 #include "MultipartParser.h"
-#include "PushHub.h"
 #include "RequestRecorder.h"
 #include "Router.h"
 #include "SyncApi.h"
@@ -242,7 +241,8 @@ void HttpSession::onRequest()
 void HttpSession::proceed(const std::optional<Fault>& fault)
 {
     if (fault && fault->push) {
-        pushFault(*fault);  // before the route runs: it arrives ahead of the change it causes
+        // Before the route runs: it arrives ahead of the change it causes.
+        m_context.router.pushToAccountOf(m_request, fault->push);
     }
     if (fault && fault->cut) {
         return cutConnection(*fault);
@@ -267,16 +267,6 @@ void HttpSession::proceed(const std::optional<Fault>& fault)
         FaultAnswer::apply(*fault, response);
     }
     answer(std::move(response));
-}
-
-void HttpSession::pushFault(const Fault& fault)
-{
-    if (!m_context.pushFaults) {
-        return;
-    }
-    if (const auto user = m_context.router.authenticate(m_request)) {
-        m_context.pushFaults->sendToAccount(user->id, fault.push);
-    }
 }
 
 bool HttpSession::handOverUpgrade()

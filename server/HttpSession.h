@@ -19,7 +19,6 @@
 
 namespace corvane::server {
 
-class PushHub;
 class RequestRecorder;
 class Router;
 class UpgradeHandler;
@@ -35,7 +34,6 @@ public:
         FaultInjector* faults;      // null without --test-faults
         RequestRecorder* recorder;  // null without --test-faults
         UpgradeHandler* upgrade;    // null until the push channel exists
-        PushHub* pushFaults;        // where push faults go; null without --test-faults
         std::filesystem::path tempDir;
     };
 
@@ -56,7 +54,6 @@ private:
     void onUploadSome(ErrorCode error);
     void onRequest();
     void proceed(const std::optional<Fault>& fault);
-    void pushFault(const Fault& fault);
     bool handOverUpgrade();
 
     void answer(Response response);

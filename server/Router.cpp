@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HttpError.h"
+#include "PushHub.h"
 #include "Request.h"
 #include "Services.h"
 #include "Store.h"
@@ -101,6 +102,16 @@ Response Router::handle(const Request& request) const noexcept
         Response bare;
         bare.status = 500;
         return bare;
+    }
+}
+
+void Router::pushToAccountOf(const Request& request, std::shared_ptr<const std::string> text) const
+{
+    if (!m_services.push) {
+        return;
+    }
+    if (const auto user = authenticate(request)) {
+        m_services.push->sendToAccount(user->id, std::move(text));
     }
 }
 

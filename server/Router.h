@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     Response handle(const Request& request) const noexcept;
     // The account of the request's "Authorization: Bearer <token>", if it names one.
     std::optional<User> authenticate(const Request& request) const;
+    // Sends `text` to every open push socket of the request's account, if it names one.
+    void pushToAccountOf(const Request& request, std::shared_ptr<const std::string> text) const;
 
 private:
     using Parameters = std::vector<std::string>;  // decoded "{}" segments, in order

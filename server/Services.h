@@ -24,7 +24,7 @@ struct Services {
     RequestRecorder& recorder;
     ChangeSink& changes;  // told of every committed file change
     WireFormat wire;
-    PushHub* push = nullptr;  // the push channel, for the test route that drops its sockets
+    PushHub* push = nullptr;  // the push channel, for the test faults that reach its sockets
 };
 
 }  // namespace corvane::server

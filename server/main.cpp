@@ -43,9 +43,9 @@ int serve(const ServerOptions& options)
     Services services{
         store, blobs, clock, outbox, faults, recorder, push, WireFormat(options.filePaths), &push};
     const Router router(services, options.testFaults);
-    const HttpSession::Context sessionContext{
-        router, options.testFaults ? &faults : nullptr, options.testFaults ? &recorder : nullptr,
-        &push,  options.testFaults ? &push : nullptr,   blobs.tempDir()};
+    const HttpSession::Context sessionContext{router, options.testFaults ? &faults : nullptr,
+                                              options.testFaults ? &recorder : nullptr, &push,
+                                              blobs.tempDir()};
 
     net::io_context context(kThreads);
     const net::ip::tcp::endpoint endpoint(net::ip::make_address(options.address), options.port);
