@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <string_view>
 
 #include "Platform/Error.h"
-#include "Sha256.h"
 #include "TempFile.h"
 
 namespace corvane::server {
@@ -75,7 +75,7 @@ void ChunkUploadReceiver::partBegin(const MultipartParser::Part& part)
             throw Error("more than one data part");
         }
         m_file = std::make_unique<TempFile>(m_tempDir);
-        m_sha = std::make_unique<Sha256>();
+        m_sha.emplace();
         m_target = Target::data;
     } else {
         m_target = Target::none;  // other fields are not ours; skip them
@@ -92,7 +92,7 @@ void ChunkUploadReceiver::partData(const char* data, std::size_t size)
         m_uploadId->append(data, size);
         break;
     case Target::data:
-        m_sha->update(data, size);
+        m_sha->update(std::string_view(data, size));
         m_file->write(data, size);
         m_size += static_cast<std::int64_t>(size);
         break;
@@ -105,7 +105,7 @@ void ChunkUploadReceiver::partEnd()
 {
     if (m_target == Target::data) {
         m_file->finish();
-        m_hash = m_sha->finishHex();
+        m_hash = m_sha->finish();
         m_dataDone = true;
     }
     m_target = Target::none;

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "MultipartParser.h"
+#include "Platform/Sha256.h"
 
 namespace corvane::server {
 
-class Sha256;
 class TempFile;
 
 // Receives the multipart body of POST /api/sync/upload/chunk while it is read: the "upload_id"
@@ -55,7 +55,7 @@ private:
     Target m_target = Target::none;
     std::optional<std::string> m_uploadId;
     std::unique_ptr<TempFile> m_file;
-    std::unique_ptr<Sha256> m_sha;
+    std::optional<Sha256> m_sha;
     std::string m_hash;
     std::int64_t m_size = 0;
     bool m_dataDone = false;
