@@ -659,15 +659,6 @@ private:
         return true;
     }
 
-    std::map<std::string, std::string> serverHashes()
-    {
-        std::map<std::string, std::string> hashes;
-        for (const FileInfo& file : m_observer->files()) {
-            hashes[file.path] = file.hash;
-        }
-        return hashes;
-    }
-
     static std::map<std::string, std::string>
     hashesOf(const std::map<std::string, std::string>& files)
     {
@@ -686,7 +677,7 @@ private:
             }
         }
         const auto first = hashesOf(visibleFiles(m_devices[0]->dir));
-        return first == hashesOf(visibleFiles(m_devices[1]->dir)) && first == serverHashes();
+        return first == hashesOf(visibleFiles(m_devices[1]->dir)) && first == m_observer->hashes();
     }
 
     // Both folders and the server agree, and go on agreeing for a while.
