@@ -186,16 +186,6 @@ inline void expectIntactAfterCrash(const FolderSurvey& survey, const std::set<st
         << when << ": hidden leftovers " << testing::PrintToString(survey.strangers);
 }
 
-// The name a conflict copy of `path` begins with: "<folder>/<stem> (conflict - remote - ".
-inline std::string conflictCopyPrefix(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::string name = path.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    return path.substr(0, slash + 1) + stem + " (conflict - remote - ";
-}
-
 // Waits until the folder and the server hold the same files and nothing more happens for a
 // moment; reads the child's output meanwhile.
 inline bool waitForQuiet(ProbeChild& child, OtherDevice& remote, const fs::path& syncDir,

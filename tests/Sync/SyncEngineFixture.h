@@ -61,6 +61,19 @@ inline std::string sha256(const std::string& content)
     return Sha256::of(content);
 }
 
+// What stands between a conflict copy's stem and its time stamp.
+inline constexpr const char* kConflictMark = " (conflict - remote - ";
+
+// The name a conflict copy of `path` begins with: "<folder>/<stem> (conflict - remote - ".
+inline std::string conflictCopyPrefix(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    return path.substr(0, slash + 1) + stem + kConflictMark;
+}
+
 // Another device on the same account: uploads and reads the server's files directly.
 class OtherDevice {
 public:
@@ -416,7 +429,7 @@ public:
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(local(folder))) {
             const std::string name = entry.path().filename().string();
-            if (name.find(" (conflict - remote - ") != std::string::npos) {
+            if (name.find(kConflictMark) != std::string::npos) {
                 names.push_back(name);
             }
         }

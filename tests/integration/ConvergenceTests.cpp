@@ -55,7 +55,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kConflictMark = " (conflict - remote - ";
 constexpr const char* kMarker = "/marker.txt";
 
 std::optional<std::uint64_t> environmentNumber(const char* name)
@@ -217,13 +216,6 @@ std::string parentOf(const std::string& path)
 std::string nameOf(const std::string& path)
 {
     return path.substr(path.rfind('/') + 1);
-}
-
-// The name's part before its extension, as conflict copies are named.
-std::string stemOf(const std::string& name)
-{
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // The path a conflict copy stands beside ("/D/b (conflict - remote - T).txt" -> "/D/b.txt");
@@ -714,7 +706,7 @@ private:
         if (exact != files.end() && exact->second == content) {
             return true;
         }
-        const std::string prefix = parentOf(path) + "/" + stemOf(nameOf(path)) + kConflictMark;
+        const std::string prefix = conflictCopyPrefix(path);
         for (auto it = files.lower_bound(prefix);
              it != files.end() && it->first.starts_with(prefix); ++it) {
             if (it->second == content && parentOf(it->first) == parentOf(path)) {
