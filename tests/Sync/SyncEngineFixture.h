@@ -61,6 +61,34 @@ inline std::string sha256(const std::string& content)
     return Sha256::of(content);
 }
 
+// Whether a path relative to a sync folder names a hidden file or lies in a hidden folder.
+inline bool isHiddenRelative(const std::string& relative)
+{
+    return relative.starts_with(".") || relative.find("/.") != std::string::npos;
+}
+
+// Sync-relative path -> content of every visible regular file below `dir`. An engine may move
+// things while this walks: the walk then ends early rather than throwing.
+inline std::map<std::string, std::string> visibleFiles(const fs::path& dir)
+{
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(dir, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string relative = fs::relative(it->path(), dir).string();
+        if (isHiddenRelative(relative)) {
+            if (it->is_directory()) {
+                it.disable_recursion_pending();
+            }
+            continue;
+        }
+        if (it->is_regular_file()) {
+            files["/" + relative] = readFile(it->path());
+        }
+    }
+    return files;
+}
+
 // What stands between a conflict copy's stem and its time stamp.
 inline constexpr const char* kConflictMark = " (conflict - remote - ";
 
@@ -405,17 +433,7 @@ public:
 
     fs::path local(const std::string& path) const { return syncDir / path.substr(1); }
 
-    std::map<std::string, std::string> localContents() const
-    {
-        std::map<std::string, std::string> result;
-        for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
-            const std::string relative = "/" + fs::relative(entry.path(), syncDir).string();
-            if (entry.is_regular_file() && relative.find("/.") == std::string::npos) {
-                result[relative] = readFile(entry.path());
-            }
-        }
-        return result;
-    }
+    std::map<std::string, std::string> localContents() const { return visibleFiles(syncDir); }
 
     std::optional<FileState> storedState(const std::string& path) const
     {

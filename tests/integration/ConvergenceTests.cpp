@@ -55,8 +55,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kMarker = "/marker.txt";
-
 std::optional<std::uint64_t> environmentNumber(const char* name)
 {
     const char* text = std::getenv(name);
@@ -232,32 +230,6 @@ std::optional<std::string> conflictBase(const std::string& path)
     return parentOf(path) + "/" + name.substr(0, mark) + (extension == "." ? "" : extension);
 }
 
-bool isHiddenRelative(const std::string& relative)
-{
-    return relative.starts_with(".") || relative.find("/.") != std::string::npos;
-}
-
-// Sync-relative path -> content of every visible regular file below `dir`.
-std::map<std::string, std::string> visibleFiles(const fs::path& dir)
-{
-    std::map<std::string, std::string> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(dir, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string relative = fs::relative(it->path(), dir).string();
-        if (isHiddenRelative(relative)) {
-            if (it->is_directory()) {
-                it.disable_recursion_pending();
-            }
-            continue;
-        }
-        if (it->is_regular_file()) {
-            files["/" + relative] = readFile(it->path());
-        }
-    }
-    return files;
-}
-
 std::string describe(const std::map<std::string, std::string>& files)
 {
     std::string text;
@@ -383,9 +355,12 @@ private:
         bool arrived = false;
         for (int round = 0; round < 50 && !arrived; ++round) {
             const std::string content = "marker " + device.name + " " + std::to_string(round);
-            m_observer->upload(kMarker, content);
+            m_observer->upload(SyncEngineFixture::kMarker, content);
             arrived = waitUntil(
-                [&] { return readFile(device.dir / std::string(kMarker).substr(1)) == content; },
+                [&] {
+                    return readFile(device.dir /
+                                    std::string(SyncEngineFixture::kMarker).substr(1)) == content;
+                },
                 300ms);
         }
         ASSERT_TRUE(arrived) << "device " << device.name << " never heard the push channel";
