@@ -14,9 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "API/APIClient.h"
 #include "Platform/HelperProcess.h"
-#include "Sync/FolderResolver.h"
 #include "Sync/LocalStateStore.h"
 #include "Sync/SyncEngineFixture.h"
 
@@ -133,79 +131,6 @@ inline void writeAtomically(const fs::path& scratch, const fs::path& target,
     fs::rename(temporary, target);
 }
 
-// Another device that writes many files quickly: one folder lookup for a batch, and uploads
-// that need no listing (the server keeps the newest upload of a path).
-class RemoteWriter {
-public:
-    RemoteWriter(const std::string& baseURL, const std::string& token)
-        : m_client(std::make_shared<APIClient>(baseURL))
-    {
-        m_client->setToken(token);
-    }
-
-    // Learns the account's folders afresh: call before a batch, after others made folders.
-    void refresh()
-    {
-        m_resolver = std::make_unique<FolderResolver>(m_client);
-        m_resolver->load();
-    }
-
-    void write(const std::string& path, const std::string& content)
-    {
-        ensureResolver();
-        const std::string folderId = m_resolver->resolve(path);
-        // The version it replaces: an older base would make the server keep the old content
-        // as a conflict copy.
-        std::int64_t version = 0;
-        for (const FileInfo& file : m_resolver->normalizeFilePaths(
-                 LocalScanner::collectFiles(m_client->getFolderTree(folderId)))) {
-            if (file.path == path) {
-                version = file.version;
-            }
-        }
-        const auto answer = m_client->uploadInit(
-            UploadInitRequest{m_resolver->stripFolderPrefix(path, folderId), folderId,
-                              sha256(content), static_cast<std::int64_t>(content.size()), version});
-        if (answer.uploadId) {
-            m_client->uploadChunk(*answer.uploadId, content);
-        }
-    }
-
-    void remove(const std::string& path)
-    {
-        ensureResolver();
-        const std::string folderId = m_resolver->resolve(path);
-        m_client->deleteFile(m_resolver->stripFolderPrefix(path, folderId), folderId);
-    }
-
-    // Sync-relative path -> content hash of every file on the server.
-    std::map<std::string, std::string> hashes()
-    {
-        FolderResolver resolver(m_client);
-        std::vector<FileInfo> all;
-        for (const std::string& id : resolver.load()) {
-            auto collected = LocalScanner::collectFiles(m_client->getFolderTree(id));
-            all.insert(all.end(), collected.begin(), collected.end());
-        }
-        std::map<std::string, std::string> result;
-        for (const FileInfo& file : resolver.normalizeFilePaths(all)) {
-            result[file.path] = file.hash;
-        }
-        return result;
-    }
-
-private:
-    void ensureResolver()
-    {
-        if (!m_resolver) {
-            refresh();
-        }
-    }
-
-    std::shared_ptr<APIClient> m_client;
-    std::unique_ptr<FolderResolver> m_resolver;
-};
-
 // What a sync folder holds, taken apart: visible files by content hash, and the temporary files
 // of interrupted work.
 struct FolderSurvey {
@@ -261,19 +186,9 @@ inline void expectIntactAfterCrash(const FolderSurvey& survey, const std::set<st
         << when << ": hidden leftovers " << testing::PrintToString(survey.strangers);
 }
 
-// The name a conflict copy of `path` begins with: "<folder>/<stem> (conflict - remote - ".
-inline std::string conflictCopyPrefix(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::string name = path.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    return path.substr(0, slash + 1) + stem + " (conflict - remote - ";
-}
-
 // Waits until the folder and the server hold the same files and nothing more happens for a
 // moment; reads the child's output meanwhile.
-inline bool waitForQuiet(ProbeChild& child, RemoteWriter& remote, const fs::path& syncDir,
+inline bool waitForQuiet(ProbeChild& child, OtherDevice& remote, const fs::path& syncDir,
                          std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -82,14 +82,14 @@ void CycleCrashTest::prepare()
     serverOptions.dataDir = p.server;
     auto server = std::make_unique<ServerProcess>(serverOptions);
     p.token = server->signIn("ada@example.com");
-    RemoteWriter remote(server->baseURL(), p.token);
+    OtherDevice remote(server->baseURL(), p.token, OtherDevice::Folders::kept);
 
     const auto writeLocal = [&](const std::string& path, const std::string& content) {
         writeAtomically(scratch, p.folder / path.substr(1), content);
         e.known.insert(sha256(content));
     };
     const auto writeRemote = [&](const std::string& path, const std::string& content) {
-        remote.write(path, content);
+        remote.upload(path, content);
         e.known.insert(sha256(content));
     };
     const std::size_t sizes[] = {12, 700, 4'000, 30'000, 90'000};
@@ -211,7 +211,7 @@ void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second,
     ServerOptions serverOptions;
     serverOptions.dataDir = round.path() / "server";
     ServerProcess server(serverOptions);
-    RemoteWriter remote(server.baseURL(), p.token);
+    OtherDevice remote(server.baseURL(), p.token);
 
     std::size_t temporariesSeen = 0;
     for (const KillPoint& point : {first, second}) {

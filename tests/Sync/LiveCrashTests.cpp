@@ -29,7 +29,8 @@ class LiveCrashTest : public testing::TestWithParam<int> {
 protected:
     LiveCrashTest()
         : m_token(m_server.signIn("ada@example.com")), m_syncDir(m_home.path() / "Corvane"),
-          m_scratch(m_home.path() / "scratch"), m_remote(m_server.baseURL(), m_token)
+          m_scratch(m_home.path() / "scratch"),
+          m_remote(m_server.baseURL(), m_token, OtherDevice::Folders::kept)
     {
         for (int i = 0; i < 8; ++i) {
             const std::string n = std::to_string(i);
@@ -76,7 +77,7 @@ protected:
             note("local delete " + path);
         } else if (roll < 90) {
             const std::string content = nextContent("remote", path, random);
-            m_remote.write(path, content);
+            m_remote.upload(path, content);
             m_last[path] = {false, content, "remote"};
             note("remote write " + label(content) + " " + path);
         } else {
@@ -148,7 +149,7 @@ protected:
     std::string m_token;
     fs::path m_syncDir;
     fs::path m_scratch;
-    RemoteWriter m_remote;
+    OtherDevice m_remote;
     std::vector<std::string> m_paths;
     std::set<std::string> m_known;
     std::map<std::string, LastWrite> m_last;

@@ -61,30 +61,83 @@ inline std::string sha256(const std::string& content)
     return Sha256::of(content);
 }
 
+// Whether a path relative to a sync folder names a hidden file or lies in a hidden folder.
+inline bool isHiddenRelative(const std::string& relative)
+{
+    return relative.starts_with(".") || relative.find("/.") != std::string::npos;
+}
+
+// Sync-relative path -> content of every visible regular file below `dir`. An engine may move
+// things while this walks: the walk then ends early rather than throwing.
+inline std::map<std::string, std::string> visibleFiles(const fs::path& dir)
+{
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(dir, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string relative = fs::relative(it->path(), dir).string();
+        if (isHiddenRelative(relative)) {
+            if (it->is_directory()) {
+                it.disable_recursion_pending();
+            }
+            continue;
+        }
+        if (it->is_regular_file()) {
+            files["/" + relative] = readFile(it->path());
+        }
+    }
+    return files;
+}
+
+// What stands between a conflict copy's stem and its time stamp.
+inline constexpr const char* kConflictMark = " (conflict - remote - ";
+
+// The name a conflict copy of `path` begins with: "<folder>/<stem> (conflict - remote - ".
+inline std::string conflictCopyPrefix(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    return path.substr(0, slash + 1) + stem + kConflictMark;
+}
+
 // Another device on the same account: uploads and reads the server's files directly.
 class OtherDevice {
 public:
-    OtherDevice(const std::string& baseURL, const std::string& token)
-        : m_client(std::make_shared<APIClient>(baseURL))
+    // How often the device learns the account's folders for its writes.
+    enum class Folders {
+        everyCall,  // afresh for each write: sees folders that others made meanwhile
+        kept,  // once, at the first write, then again only at refresh(): for many writes quickly
+    };
+
+    OtherDevice(const std::string& baseURL, const std::string& token,
+                Folders folders = Folders::everyCall)
+        : m_client(std::make_shared<APIClient>(baseURL)), m_keepFolders(folders == Folders::kept)
     {
         m_client->setToken(token);
     }
 
+    // Learns the account's folders afresh for the writes that follow (Folders::kept): call
+    // before a batch, after others made folders.
+    void refresh() { m_folders = learnFolders(); }
+
     void upload(const std::string& path, const std::string& content)
     {
-        FolderResolver resolver(m_client);
-        resolver.load();
-        const std::string folderId = resolver.resolve(path);
-        const auto existing = files();
+        const auto resolver = folders();
+        const std::string folderId = resolver->resolve(path);
+        // The version it replaces: an older base would make the server keep the old content as
+        // a conflict copy. The path's own folder holds it, so that one tree is enough.
         std::int64_t version = 0;
-        for (const auto& file : existing) {
+        for (const FileInfo& file : resolver->normalizeFilePaths(
+                 LocalScanner::collectFiles(m_client->getFolderTree(folderId)))) {
             if (file.path == path) {
                 version = file.version;
             }
         }
         const auto answer = m_client->uploadInit(
-            UploadInitRequest{resolver.stripFolderPrefix(path, folderId), folderId, sha256(content),
-                              static_cast<std::int64_t>(content.size()), version});
+            UploadInitRequest{resolver->stripFolderPrefix(path, folderId), folderId,
+                              sha256(content), static_cast<std::int64_t>(content.size()), version});
         if (answer.uploadId) {
             m_client->uploadChunk(*answer.uploadId, content);
         }
@@ -92,10 +145,9 @@ public:
 
     void remove(const std::string& path)
     {
-        FolderResolver resolver(m_client);
-        resolver.load();
-        const std::string folderId = resolver.resolve(path);
-        m_client->deleteFile(resolver.stripFolderPrefix(path, folderId), folderId);
+        const auto resolver = folders();
+        const std::string folderId = resolver->resolve(path);
+        m_client->deleteFile(resolver->stripFolderPrefix(path, folderId), folderId);
     }
 
     // Every file of the account with its sync-relative path.
@@ -111,6 +163,16 @@ public:
         return resolver.normalizeFilePaths(all);
     }
 
+    // Sync-relative path -> content hash of every file on the server.
+    std::map<std::string, std::string> hashes()
+    {
+        std::map<std::string, std::string> result;
+        for (const FileInfo& file : files()) {
+            result[file.path] = file.hash;
+        }
+        return result;
+    }
+
     std::map<std::string, std::string> contents()
     {
         std::map<std::string, std::string> result;
@@ -123,7 +185,29 @@ public:
     APIClient& client() { return *m_client; }
 
 private:
+    std::shared_ptr<FolderResolver> learnFolders()
+    {
+        auto resolver = std::make_shared<FolderResolver>(m_client);
+        resolver->load();
+        return resolver;
+    }
+
+    // A write's own resolver unless the folders are kept, so that writes from several threads
+    // share nothing.
+    std::shared_ptr<FolderResolver> folders()
+    {
+        if (!m_keepFolders) {
+            return learnFolders();
+        }
+        if (!m_folders) {
+            refresh();
+        }
+        return m_folders;
+    }
+
     std::shared_ptr<APIClient> m_client;
+    const bool m_keepFolders;
+    std::shared_ptr<FolderResolver> m_folders;  // the kept folders, once learnt
 };
 
 // A client that runs `whileDownloading` once a download's bytes are in, before the engine
@@ -349,17 +433,7 @@ public:
 
     fs::path local(const std::string& path) const { return syncDir / path.substr(1); }
 
-    std::map<std::string, std::string> localContents() const
-    {
-        std::map<std::string, std::string> result;
-        for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
-            const std::string relative = "/" + fs::relative(entry.path(), syncDir).string();
-            if (entry.is_regular_file() && relative.find("/.") == std::string::npos) {
-                result[relative] = readFile(entry.path());
-            }
-        }
-        return result;
-    }
+    std::map<std::string, std::string> localContents() const { return visibleFiles(syncDir); }
 
     std::optional<FileState> storedState(const std::string& path) const
     {
@@ -373,7 +447,7 @@ public:
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(local(folder))) {
             const std::string name = entry.path().filename().string();
-            if (name.find(" (conflict - remote - ") != std::string::npos) {
+            if (name.find(kConflictMark) != std::string::npos) {
                 names.push_back(name);
             }
         }

@@ -29,9 +29,7 @@ protected:
     static std::map<std::string, std::string>
     copiesIn(const std::map<std::string, std::string>& files, const std::string& path)
     {
-        const std::string name = path.substr(path.rfind('/') + 1);
-        const std::string prefix = path.substr(0, path.rfind('/') + 1) +
-                                   name.substr(0, name.rfind('.')) + " (conflict - remote - ";
+        const std::string prefix = conflictCopyPrefix(path);
         std::map<std::string, std::string> copies;
         for (const auto& [file, content] : files) {
             if (file.starts_with(prefix)) {

@@ -55,9 +55,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kConflictMark = " (conflict - remote - ";
-constexpr const char* kMarker = "/marker.txt";
-
 std::optional<std::uint64_t> environmentNumber(const char* name)
 {
     const char* text = std::getenv(name);
@@ -219,13 +216,6 @@ std::string nameOf(const std::string& path)
     return path.substr(path.rfind('/') + 1);
 }
 
-// The name's part before its extension, as conflict copies are named.
-std::string stemOf(const std::string& name)
-{
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 // The path a conflict copy stands beside ("/D/b (conflict - remote - T).txt" -> "/D/b.txt");
 // nothing for a path that is no conflict copy.
 std::optional<std::string> conflictBase(const std::string& path)
@@ -238,32 +228,6 @@ std::optional<std::string> conflictBase(const std::string& path)
     const std::size_t dot = name.rfind('.');
     const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
     return parentOf(path) + "/" + name.substr(0, mark) + (extension == "." ? "" : extension);
-}
-
-bool isHiddenRelative(const std::string& relative)
-{
-    return relative.starts_with(".") || relative.find("/.") != std::string::npos;
-}
-
-// Sync-relative path -> content of every visible regular file below `dir`.
-std::map<std::string, std::string> visibleFiles(const fs::path& dir)
-{
-    std::map<std::string, std::string> files;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(dir, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string relative = fs::relative(it->path(), dir).string();
-        if (isHiddenRelative(relative)) {
-            if (it->is_directory()) {
-                it.disable_recursion_pending();
-            }
-            continue;
-        }
-        if (it->is_regular_file()) {
-            files["/" + relative] = readFile(it->path());
-        }
-    }
-    return files;
 }
 
 std::string describe(const std::map<std::string, std::string>& files)
@@ -391,9 +355,12 @@ private:
         bool arrived = false;
         for (int round = 0; round < 50 && !arrived; ++round) {
             const std::string content = "marker " + device.name + " " + std::to_string(round);
-            m_observer->upload(kMarker, content);
+            m_observer->upload(SyncEngineFixture::kMarker, content);
             arrived = waitUntil(
-                [&] { return readFile(device.dir / std::string(kMarker).substr(1)) == content; },
+                [&] {
+                    return readFile(device.dir /
+                                    std::string(SyncEngineFixture::kMarker).substr(1)) == content;
+                },
                 300ms);
         }
         ASSERT_TRUE(arrived) << "device " << device.name << " never heard the push channel";
@@ -659,15 +626,6 @@ private:
         return true;
     }
 
-    std::map<std::string, std::string> serverHashes()
-    {
-        std::map<std::string, std::string> hashes;
-        for (const FileInfo& file : m_observer->files()) {
-            hashes[file.path] = file.hash;
-        }
-        return hashes;
-    }
-
     static std::map<std::string, std::string>
     hashesOf(const std::map<std::string, std::string>& files)
     {
@@ -686,7 +644,7 @@ private:
             }
         }
         const auto first = hashesOf(visibleFiles(m_devices[0]->dir));
-        return first == hashesOf(visibleFiles(m_devices[1]->dir)) && first == serverHashes();
+        return first == hashesOf(visibleFiles(m_devices[1]->dir)) && first == m_observer->hashes();
     }
 
     // Both folders and the server agree, and go on agreeing for a while.
@@ -723,7 +681,7 @@ private:
         if (exact != files.end() && exact->second == content) {
             return true;
         }
-        const std::string prefix = parentOf(path) + "/" + stemOf(nameOf(path)) + kConflictMark;
+        const std::string prefix = conflictCopyPrefix(path);
         for (auto it = files.lower_bound(prefix);
              it != files.end() && it->first.starts_with(prefix); ++it) {
             if (it->second == content && parentOf(it->first) == parentOf(path)) {
