@@ -81,15 +81,6 @@ public:
 
     const std::filesystem::path& path() const { return m_path; }
 
-    // Renames into place, replacing what is there.
-    void replace(const std::filesystem::path& target)
-    {
-        if (::rename(m_path.c_str(), target.c_str()) != 0) {
-            throw FileError("Could not write", target.string(), errno);
-        }
-        m_path.clear();
-    }
-
     // Swaps this file and `target` in one step: afterwards path() holds what was at `target`.
     void exchange(const std::filesystem::path& target)
     {
