@@ -352,8 +352,7 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     // (the download, or an edit newer still) goes the way of a conflict copy.
     if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
                     RENAME_EXCHANGE) != 0) {
-        temporary.release();  // the name went away meanwhile: the edit keeps one of its own
-        keepBeside(temporary.path(), path);
+        keepBeside(temporary, path);  // the name went away meanwhile: the edit keeps one of its own
     }
     return false;
 }
@@ -371,27 +370,14 @@ bool Transfers::holdsContent(const std::filesystem::path& file, const std::strin
     }
 }
 
-void Transfers::keepBeside(const std::filesystem::path& moved, const std::string& path) const
+void Transfers::keepBeside(TemporaryDownload& moved, const std::string& path) const
 {
-    const std::filesystem::path target = m_paths.localPath(path);
-    if (::renameat2(AT_FDCWD, moved.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return;
-    }
-    const std::string folder = parentOf(path);
-    const std::string stamp = conflictTimestamp();
-    while (true) {
-        const std::string name =
-            conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
-                return std::filesystem::exists(
-                    std::filesystem::symlink_status(m_paths.localPath(folder + "/" + candidate)));
-            });
-        const std::filesystem::path copy = m_paths.localPath(checkedPath(folder + "/" + name));
-        if (::renameat2(AT_FDCWD, moved.c_str(), AT_FDCWD, copy.c_str(), RENAME_NOREPLACE) == 0) {
-            return;
-        }
-        if (errno != EEXIST) {
-            throw FileError("Could not write", copy.string(), errno);
-        }
+    moved.release();  // the user's file now: nothing that fails from here on removes it
+    // Whatever keeps the name from being taken back, not only another file there, the file
+    // goes to a conflict-copy name.
+    if (::renameat2(AT_FDCWD, moved.path().c_str(), AT_FDCWD, m_paths.localPath(path).c_str(),
+                    RENAME_NOREPLACE) != 0) {
+        placeConflictCopy(moved, path);
     }
 }
 
@@ -418,8 +404,7 @@ bool Transfers::deleteLocalFileIfUnchanged(const std::string& path, const std::s
         throw FileError("Could not remove", file.string(), errno);
     }
     if (!holdsContent(aside.path(), hash)) {
-        aside.release();
-        keepBeside(aside.path(), path);
+        keepBeside(aside, path);
         return false;
     }
     deleteLocalFile(path);  // the name is free now: only the state and the feed are left
