@@ -217,7 +217,7 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
                                                       const std::string& hash,
                                                       std::optional<std::int64_t> size)
 {
-    const std::filesystem::path folder = m_paths.localPath(checkedPath(path)).parent_path();
+    const std::filesystem::path folder = m_paths.localPath(path).parent_path();
     std::error_code folderError;
     std::filesystem::create_directories(folder, folderError);
     if (folderError) {
@@ -313,7 +313,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
 bool Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
                             const std::optional<std::string>& expectedLocal)
 {
-    const auto temporary = receive(path, hash, std::nullopt);
+    const auto temporary = receive(checkedPath(path), hash, std::nullopt);
     // Charged after the transfer: the size is known only once the bytes are in.
     m_bandwidthThrottler->waitForDownload(temporary->received);
     const bool placed = replaceIfHolding(*temporary, path, expectedLocal);
@@ -383,7 +383,7 @@ void Transfers::keepBeside(TemporaryDownload& moved, const std::string& path) co
 
 void Transfers::receiveConflictCopy(const std::string& path, const std::string& hash)
 {
-    const auto temporary = receive(path, hash, std::nullopt);
+    const auto temporary = receive(checkedPath(path), hash, std::nullopt);
     m_bandwidthThrottler->waitForDownload(temporary->received);
     addActivity(ActivityType::conflict, path);
     placeConflictCopy(*temporary, path);

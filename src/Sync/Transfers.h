@@ -69,8 +69,8 @@ public:
     void removeStaleDownloads() const;
 
 private:
-    // Downloads into a temporary file in the folder of the checked sync-relative `path`, flushed
-    // and verified against `hash` (and `size` when known).
+    // Downloads into a temporary file in the folder of `path`, a sync-relative path the caller
+    // has checked, flushed and verified against `hash` (and `size` when known).
     std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
                                                std::optional<std::int64_t> size);
     // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`;
