@@ -175,9 +175,8 @@ std::string FolderResolver::resolve(const std::string& filePath)
     }
     {
         std::lock_guard lock(m_mutex);
-        const auto found = m_pathToID.find(directory);
-        if (found != m_pathToID.end()) {
-            return found->second;
+        if (auto id = idForPathLocked(directory)) {
+            return std::move(*id);
         }
     }
     return ensureFolderPath(directory);
@@ -206,10 +205,13 @@ void FolderResolver::indexTreeLocked(const FolderTree& tree)
     }
 }
 
-std::string FolderResolver::idForPathLocked(const std::string& path) const
+std::optional<std::string> FolderResolver::idForPathLocked(const std::string& path) const
 {
     const auto found = m_pathToID.find(path);
-    return found == m_pathToID.end() ? std::string() : found->second;
+    if (found == m_pathToID.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 Folder FolderResolver::createOnce(const std::string& key, const std::string& name,
@@ -220,7 +222,8 @@ Folder FolderResolver::createOnce(const std::string& key, const std::string& nam
     {
         std::lock_guard lock(m_mutex);
         // Made by another call between the caller's lookup and now: nothing to create.
-        const std::string knownID = key == kRootKey ? m_rootID : idForPathLocked(key);
+        const std::string knownID =
+            key == kRootKey ? m_rootID : idForPathLocked(key).value_or(std::string());
         if (!knownID.empty()) {
             createdHere = false;
             const auto known = m_idToFolder.find(knownID);
@@ -323,9 +326,8 @@ std::string FolderResolver::ensureFolderPath(const std::string& directory)
         current += "/" + component;
         {
             std::lock_guard lock(m_mutex);
-            const auto found = m_pathToID.find(current);
-            if (found != m_pathToID.end()) {
-                parentId = found->second;
+            if (auto id = idForPathLocked(current)) {
+                parentId = std::move(id);
                 continue;
             }
         }

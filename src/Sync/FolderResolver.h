@@ -55,7 +55,8 @@ private:
     std::string ensureFolderPath(const std::string& directory);
     // Creates the folder, or takes the one of that name that another client created meanwhile.
     Folder createOrAdopt(const std::string& name, const std::optional<std::string>& parentId);
-    std::string idForPathLocked(const std::string& path) const;
+    // The id indexed for the folder path `path`; nothing when none is.
+    std::optional<std::string> idForPathLocked(const std::string& path) const;
     // Creates one folder, or waits for the creation already in flight under `key`.
     Folder createOnce(const std::string& key, const std::string& name,
                       const std::optional<std::string>& parentId, bool& createdHere);
