@@ -126,17 +126,29 @@ std::optional<std::string> FolderResolver::folderPrefixLocked(const std::string&
     return withoutTrailingSlash(found->second.path);
 }
 
+std::string FolderResolver::syncRelativePathLocked(std::string path,
+                                                   const std::string& folderId) const
+{
+    const auto prefix = folderPrefixLocked(folderId);
+    if (!prefix || path.starts_with(*prefix + "/")) {
+        return path;
+    }
+    const std::string_view rest = std::string_view(path).substr(path.starts_with('/') ? 1 : 0);
+    return *prefix + "/" + std::string(rest);
+}
+
+std::string FolderResolver::syncRelativePath(const std::string& path,
+                                             const std::string& folderId) const
+{
+    std::lock_guard lock(m_mutex);
+    return syncRelativePathLocked(path, folderId);
+}
+
 std::vector<FileInfo> FolderResolver::normalizeFilePaths(std::vector<FileInfo> files) const
 {
     std::lock_guard lock(m_mutex);
     for (FileInfo& file : files) {
-        const auto prefix = folderPrefixLocked(file.folderId);
-        if (!prefix || file.path.starts_with(*prefix + "/")) {
-            continue;
-        }
-        const std::string_view rest =
-            std::string_view(file.path).substr(file.path.starts_with('/') ? 1 : 0);
-        file.path = *prefix + "/" + std::string(rest);
+        file.path = syncRelativePathLocked(std::move(file.path), file.folderId);
     }
     return files;
 }

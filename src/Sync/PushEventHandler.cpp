@@ -53,23 +53,7 @@ std::optional<std::string> PushEventHandler::joinedPath(const FileChangedEvent& 
     if (!event.path || !event.folderId) {
         return event.path;
     }
-    const FolderResolver& resolver = *m_context.folderResolver;
-    if (resolver.isRootFolder(*event.folderId)) {
-        return event.path;
-    }
-    const auto folder = resolver.getFolderByID(*event.folderId);
-    if (!folder || folder->path.empty()) {
-        return event.path;
-    }
-    std::string base = folder->path;
-    if (base.ends_with('/')) {
-        base.pop_back();
-    }
-    const std::string& path = *event.path;
-    if (path.starts_with(base + "/")) {
-        return path;
-    }
-    return base + "/" + (path.starts_with('/') ? path.substr(1) : path);
+    return m_context.folderResolver->syncRelativePath(*event.path, *event.folderId);
 }
 
 FileChangedEvent PushEventHandler::eventOf(const SyncEvent& entry)
