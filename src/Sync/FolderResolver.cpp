@@ -126,17 +126,29 @@ std::optional<std::string> FolderResolver::folderPrefixLocked(const std::string&
     return withoutTrailingSlash(found->second.path);
 }
 
+std::string FolderResolver::syncRelativePathLocked(std::string path,
+                                                   const std::string& folderId) const
+{
+    const auto prefix = folderPrefixLocked(folderId);
+    if (!prefix || path.starts_with(*prefix + "/")) {
+        return path;
+    }
+    const std::string_view rest = std::string_view(path).substr(path.starts_with('/') ? 1 : 0);
+    return *prefix + "/" + std::string(rest);
+}
+
+std::string FolderResolver::syncRelativePath(const std::string& path,
+                                             const std::string& folderId) const
+{
+    std::lock_guard lock(m_mutex);
+    return syncRelativePathLocked(path, folderId);
+}
+
 std::vector<FileInfo> FolderResolver::normalizeFilePaths(std::vector<FileInfo> files) const
 {
     std::lock_guard lock(m_mutex);
     for (FileInfo& file : files) {
-        const auto prefix = folderPrefixLocked(file.folderId);
-        if (!prefix || file.path.starts_with(*prefix + "/")) {
-            continue;
-        }
-        const std::string_view rest =
-            std::string_view(file.path).substr(file.path.starts_with('/') ? 1 : 0);
-        file.path = *prefix + "/" + std::string(rest);
+        file.path = syncRelativePathLocked(std::move(file.path), file.folderId);
     }
     return files;
 }
@@ -175,9 +187,8 @@ std::string FolderResolver::resolve(const std::string& filePath)
     }
     {
         std::lock_guard lock(m_mutex);
-        const auto found = m_pathToID.find(directory);
-        if (found != m_pathToID.end()) {
-            return found->second;
+        if (auto id = idForPathLocked(directory)) {
+            return std::move(*id);
         }
     }
     return ensureFolderPath(directory);
@@ -206,10 +217,13 @@ void FolderResolver::indexTreeLocked(const FolderTree& tree)
     }
 }
 
-std::string FolderResolver::idForPathLocked(const std::string& path) const
+std::optional<std::string> FolderResolver::idForPathLocked(const std::string& path) const
 {
     const auto found = m_pathToID.find(path);
-    return found == m_pathToID.end() ? std::string() : found->second;
+    if (found == m_pathToID.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 Folder FolderResolver::createOnce(const std::string& key, const std::string& name,
@@ -220,7 +234,8 @@ Folder FolderResolver::createOnce(const std::string& key, const std::string& nam
     {
         std::lock_guard lock(m_mutex);
         // Made by another call between the caller's lookup and now: nothing to create.
-        const std::string knownID = key == kRootKey ? m_rootID : idForPathLocked(key);
+        const std::string knownID =
+            key == kRootKey ? m_rootID : idForPathLocked(key).value_or(std::string());
         if (!knownID.empty()) {
             createdHere = false;
             const auto known = m_idToFolder.find(knownID);
@@ -323,9 +338,8 @@ std::string FolderResolver::ensureFolderPath(const std::string& directory)
         current += "/" + component;
         {
             std::lock_guard lock(m_mutex);
-            const auto found = m_pathToID.find(current);
-            if (found != m_pathToID.end()) {
-                parentId = found->second;
+            if (auto id = idForPathLocked(current)) {
+                parentId = std::move(id);
                 continue;
             }
         }

@@ -35,6 +35,9 @@ public:
 
     bool isRootFolder(const std::string& folderId) const;
     std::optional<Folder> getFolderByID(const std::string& folderId) const;
+    // A path in the folder `folderId` in sync-relative form: joined with the folder's path unless
+    // it already begins with it; unchanged for the root folder and for a folder not known here.
+    std::string syncRelativePath(const std::string& path, const std::string& folderId) const;
     // The same records with their paths in sync-relative form.
     std::vector<FileInfo> normalizeFilePaths(std::vector<FileInfo> files) const;
     // A sync-relative path made relative to the folder `folderId`.
@@ -51,11 +54,13 @@ private:
     void indexFolderLocked(const Folder& folder);
     void indexTreeLocked(const FolderTree& tree);
     std::optional<std::string> folderPrefixLocked(const std::string& folderId) const;
+    std::string syncRelativePathLocked(std::string path, const std::string& folderId) const;
     std::string ensureRootFolder();
     std::string ensureFolderPath(const std::string& directory);
     // Creates the folder, or takes the one of that name that another client created meanwhile.
     Folder createOrAdopt(const std::string& name, const std::optional<std::string>& parentId);
-    std::string idForPathLocked(const std::string& path) const;
+    // The id indexed for the folder path `path`; nothing when none is.
+    std::optional<std::string> idForPathLocked(const std::string& path) const;
     // Creates one folder, or waits for the creation already in flight under `key`.
     Folder createOnce(const std::string& key, const std::string& name,
                       const std::optional<std::string>& parentId, bool& createdHere);

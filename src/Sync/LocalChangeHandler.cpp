@@ -5,8 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <nlohmann/json.hpp>
-
 #include "API/APIClient.h"
 #include "API/APIError.h"
 #include "Logging/FileLogger.h"
@@ -17,6 +15,7 @@
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/LocalStateStore.h"
+#include "Sync/PushEventHandler.h"
 #include "Sync/RecentDeletions.h"
 #include "Sync/Retry.h"
 #include "Sync/Transfers.h"
@@ -203,20 +202,15 @@ LocalChangeHandler::removedUnseen(const std::string& serverPath, const std::stri
             continue;
         }
         // The log's details are the server's own: without a content hash nothing is known.
-        const auto details = nlohmann::json::parse(event.metadata.value_or(""), nullptr, false);
-        if (!details.is_object() || !details.contains("hash") || !details["hash"].is_string()) {
+        LoggedContent logged = loggedContent(event);
+        if (!logged.hash) {
             present.reset();
             continue;
         }
-        const auto number = [&](const char* key) {
-            const auto found = details.find(key);
-            return found != details.end() && found->is_number_integer() ? found->get<std::int64_t>()
-                                                                        : std::int64_t{0};
-        };
         FileInfo content;
-        content.hash = details["hash"].get<std::string>();
-        content.size = number("size");
-        content.version = number("version");
+        content.hash = std::move(*logged.hash);
+        content.size = logged.size.value_or(0);
+        content.version = logged.version.value_or(0);
         present = content;
     }
     // Only a path the log leaves deleted is put back; a file made there since stands.

@@ -24,6 +24,28 @@ bool isContentAction(const std::string& action)
 
 }  // namespace
 
+LoggedContent loggedContent(const SyncEvent& entry)
+{
+    LoggedContent content;
+    const auto details = nlohmann::json::parse(entry.metadata.value_or(""), nullptr, false);
+    if (!details.is_object()) {
+        return content;
+    }
+    if (const auto hash = details.find("hash"); hash != details.end() && hash->is_string()) {
+        content.hash = hash->get<std::string>();
+    }
+    const auto number = [&](const char* key) -> std::optional<std::int64_t> {
+        const auto found = details.find(key);
+        if (found == details.end() || !found->is_number_integer()) {
+            return std::nullopt;
+        }
+        return found->get<std::int64_t>();
+    };
+    content.size = number("size");
+    content.version = number("version");
+    return content;
+}
+
 PushEventHandler::PushEventHandler(SyncContext context) : m_context(std::move(context)) {}
 
 std::optional<std::string> PushEventHandler::joinedPath(const FileChangedEvent& event) const
@@ -31,23 +53,7 @@ std::optional<std::string> PushEventHandler::joinedPath(const FileChangedEvent& 
     if (!event.path || !event.folderId) {
         return event.path;
     }
-    const FolderResolver& resolver = *m_context.folderResolver;
-    if (resolver.isRootFolder(*event.folderId)) {
-        return event.path;
-    }
-    const auto folder = resolver.getFolderByID(*event.folderId);
-    if (!folder || folder->path.empty()) {
-        return event.path;
-    }
-    std::string base = folder->path;
-    if (base.ends_with('/')) {
-        base.pop_back();
-    }
-    const std::string& path = *event.path;
-    if (path.starts_with(base + "/")) {
-        return path;
-    }
-    return base + "/" + (path.starts_with('/') ? path.substr(1) : path);
+    return m_context.folderResolver->syncRelativePath(*event.path, *event.folderId);
 }
 
 FileChangedEvent PushEventHandler::eventOf(const SyncEvent& entry)
@@ -59,17 +65,10 @@ FileChangedEvent PushEventHandler::eventOf(const SyncEvent& entry)
     event.userId = entry.userId;
     event.folderId = entry.folderId;
     event.timestamp = entry.timestamp;
-    // The log keeps the content's hash and version in its details, a JSON text of the server's.
-    const auto details = nlohmann::json::parse(entry.metadata.value_or(""), nullptr, false);
-    if (details.is_object()) {
-        if (const auto hash = details.find("hash"); hash != details.end() && hash->is_string()) {
-            event.hash = hash->get<std::string>();
-        }
-        if (const auto version = details.find("version");
-            version != details.end() && version->is_number_integer()) {
-            event.version = version->get<std::int64_t>();
-        }
-    }
+    // The log keeps the content's hash and version in its details.
+    LoggedContent content = loggedContent(entry);
+    event.hash = std::move(content.hash);
+    event.version = content.version;
     return event;
 }
 

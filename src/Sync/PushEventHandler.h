@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -7,6 +8,15 @@
 #include "Sync/SyncContext.h"
 
 namespace corvane {
+
+// What a change-log entry's details (a JSON text of the server's) say of the content: each
+// part only when the details give it with its proper type.
+struct LoggedContent {
+    std::optional<std::string> hash;
+    std::optional<std::int64_t> size;
+    std::optional<std::int64_t> version;
+};
+LoggedContent loggedContent(const SyncEvent& entry);
 
 // The background half of push-event handling: applies one "file_changed" event of the server to
 // the sync folder. An event never destroys what the server has not seen: a local file edited

@@ -388,8 +388,9 @@ void SyncEngine::handleFSEvent(const std::string& path)
         if (hasHiddenComponent(*relative) || m_selectiveSyncManager->isExcluded("/" + *relative)) {
             return;
         }
+        m_pendingChanges.insert("/" + *relative);
     }
-    m_pendingChanges[path] = m_options.clock->now();
+    // Any event, even one outside the sync folder, puts the batch off.
     const std::uint64_t generation = ++m_debounceGeneration;
     if (!m_debounceQueue) {
         return;
@@ -409,10 +410,8 @@ void SyncEngine::handleFSEvent(const std::string& path)
 void SyncEngine::processPendingChanges()
 {
     const auto pending = std::exchange(m_pendingChanges, {});
-    for (const auto& [path, time] : pending) {
-        if (const auto relative = m_paths.relativePath(path)) {
-            submitLocalChange("/" + *relative);
-        }
+    for (const std::string& key : pending) {
+        submitLocalChange(key);
     }
 }
 

@@ -153,7 +153,7 @@ private:
 
     // Main thread only.
     std::unique_ptr<FileEventStream> m_fsEventStream;
-    std::map<std::string, Clock::TimePoint> m_pendingChanges;  // absolute path -> last event
+    std::set<std::string> m_pendingChanges;  // sync-relative paths changed since the last batch
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
     bool m_cycleDone = false;                // until then local changes are only gathered
     std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle

@@ -81,15 +81,6 @@ public:
 
     const std::filesystem::path& path() const { return m_path; }
 
-    // Renames into place, replacing what is there.
-    void replace(const std::filesystem::path& target)
-    {
-        if (::rename(m_path.c_str(), target.c_str()) != 0) {
-            throw FileError("Could not write", target.string(), errno);
-        }
-        m_path.clear();
-    }
-
     // Swaps this file and `target` in one step: afterwards path() holds what was at `target`.
     void exchange(const std::filesystem::path& target)
     {
@@ -226,7 +217,7 @@ std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
                                                       const std::string& hash,
                                                       std::optional<std::int64_t> size)
 {
-    const std::filesystem::path folder = m_paths.localPath(checkedPath(path)).parent_path();
+    const std::filesystem::path folder = m_paths.localPath(path).parent_path();
     std::error_code folderError;
     std::filesystem::create_directories(folder, folderError);
     if (folderError) {
@@ -322,7 +313,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
 bool Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
                             const std::optional<std::string>& expectedLocal)
 {
-    const auto temporary = receive(path, hash, std::nullopt);
+    const auto temporary = receive(checkedPath(path), hash, std::nullopt);
     // Charged after the transfer: the size is known only once the bytes are in.
     m_bandwidthThrottler->waitForDownload(temporary->received);
     const bool placed = replaceIfHolding(*temporary, path, expectedLocal);
@@ -361,8 +352,7 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     // (the download, or an edit newer still) goes the way of a conflict copy.
     if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
                     RENAME_EXCHANGE) != 0) {
-        temporary.release();  // the name went away meanwhile: the edit keeps one of its own
-        keepBeside(temporary.path(), path);
+        keepBeside(temporary, path);  // the name went away meanwhile: the edit keeps one of its own
     }
     return false;
 }
@@ -380,33 +370,20 @@ bool Transfers::holdsContent(const std::filesystem::path& file, const std::strin
     }
 }
 
-void Transfers::keepBeside(const std::filesystem::path& moved, const std::string& path) const
+void Transfers::keepBeside(TemporaryDownload& moved, const std::string& path) const
 {
-    const std::filesystem::path target = m_paths.localPath(path);
-    if (::renameat2(AT_FDCWD, moved.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return;
-    }
-    const std::string folder = parentOf(path);
-    const std::string stamp = conflictTimestamp();
-    while (true) {
-        const std::string name =
-            conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
-                return std::filesystem::exists(
-                    std::filesystem::symlink_status(m_paths.localPath(folder + "/" + candidate)));
-            });
-        const std::filesystem::path copy = m_paths.localPath(checkedPath(folder + "/" + name));
-        if (::renameat2(AT_FDCWD, moved.c_str(), AT_FDCWD, copy.c_str(), RENAME_NOREPLACE) == 0) {
-            return;
-        }
-        if (errno != EEXIST) {
-            throw FileError("Could not write", copy.string(), errno);
-        }
+    moved.release();  // the user's file now: nothing that fails from here on removes it
+    // Whatever keeps the name from being taken back, not only another file there, the file
+    // goes to a conflict-copy name.
+    if (::renameat2(AT_FDCWD, moved.path().c_str(), AT_FDCWD, m_paths.localPath(path).c_str(),
+                    RENAME_NOREPLACE) != 0) {
+        placeConflictCopy(moved, path);
     }
 }
 
 void Transfers::receiveConflictCopy(const std::string& path, const std::string& hash)
 {
-    const auto temporary = receive(path, hash, std::nullopt);
+    const auto temporary = receive(checkedPath(path), hash, std::nullopt);
     m_bandwidthThrottler->waitForDownload(temporary->received);
     addActivity(ActivityType::conflict, path);
     placeConflictCopy(*temporary, path);
@@ -427,8 +404,7 @@ bool Transfers::deleteLocalFileIfUnchanged(const std::string& path, const std::s
         throw FileError("Could not remove", file.string(), errno);
     }
     if (!holdsContent(aside.path(), hash)) {
-        aside.release();
-        keepBeside(aside.path(), path);
+        keepBeside(aside, path);
         return false;
     }
     deleteLocalFile(path);  // the name is free now: only the state and the feed are left

@@ -69,8 +69,8 @@ public:
     void removeStaleDownloads() const;
 
 private:
-    // Downloads into a temporary file in the folder of the checked sync-relative `path`, flushed
-    // and verified against `hash` (and `size` when known).
+    // Downloads into a temporary file in the folder of `path`, a sync-relative path the caller
+    // has checked, flushed and verified against `hash` (and `size` when known).
     std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
                                                std::optional<std::int64_t> size);
     // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`;
@@ -83,9 +83,9 @@ private:
                           const std::optional<std::string>& expected) const;
     // Whether `file` is a regular file with content `hash`.
     bool holdsContent(const std::filesystem::path& file, const std::string& hash) const;
-    // Renames the file moved aside to `moved` back to `path`, or, when `path` is taken by then,
-    // to a free conflict-copy name beside it. Never removes it.
-    void keepBeside(const std::filesystem::path& moved, const std::string& path) const;
+    // Renames the user's file moved aside to `moved` back to `path`, or, when `path` is taken by
+    // then, to a free conflict-copy name beside it. Releases `moved` first: never removes it.
+    void keepBeside(TemporaryDownload& moved, const std::string& path) const;
     std::string checkedPath(const std::string& path) const;
     void addActivity(ActivityType type, const std::string& path) const;
 
