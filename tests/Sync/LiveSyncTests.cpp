@@ -246,6 +246,16 @@ TEST_F(LiveSyncTest, ASyncFolderInsideAHiddenFolderStillSyncsLocalChanges)
     EXPECT_TRUE(serverLacks("/.hidden.txt"));
 }
 
+TEST_F(LiveSyncTest, ASyncFolderGivenInAnotherSpellingStillSyncsLocalChanges)
+{
+    // The watcher reports paths under the folder's plain spelling.
+    syncDir = home.path().string() + "//Corvane/./";
+    startLive();
+    writeFile(local("/Docs/a.txt"), "seen");
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/a.txt", "seen"); }));
+    EXPECT_TRUE(fs::exists(home.path() / "Corvane" / ".corvane" / "sync_state.json"));
+}
+
 // A client whose deletions go through the test's clock and are recorded with their times.
 class RecordingClient : public APIClient {
 public:
