@@ -25,10 +25,10 @@
 namespace corvane {
 namespace {
 
-// True when a component of `relative` (a path below the sync folder) begins with ".".
 // Not a sync-relative path, so no file's lane.
 constexpr const char* kFolderLookupLane = "folder lookup";
 
+// True when a component of `relative` (a path below the sync folder) begins with ".".
 bool hasHiddenComponent(std::string_view relative)
 {
     std::size_t start = 0;
@@ -383,12 +383,11 @@ void SyncEngine::handleFSEvent(const std::string& path)
     MainQueue::assertMainThread("SyncEngine::handleFSEvent");
     const auto relative = m_paths.relativePath(path);
     if (relative) {
-        // Only what lies below the sync folder counts: the folder itself may live in a hidden
-        // folder such as ~/.local/share.
-        if (hasHiddenComponent(*relative) || m_selectiveSyncManager->isExcluded("/" + *relative)) {
+        const std::string key = "/" + *relative;
+        if (ignoresLocalChange(key)) {
             return;
         }
-        m_pendingChanges.insert("/" + *relative);
+        m_pendingChanges.insert(key);
     }
     // Any event, even one outside the sync folder, puts the batch off.
     const std::uint64_t generation = ++m_debounceGeneration;
@@ -415,8 +414,20 @@ void SyncEngine::processPendingChanges()
     }
 }
 
+bool SyncEngine::ignoresLocalChange(const std::string& key) const
+{
+    // Only what lies below the sync folder counts: the folder itself may live in a hidden
+    // folder such as ~/.local/share.
+    return hasHiddenComponent(key) || m_selectiveSyncManager->isExcluded(key);
+}
+
 void SyncEngine::submitLocalChange(const std::string& key)
 {
+    // Asked again for the paths a folder's handling hands back: a folder moved in, moved away
+    // or rescanned may hold excluded ones.
+    if (ignoresLocalChange(key)) {
+        return;
+    }
     m_work->submit(key, [self = shared_from_this(), key] {
         // Busy paths are taken before the stored ones: an upload that ends in between has
         // stored its state by the time the stored paths are read.

@@ -119,6 +119,8 @@ private:
     void startFSEvents();
     void stopFSEvents();
     void processPendingChanges();
+    // Hidden and excluded paths go nowhere from this side (any thread).
+    bool ignoresLocalChange(const std::string& key) const;
     void submitLocalChange(const std::string& key);
 
     // Remote changes.

@@ -201,6 +201,40 @@ TEST_F(LiveSyncTest, ExcludedCreationsAreSkippedAndExcludedDeletionsApplied)
     EXPECT_FALSE(fs::exists(local("/Ex/a.txt")));
 }
 
+TEST_F(LiveSyncTest, ExcludedFilesInsideAFolderEventStayOffTheServer)
+{
+    startLive();
+    writeFile(local("/Gone/a.txt"), "a");
+    writeFile(local("/Gone/Private/p.txt"), "synced before it was excluded");
+    ASSERT_TRUE(waitUntil([&] {
+        return serverHas("/Gone/a.txt", "a") &&
+               serverHas("/Gone/Private/p.txt", "synced before it was excluded");
+    }));
+    selective->exclude("/Gone/Private");
+    selective->exclude("/In/Private");
+    selective->exclude("/Ex");
+    writeFile(local("/Ex/local.txt"), "excluded from the start");
+
+    // A folder moved in, the sync folder's own event (as after a full event queue) and a folder
+    // deleted: each is handled file by file, and the excluded files are not among them.
+    TempDir outside;
+    writeFile(outside.path() / "In" / "b.txt", "b");
+    writeFile(outside.path() / "In" / "Private" / "secret.txt", "secret");
+    fs::rename(outside.path() / "In", local("/In"));
+    ASSERT_EQ(::utimes(syncDir.c_str(), nullptr), 0);
+    fs::remove_all(local("/Gone"));
+
+    EXPECT_TRUE(waitUntil([&] {
+        return serverHas("/In/b.txt", "b") && serverLacks("/Gone/a.txt");
+    })) << serverPaths();
+    loop.runUntil([] { return false; }, 300ms);
+    waitForQuiet();
+    EXPECT_TRUE(serverLacks("/In/Private/secret.txt"));
+    EXPECT_TRUE(serverLacks("/Ex/local.txt"));
+    EXPECT_TRUE(serverHas("/Gone/Private/p.txt", "synced before it was excluded"));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 TEST_F(LiveSyncTest, OwnUploadAnnouncedBackIsNeitherDownloadedNorUploadedAgain)
 {
     startLive();
