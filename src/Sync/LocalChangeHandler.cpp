@@ -7,6 +7,7 @@
 
 #include "API/APIClient.h"
 #include "API/APIError.h"
+#include "API/ContentChangedError.h"
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
 #include "Platform/MainQueue.h"
@@ -53,6 +54,8 @@ LocalChangeHandler::Outcome LocalChangeHandler::handle(const std::string& path) 
         case Entry::file:
             try {
                 uploadIfChanged(path);
+            } catch (const ContentChangedError&) {
+                // Still being written: the event of its closing after the write brings it back.
             } catch (const FileError&) {
                 if (entryAt(m_context.paths.localPath(path)) != Entry::missing) {
                     throw;

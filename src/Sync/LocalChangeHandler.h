@@ -17,6 +17,9 @@ namespace corvane {
 // by one, so that a folder moved in is uploaded, a folder moved away or deleted is deleted on the
 // server file by file, and an event for the sync folder itself rescans everything.
 //
+// A file that changes while it is sent is not settled yet: the upload is dropped without an
+// error, and the event of the file's closing after the write hands it in again.
+//
 // Reports through the context: syncing at the start, idle at a normal end, "Sync failed: " and
 // the error otherwise. Thread-safe; the engine runs at most one call per path at a time.
 class LocalChangeHandler {

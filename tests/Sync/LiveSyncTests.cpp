@@ -1,6 +1,8 @@
 #include "Sync/SyncEngine.h"
 
+#include <fcntl.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include "Sync/SyncEngineFixture.h"
 #include "support/RawHttp.h"
@@ -288,6 +290,78 @@ TEST_F(LiveSyncTest, ASyncFolderGivenInAnotherSpellingStillSyncsLocalChanges)
     writeFile(local("/Docs/a.txt"), "seen");
     EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/a.txt", "seen"); }));
     EXPECT_TRUE(fs::exists(home.path() / "Corvane" / ".corvane" / "sync_state.json"));
+}
+
+// A client that runs a write once, just before the upload of a file with the given name starts:
+// the moment a writer that paused longer than the debounce goes on writing.
+class WritingClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    UploadInitResponse uploadInit(const UploadInitRequest& request) override
+    {
+        std::function<void()> write;
+        {
+            std::lock_guard lock(m_mutex);
+            if (request.path.ends_with(m_name)) {
+                write = std::exchange(m_write, nullptr);
+            }
+        }
+        if (write) {
+            write();
+        }
+        return APIClient::uploadInit(request);
+    }
+
+    void writeBeforeUpload(const std::string& name, std::function<void()> write)
+    {
+        std::lock_guard lock(m_mutex);
+        m_name = name;
+        m_write = std::move(write);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_name;
+    std::function<void()> m_write;
+};
+
+TEST_F(LiveSyncTest, AFileStillBeingWrittenIsSentOnceItIsClosed)
+{
+    auto writing = std::make_shared<WritingClient>(server.baseURL());
+    writing->setToken(client->token());
+    client = writing;
+    startLive();
+    struct Case {
+        std::string name;
+        std::string first;
+        std::string second;  // written on after the first part was hashed
+        bool inPlace;        // over the first part rather than after it
+    };
+    // Grown (seen before the content goes out), or the same length with other bytes (seen once
+    // they have been sent).
+    const Case cases[] = {{"longer.txt", "first part ", "second part", false},
+                          {"same-size.txt", "first part ", "FIRST PART ", true}};
+    for (const Case& c : cases) {
+        const fs::path file = local("/" + c.name);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        const auto wroteOn = std::make_shared<std::atomic<bool>>(false);
+        const off_t at = c.inPlace ? 0 : static_cast<off_t>(c.first.size());
+        writing->writeBeforeUpload(c.name, [fd, c, at, wroteOn] {
+            *wroteOn = ::pwrite(fd, c.second.data(), c.second.size(), at) ==
+                       static_cast<ssize_t>(c.second.size());
+        });
+        ASSERT_EQ(::write(fd, c.first.data(), c.first.size()),
+                  static_cast<ssize_t>(c.first.size()));
+        EXPECT_TRUE(waitUntil([&] { return wroteOn->load(); })) << c.name;
+        loop.runUntil([] { return false; }, 100ms);
+        EXPECT_TRUE(serverLacks("/" + c.name)) << c.name;
+        ::close(fd);
+        const std::string written = c.inPlace ? c.second : c.first + c.second;
+        EXPECT_TRUE(waitUntil([&] { return serverHas("/" + c.name, written); })) << c.name;
+    }
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
 // A client whose deletions go through the test's clock and are recorded with their times.
