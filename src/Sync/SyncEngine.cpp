@@ -363,8 +363,14 @@ void SyncEngine::startFSEvents()
         },
         [](const std::string& warning) { FileLogger::shared().warn("sync", warning); },
         m_options.clock);
+    if (m_options.prepareStream) {
+        m_options.prepareStream(*stream);
+    }
     if (!stream->start()) {
-        return;  // no watcher: local changes wait for the next full cycle
+        // No watcher: local changes wait for the next full cycle. The stream stays until the
+        // main queue has run what its start posted: the watch-limit warning, when that was why.
+        MainQueue::async([failed = std::shared_ptr<FileEventStream>(std::move(stream))] {});
+        return;
     }
     m_fsEventStream = std::move(stream);
     m_debounceQueue = std::make_unique<SerialQueue>("com.corvane.sync.debounce", m_options.clock);

@@ -45,6 +45,8 @@ struct SyncEngineOptions {
     Clock::Duration eventLatency = std::chrono::milliseconds(500);
     // How long after the latest accepted file event the pending paths are handled.
     Clock::Duration debounce = std::chrono::milliseconds(500);
+    // Sees the file event stream before it starts; tests set its hooks here.
+    std::function<void(FileEventStream&)> prepareStream;
 };
 
 // Keeps one sync folder in step with the user's server folders: one full sync cycle at start,
