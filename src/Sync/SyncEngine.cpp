@@ -434,20 +434,33 @@ void SyncEngine::submitLocalChange(const std::string& key)
     if (ignoresLocalChange(key)) {
         return;
     }
-    m_work->submit(key, [self = shared_from_this(), key] {
-        // Busy paths are taken before the stored ones: an upload that ends in between has
-        // stored its state by the time the stored paths are read.
-        std::vector<std::string> busy = self->m_work->busyKeys(key + "/");
-        const auto outcome = self->m_localChanges->handle(key);
-        for (const std::string& below : outcome.below) {
-            self->submitLocalChange(below);
-        }
-        if (outcome.gone) {
-            for (const std::string& path : busy) {
-                self->submitLocalChange(path);
+    afterFolderLookups([self = shared_from_this(), key] {
+        self->m_work->submit(key, [self, key] {
+            // Busy paths are taken before the stored ones: an upload that ends in between has
+            // stored its state by the time the stored paths are read.
+            std::vector<std::string> busy = self->m_work->busyKeys(key + "/");
+            const auto outcome = self->m_localChanges->handle(key);
+            for (const std::string& below : outcome.below) {
+                self->submitLocalChange(below);
             }
-        }
+            if (outcome.gone) {
+                for (const std::string& path : busy) {
+                    self->submitLocalChange(path);
+                }
+            }
+        });
     });
+}
+
+void SyncEngine::afterFolderLookups(Task::Work submit)
+{
+    // A push event waiting there for its folder may be of the same path as what comes now: that
+    // must not take the path's lane ahead of it.
+    if (m_work->isBusy(kFolderLookupLane)) {
+        m_work->submit(kFolderLookupLane, std::move(submit));
+    } else {
+        submit();
+    }
 }
 
 void SyncEngine::startWebSocket()
@@ -546,7 +559,7 @@ void SyncEngine::handleWSMessage(const WSMessage& message)
         });
         return;
     }
-    submitPushEvent(event);
+    afterFolderLookups([self = shared_from_this(), event] { self->submitPushEvent(event); });
 }
 
 void SyncEngine::submitPushEvent(const FileChangedEvent& event)

@@ -14,6 +14,7 @@
 
 #include "Models/Models.h"
 #include "Platform/Clock.h"
+#include "Platform/Task.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/LocalStateStore.h"
 #include "Sync/SyncContext.h"
@@ -124,6 +125,9 @@ private:
     // Hidden and excluded paths go nowhere from this side (any thread).
     bool ignoresLocalChange(const std::string& key) const;
     void submitLocalChange(const std::string& key);
+    // Runs `submit` now, or after the events that wait for a folder lookup have gone on to their
+    // paths' lanes, so that work of one path keeps its order of arrival.
+    void afterFolderLookups(Task::Work submit);
 
     // Remote changes.
     void startWebSocket();

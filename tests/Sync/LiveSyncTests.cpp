@@ -1,5 +1,8 @@
 #include "Sync/SyncEngine.h"
 
+#include <condition_variable>
+#include <set>
+
 #include <fcntl.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -290,6 +293,142 @@ TEST_F(LiveSyncTest, ASyncFolderGivenInAnotherSpellingStillSyncsLocalChanges)
     writeFile(local("/Docs/a.txt"), "seen");
     EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/a.txt", "seen"); }));
     EXPECT_TRUE(fs::exists(home.path() / "Corvane" / ".corvane" / "sync_state.json"));
+}
+
+// A client whose trees of the folders the test holds are answered only once it lets them go: a
+// folder lookup that lasts as long as the test needs.
+class HeldTreeClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    FolderTree getFolderTree(const std::string& folderId) override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            ++m_waiting[folderId];
+            m_changed.wait(lock, [&] { return !m_held.contains(folderId); });
+            --m_waiting[folderId];
+        }
+        return APIClient::getFolderTree(folderId);
+    }
+
+    void hold(const std::string& folderId)
+    {
+        std::lock_guard lock(m_mutex);
+        m_held.insert(folderId);
+    }
+
+    void release(const std::string& folderId)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held.erase(folderId);
+        }
+        m_changed.notify_all();
+    }
+
+    void releaseAll()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held.clear();
+        }
+        m_changed.notify_all();
+    }
+
+    // Whether a request for the folder's tree is being held.
+    bool holding(const std::string& folderId)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting[folderId] > 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::set<std::string> m_held;
+    std::map<std::string, int> m_waiting;
+};
+
+// Pushes for folders another device made after the engine started wait for a folder lookup.
+class PushOrderTest : public LiveSyncTest {
+protected:
+    PushOrderTest()
+    {
+        held = std::make_shared<HeldTreeClient>(server.baseURL());
+        held->setToken(client->token());
+        client = held;
+    }
+
+    ~PushOrderTest() override { held->releaseAll(); }
+
+    // A top-level folder the engine does not know yet; its tree is held.
+    std::string heldFolder(const std::string& name)
+    {
+        const std::string id = other->client().createFolder(name).id;
+        held->hold(id);
+        return id;
+    }
+
+    // Long enough for a push to reach the engine, or for a local change to pass the debounce.
+    void settle()
+    {
+        loop.runUntil([] { return false; }, 200ms);
+    }
+
+    std::shared_ptr<HeldTreeClient> held;
+};
+
+TEST_F(PushOrderTest, ALocalChangeWaitsForAnEarlierPushOfItsPath)
+{
+    startLive();
+    const std::string folder = heldFolder("New");
+    other->upload("/New/a.txt", "theirs");
+    ASSERT_TRUE(waitUntil([&] { return held->holding(folder); }));
+    writeFile(local("/New/a.txt"), "mine");
+    settle();
+    EXPECT_TRUE(serverHas("/New/a.txt", "theirs"));  // the local change has not gone ahead
+
+    held->release(folder);
+    // In order: the pushed version goes beside the local edit, which then goes up on top of it.
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/New/a.txt", "mine"); }));
+    waitForQuiet();
+    const auto copies = conflictCopies("/New");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(local("/New/" + copies[0])), "theirs");
+    EXPECT_EQ(readFile(local("/New/a.txt")), "mine");
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(PushOrderTest, ACreationAndADeletionInANewFolderApplyInOrder)
+{
+    startLive();
+    const std::string fresh = heldFolder("Fresh");
+    const std::string slow = heldFolder("Slow");
+    other->upload("/Fresh/c.txt", "c");
+    ASSERT_TRUE(waitUntil([&] { return held->holding(fresh); }));
+    other->upload("/Slow/d.txt", "d");
+    other->upload("/Fresh/a.txt", "a");  // waits for its folder behind the other two
+    settle();
+    held->release(fresh);
+    ASSERT_TRUE(waitUntil([&] { return readFile(local("/Fresh/c.txt")) == "c"; }));
+    ASSERT_TRUE(waitUntil([&] { return held->holding(slow); }));
+
+    // Its folder is known now, but the creation of the file still waits behind the lookup of
+    // the other folder: the deletion must not overtake it.
+    other->remove("/Fresh/a.txt");
+    settle();
+    held->release(slow);
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(local("/Slow/d.txt")) == "d" &&
+               activities(ActivityType::download, "/Fresh/a.txt") == 1 &&
+               !fs::exists(local("/Fresh/a.txt"));
+    }));
+    waitForQuiet();
+    EXPECT_FALSE(fs::exists(local("/Fresh/a.txt")));
+    EXPECT_FALSE(storedState("/Fresh/a.txt"));
+    EXPECT_TRUE(serverLacks("/Fresh/a.txt"));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
 // A client that runs a write once, just before the upload of a file with the given name starts:
