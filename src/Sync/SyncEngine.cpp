@@ -140,8 +140,14 @@ void SyncEngine::runStartup()
         }
         initialSync();
     } catch (const std::exception& error) {
-        // A failed start watches nothing and listens to nothing.
-        MainQueue::sync([this] { stopFSEvents(); });
+        // A failed start watches nothing and listens to nothing, and what came in while the
+        // cycle ran is dropped: no cycle has made it safe to apply.
+        MainQueue::sync([this] {
+            m_startFailed = true;
+            stopFSEvents();
+            m_pendingChanges.clear();
+            m_heldMessages.clear();
+        });
         closeChannel();
         if (m_isRunning) {
             m_onError(error.what());
@@ -538,7 +544,8 @@ void SyncEngine::catchUpAfterReconnect()
 
 void SyncEngine::handleWSMessage(const WSMessage& message)
 {
-    if (message.type != "file_changed" || !message.event) {
+    // A message the socket received before a failed start closed it is dropped too.
+    if (message.type != "file_changed" || !message.event || m_startFailed) {
         return;
     }
     if (!m_cycleDone) {

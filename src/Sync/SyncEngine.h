@@ -164,6 +164,7 @@ private:
     std::set<std::string> m_pendingChanges;  // sync-relative paths changed since the last batch
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
     bool m_cycleDone = false;                // until then local changes are only gathered
+    bool m_startFailed = false;              // nothing is gathered or applied any more
     std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle
     bool m_connectedBefore = false;          // the push channel has been connected once
     std::unique_ptr<SerialQueue> m_debounceQueue;

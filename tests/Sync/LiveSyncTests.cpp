@@ -7,7 +7,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "Platform/Error.h"
 #include "Sync/SyncEngineFixture.h"
+#include "support/InotifyWatches.h"
 #include "support/RawHttp.h"
 
 namespace corvane::test {
@@ -429,6 +431,76 @@ TEST_F(PushOrderTest, ACreationAndADeletionInANewFolderApplyInOrder)
     EXPECT_FALSE(storedState("/Fresh/a.txt"));
     EXPECT_TRUE(serverLacks("/Fresh/a.txt"));
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+// A client whose trees, from the second one on (the start-up cycle's, when the account has one
+// folder: the first teaches the folder resolver), wait until the test lets them go and then fail.
+class FailingCycleClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    FolderTree getFolderTree(const std::string& folderId) override
+    {
+        std::unique_lock lock(m_mutex);
+        if (++m_calls < 2) {
+            lock.unlock();
+            return APIClient::getFolderTree(folderId);
+        }
+        m_holding = true;
+        m_changed.wait(lock, [&] { return m_released; });
+        throw Error("the tree was refused");
+    }
+
+    bool holding()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_holding;
+    }
+
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_released = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_calls = 0;
+    bool m_holding = false;
+    bool m_released = false;
+};
+
+TEST_F(LiveSyncTest, AFailedStartUpStopsWatchingAndListeningAndDropsWhatCameMeanwhile)
+{
+    other->upload("/top.txt", "top");  // the account's one folder
+    auto failing = std::make_shared<FailingCycleClient>(server.baseURL());
+    failing->setToken(client->token());
+    client = failing;
+    makeEngine()->start();
+    ASSERT_TRUE(waitUntil([&] { return failing->holding(); }));
+    // The cycle reads the trees: the folder is watched and the push channel is open.
+    EXPECT_GT(kernelWatchCount(), 0u);
+    writeFile(local("/during.txt"), "made during the cycle");
+    other->upload("/pushed.txt", "pushed during the cycle");
+    loop.runUntil([] { return false; }, 200ms);
+
+    failing->release();
+    ASSERT_TRUE(waitUntil([&] { return !errorsSoFar().empty(); }));
+    EXPECT_EQ(errorsSoFar(), std::vector<std::string>{"the tree was refused"});
+    EXPECT_EQ(kernelWatchCount(), 0u);
+    writeFile(local("/after.txt"), "made after the failure");
+    other->upload("/pushed-after.txt", "pushed after the failure");
+    loop.runUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(serverLacks("/during.txt"));
+    EXPECT_TRUE(serverLacks("/after.txt"));
+    EXPECT_FALSE(fs::exists(local("/pushed.txt")));
+    EXPECT_FALSE(fs::exists(local("/pushed-after.txt")));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(statuses, std::vector<SyncStatus>{SyncStatus::syncing});
 }
 
 // A client that runs a write once, just before the upload of a file with the given name starts:
