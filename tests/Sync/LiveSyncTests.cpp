@@ -31,6 +31,12 @@ protected:
         return count;
     }
 
+    std::vector<SyncStatus> statusesSoFar()
+    {
+        std::lock_guard lock(mutex);
+        return statuses;
+    }
+
     // A change made after the ones before it has reached the server: they have too.
     void waitForQuiet()
     {
@@ -87,6 +93,26 @@ TEST_F(LiveSyncTest, FoldersRenamedMovedInAndMovedAwayCarryTheirFiles)
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
+TEST_F(LiveSyncTest, AFolderDeletedWithEverythingInItIsDeletedOnTheServer)
+{
+    startLive();
+    const std::vector<std::string> paths{"/Tree/a.txt", "/Tree/Sub/b.txt", "/Tree/Sub/Deep/c.txt"};
+    for (const std::string& path : paths) {
+        writeFile(local(path), path);
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(paths.begin(), paths.end(),
+                           [&](const std::string& path) { return serverHas(path, path); });
+    }));
+    fs::remove_all(local("/Tree"));
+    EXPECT_TRUE(waitUntil([&] {
+        return std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
+            return serverLacks(path) && !storedState(path);
+        });
+    })) << serverPaths();
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 TEST_F(LiveSyncTest, ABurstOfWritesGivesOneUploadAndTouchingGivesNone)
 {
     startLive();
@@ -97,7 +123,15 @@ TEST_F(LiveSyncTest, ABurstOfWritesGivesOneUploadAndTouchingGivesNone)
     waitForQuiet();
     EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
 
+    // Handled, and not a single request: the hash is compared before the server is asked.
+    const auto requests = [&] { return server.lastRequest().at("number").get<std::uint64_t>(); };
+    const std::uint64_t requestsBefore = requests();
+    const std::size_t reportsBefore = statusesSoFar().size();
     ASSERT_EQ(::utimes(local("/burst.txt").c_str(), nullptr), 0);
+    loop.runUntil([] { return false; }, 300ms);
+    const auto reports = statusesSoFar();
+    EXPECT_GE(std::count(reports.begin() + reportsBefore, reports.end(), SyncStatus::idle), 1);
+    EXPECT_EQ(requests(), requestsBefore);
     waitForQuiet();
     EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
 }
