@@ -684,7 +684,7 @@ json childLiveLocal(EventLoop& loop, const json& config)
             writeRandomFile(file, kSmallFileBytes, live.seed * 7919 + ++written);
         return std::pair(hash, Clock::now());
     };
-    // The watcher starts just after the cycle has ended: an edit before that is never seen.
+    // Edits after the cycle are watched; until one is seen on the server the run is warming up.
     bool watching = false;
     for (int attempt = 0; attempt < 20 && !watching; ++attempt) {
         watching = observer.awaitHash(edit().first, 3s);
@@ -743,7 +743,8 @@ json childLiveRemote(EventLoop& loop, const json& config)
     int missed = 0;
     runBesideLoop(loop, [&] {
         OtherDevice other(live.url, live.token, path);
-        // The engine's push channel opens after its cycle: upload until a push gets through.
+        // The push channel opens before the cycle but may still be connecting when it ends:
+        // upload until a push gets through.
         bool through = false;
         for (int attempt = 0; attempt < 100 && !through; ++attempt) {
             const std::string content = "warm-up " + std::to_string(attempt);

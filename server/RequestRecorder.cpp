@@ -15,14 +15,17 @@ void RequestRecorder::record(std::string method, std::string target,
     Recorded recorded{std::move(method), std::move(target), std::move(headers), std::move(body)};
     std::lock_guard lock(m_mutex);
     m_last = std::move(recorded);
+    ++m_count;
 }
 
 std::optional<nlohmann::json> RequestRecorder::last() const
 {
     std::optional<Recorded> copy;
+    std::uint64_t number = 0;
     {
         std::lock_guard lock(m_mutex);
         copy = m_last;
+        number = m_count;
     }
     if (!copy) {
         return std::nullopt;
@@ -34,7 +37,8 @@ std::optional<nlohmann::json> RequestRecorder::last() const
     return nlohmann::json{{"method", copy->method},
                           {"target", copy->target},
                           {"headers", headers},
-                          {"body_base64", Base64::encode(copy->body)}};
+                          {"body_base64", Base64::encode(copy->body)},
+                          {"number", number}};
 }
 
 }  // namespace corvane::server

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -17,7 +18,8 @@ public:
 
     void record(std::string method, std::string target, std::map<std::string, std::string> headers,
                 std::string body);
-    // {"method", "target", "headers", "body_base64"}; nothing before the first request.
+    // {"method", "target", "headers", "body_base64", "number"}, where "number" counts the
+    // requests recorded so far (1 for the first); nothing before the first request.
     std::optional<nlohmann::json> last() const;
 
 private:
@@ -30,6 +32,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::optional<Recorded> m_last;  // guarded by m_mutex
+    std::uint64_t m_count = 0;       // guarded by m_mutex
 };
 
 }  // namespace corvane::server

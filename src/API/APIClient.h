@@ -63,8 +63,8 @@ public:
     virtual std::optional<FileInfo> uploadChunkFromFile(const std::string& uploadId,
                                                         const std::filesystem::path& file);
     // As uploadChunkFromFile, and the bytes sent must be the content declared when the upload
-    // started: a file that changed since it was hashed fails the call (Error) before the body is
-    // complete, so the server never stores content under a wrong hash.
+    // started: a file that changed since it was hashed fails the call (ContentChangedError)
+    // before the body is complete, so the server never stores content under a wrong hash.
     virtual std::optional<FileInfo> uploadChunkFromFile(const std::string& uploadId,
                                                         const std::filesystem::path& file,
                                                         std::uint64_t size,

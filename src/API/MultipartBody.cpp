@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "API/ContentChangedError.h"
 #include "Platform/Error.h"
 #include "Platform/Sha256.h"
 
@@ -67,7 +68,8 @@ MultipartBody::MultipartBody(const std::string& boundary, const std::string& upl
     m_contentSize = static_cast<std::uint64_t>(info.st_size);
     if (m_expected) {
         if (m_contentSize != m_expected->size) {
-            throw Error("The file \"" + file.string() + "\" changed after it was hashed");
+            throw ContentChangedError("The file \"" + file.string() +
+                                      "\" changed after it was hashed");
         }
         m_hash = std::make_unique<Sha256>();
     }
@@ -130,7 +132,8 @@ void MultipartBody::verifyContent()
     const std::string hash = m_hash->finish();
     m_hash.reset();
     if (!complete || hash != m_expected->sha256) {
-        throw Error("The file \"" + m_file.string() + "\" changed after it was hashed");
+        throw ContentChangedError("The file \"" + m_file.string() +
+                                  "\" changed after it was hashed");
     }
 }
 
@@ -146,7 +149,8 @@ std::size_t MultipartBody::readContent(char* buffer, std::size_t capacity, std::
         }
         if (count == 0) {
             // The Content-Length is already promised; a shorter body must not go out as complete.
-            throw Error("The file \"" + m_file.string() + "\" became shorter while it was sent");
+            throw ContentChangedError("The file \"" + m_file.string() +
+                                      "\" became shorter while it was sent");
         }
         if (errno != EINTR) {
             throw FileError("Cannot read", m_file.string(), errno);

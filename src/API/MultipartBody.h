@@ -43,8 +43,9 @@ public:
     // Exact byte count of the whole body (the Content-Length).
     std::uint64_t size() const;
     // Copies the next bytes into `buffer`; returns the count, 0 at the end. Throws FileError for
-    // a read failure and Error when the file shrank while it was being sent or is not the
-    // expected content.
+    // a read failure and ContentChangedError when the file shrank while it was being sent or is
+    // not the expected content (also from the constructor, for a size that is not the
+    // expected one).
     std::size_t read(char* buffer, std::size_t capacity);
     void rewind();
 

@@ -25,6 +25,7 @@
 #include "Platform/CallGuarded.h"
 #include "Platform/Error.h"
 #include "Platform/MainQueue.h"
+#include "Platform/Paths.h"
 #include "Platform/UniqueFd.h"
 #include "Platform/WakeSignal.h"
 
@@ -41,20 +42,6 @@ constexpr std::size_t kReadBufferSize = 64 * 1024;
 // Reads per wake-up before pending paths get a chance to go out, so that a steady flood of
 // events cannot hold back deliveries for ever.
 constexpr int kMaxReadsPerWake = 16;
-
-std::string normalizedRoot(const std::filesystem::path& root)
-{
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(root, error);
-    if (error) {
-        absolute = root;
-    }
-    std::string text = absolute.lexically_normal().string();
-    while (text.size() > 1 && text.back() == '/') {
-        text.pop_back();
-    }
-    return text;
-}
 
 std::string joined(const std::string& folder, std::string_view name)
 {
@@ -487,7 +474,7 @@ private:
 FileEventStream::FileEventStream(std::filesystem::path root, Clock::Duration latency,
                                  Handler onPaths, WarningHandler onWarning,
                                  std::shared_ptr<Clock> clock)
-    : m_root(normalizedRoot(root)), m_latency(latency),
+    : m_root(Paths::normalized(root).string()), m_latency(latency),
       m_clock(clock ? std::move(clock) : Clock::system()),
       m_outlet(std::make_shared<Outlet>(std::move(onPaths), std::move(onWarning)))
 {

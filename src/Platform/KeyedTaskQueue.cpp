@@ -114,6 +114,12 @@ std::vector<std::string> KeyedTaskQueue::busyKeys(const std::string& prefix) con
     return {keys.begin(), keys.end()};
 }
 
+bool KeyedTaskQueue::isBusy(const std::string& key) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->lanes.count(key) > 0 || m_state->served.count(key) > 0;
+}
+
 std::size_t KeyedTaskQueue::unfinished() const
 {
     std::lock_guard lock(m_state->mutex);

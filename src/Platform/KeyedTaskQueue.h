@@ -30,6 +30,8 @@ public:
     std::size_t unfinished() const;
     // The keys beginning with `prefix` that have an item running or waiting.
     std::vector<std::string> busyKeys(const std::string& prefix) const;
+    // Whether `key` has an item running or waiting.
+    bool isBusy(const std::string& key) const;
 
 private:
     struct State;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <pwd.h>
@@ -97,6 +98,20 @@ std::filesystem::path Paths::temporary()
 {
     std::filesystem::path value = environment("TMPDIR");
     return value.is_absolute() ? value : std::filesystem::path("/tmp");
+}
+
+std::filesystem::path Paths::normalized(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(folder, error);
+    if (error) {
+        absolute = folder;
+    }
+    std::string text = absolute.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    return text;
 }
 
 }  // namespace corvane

@@ -19,6 +19,10 @@ public:
     static std::filesystem::path desktop();
     // $TMPDIR, else /tmp.
     static std::filesystem::path temporary();
+
+    // `folder` made absolute (against the current folder) and lexically normal, without a
+    // trailing "/": one spelling per folder, so that paths built on it compare as text.
+    static std::filesystem::path normalized(const std::filesystem::path& folder);
 };
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 
 #include "API/APIClient.h"
 #include "API/APIError.h"
+#include "API/ContentChangedError.h"
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
 #include "Platform/MainQueue.h"
@@ -53,6 +54,8 @@ LocalChangeHandler::Outcome LocalChangeHandler::handle(const std::string& path) 
         case Entry::file:
             try {
                 uploadIfChanged(path);
+            } catch (const ContentChangedError&) {
+                // Still being written: the event of its closing after the write brings it back.
             } catch (const FileError&) {
                 if (entryAt(m_context.paths.localPath(path)) != Entry::missing) {
                     throw;
@@ -63,6 +66,9 @@ LocalChangeHandler::Outcome LocalChangeHandler::handle(const std::string& path) 
             break;
         case Entry::folder:
             below = filesBelowFolder(path);
+            for (std::string& gone : goneBelow(path)) {
+                below.push_back(std::move(gone));
+            }
             break;
         case Entry::missing:
             handleGone(path, outcome);
@@ -226,6 +232,18 @@ std::vector<std::string> LocalChangeHandler::filesBelowFolder(const std::string&
     return scanner.filesBelow(path, [](const std::string& skipped, const std::string& reason) {
         FileLogger::shared().warn("sync", "file skipped", {{"path", skipped}, {"reason", reason}});
     });
+}
+
+std::vector<std::string> LocalChangeHandler::goneBelow(const std::string& path) const
+{
+    // A full event queue reports only the sync folder: deletions it swallowed show up here.
+    std::vector<std::string> gone;
+    for (std::string& stored : m_context.state->pathsBelow(path)) {
+        if (entryAt(m_context.paths.localPath(stored)) == Entry::missing) {
+            gone.push_back(std::move(stored));
+        }
+    }
+    return gone;
 }
 
 std::vector<std::string> LocalChangeHandler::storedBelow(const std::string& path) const

@@ -13,8 +13,12 @@ namespace corvane {
 // the server. An existing file whose content differs from its stored state is uploaded; a stored
 // file that is gone is deleted on the server (three attempts), unless the server holds a version
 // this device has not seen, which is downloaded to the path instead; a folder is never hashed: the
-// files below it are handed back to be handled one by one, so that a folder moved in is uploaded
-// and a folder moved away or deleted is deleted on the server file by file.
+// files below it, and the synced files below it that are gone, are handed back to be handled one
+// by one, so that a folder moved in is uploaded, a folder moved away or deleted is deleted on the
+// server file by file, and an event for the sync folder itself rescans everything.
+//
+// A file that changes while it is sent is not settled yet: the upload is dropped without an
+// error, and the event of the file's closing after the write hands it in again.
 //
 // Reports through the context: syncing at the start, idle at a normal end, "Sync failed: " and
 // the error otherwise. Thread-safe; the engine runs at most one call per path at a time.
@@ -48,6 +52,8 @@ private:
                                           const std::string& folderId, const std::string& knownHash,
                                           const std::optional<std::string>& since) const;
     std::vector<std::string> filesBelowFolder(const std::string& path) const;
+    // The stored files below the folder `path` that are no longer there.
+    std::vector<std::string> goneBelow(const std::string& path) const;
     std::vector<std::string> storedBelow(const std::string& path) const;
 
     const SyncContext m_context;

@@ -25,10 +25,10 @@
 namespace corvane {
 namespace {
 
-// True when a component of `relative` (a path below the sync folder) begins with ".".
 // Not a sync-relative path, so no file's lane.
 constexpr const char* kFolderLookupLane = "folder lookup";
 
+// True when a component of `relative` (a path below the sync folder) begins with ".".
 bool hasHiddenComponent(std::string_view relative)
 {
     std::size_t start = 0;
@@ -140,8 +140,14 @@ void SyncEngine::runStartup()
         }
         initialSync();
     } catch (const std::exception& error) {
-        // A failed start watches nothing and listens to nothing.
-        MainQueue::sync([this] { stopFSEvents(); });
+        // A failed start watches nothing and listens to nothing, and what came in while the
+        // cycle ran is dropped: no cycle has made it safe to apply.
+        MainQueue::sync([this] {
+            m_startFailed = true;
+            stopFSEvents();
+            m_pendingChanges.clear();
+            m_heldMessages.clear();
+        });
         closeChannel();
         if (m_isRunning) {
             m_onError(error.what());
@@ -363,8 +369,14 @@ void SyncEngine::startFSEvents()
         },
         [](const std::string& warning) { FileLogger::shared().warn("sync", warning); },
         m_options.clock);
+    if (m_options.prepareStream) {
+        m_options.prepareStream(*stream);
+    }
     if (!stream->start()) {
-        return;  // no watcher: local changes wait for the next full cycle
+        // No watcher: local changes wait for the next full cycle. The stream stays until the
+        // main queue has run what its start posted: the watch-limit warning, when that was why.
+        MainQueue::async([failed = std::shared_ptr<FileEventStream>(std::move(stream))] {});
+        return;
     }
     m_fsEventStream = std::move(stream);
     m_debounceQueue = std::make_unique<SerialQueue>("com.corvane.sync.debounce", m_options.clock);
@@ -383,12 +395,11 @@ void SyncEngine::handleFSEvent(const std::string& path)
     MainQueue::assertMainThread("SyncEngine::handleFSEvent");
     const auto relative = m_paths.relativePath(path);
     if (relative) {
-        // Only what lies below the sync folder counts: the folder itself may live in a hidden
-        // folder such as ~/.local/share.
-        if (hasHiddenComponent(*relative) || m_selectiveSyncManager->isExcluded("/" + *relative)) {
+        const std::string key = "/" + *relative;
+        if (ignoresLocalChange(key)) {
             return;
         }
-        m_pendingChanges.insert("/" + *relative);
+        m_pendingChanges.insert(key);
     }
     // Any event, even one outside the sync folder, puts the batch off.
     const std::uint64_t generation = ++m_debounceGeneration;
@@ -415,22 +426,47 @@ void SyncEngine::processPendingChanges()
     }
 }
 
+bool SyncEngine::ignoresLocalChange(const std::string& key) const
+{
+    // Only what lies below the sync folder counts: the folder itself may live in a hidden
+    // folder such as ~/.local/share.
+    return hasHiddenComponent(key) || m_selectiveSyncManager->isExcluded(key);
+}
+
 void SyncEngine::submitLocalChange(const std::string& key)
 {
-    m_work->submit(key, [self = shared_from_this(), key] {
-        // Busy paths are taken before the stored ones: an upload that ends in between has
-        // stored its state by the time the stored paths are read.
-        std::vector<std::string> busy = self->m_work->busyKeys(key + "/");
-        const auto outcome = self->m_localChanges->handle(key);
-        for (const std::string& below : outcome.below) {
-            self->submitLocalChange(below);
-        }
-        if (outcome.gone) {
-            for (const std::string& path : busy) {
-                self->submitLocalChange(path);
+    // Asked again for the paths a folder's handling hands back: a folder moved in, moved away
+    // or rescanned may hold excluded ones.
+    if (ignoresLocalChange(key)) {
+        return;
+    }
+    afterFolderLookups([self = shared_from_this(), key] {
+        self->m_work->submit(key, [self, key] {
+            // Busy paths are taken before the stored ones: an upload that ends in between has
+            // stored its state by the time the stored paths are read.
+            std::vector<std::string> busy = self->m_work->busyKeys(key + "/");
+            const auto outcome = self->m_localChanges->handle(key);
+            for (const std::string& below : outcome.below) {
+                self->submitLocalChange(below);
             }
-        }
+            if (outcome.gone) {
+                for (const std::string& path : busy) {
+                    self->submitLocalChange(path);
+                }
+            }
+        });
     });
+}
+
+void SyncEngine::afterFolderLookups(Task::Work submit)
+{
+    // A push event waiting there for its folder may be of the same path as what comes now: that
+    // must not take the path's lane ahead of it.
+    if (m_work->isBusy(kFolderLookupLane)) {
+        m_work->submit(kFolderLookupLane, std::move(submit));
+    } else {
+        submit();
+    }
 }
 
 void SyncEngine::startWebSocket()
@@ -508,7 +544,8 @@ void SyncEngine::catchUpAfterReconnect()
 
 void SyncEngine::handleWSMessage(const WSMessage& message)
 {
-    if (message.type != "file_changed" || !message.event) {
+    // A message the socket received before a failed start closed it is dropped too.
+    if (message.type != "file_changed" || !message.event || m_startFailed) {
         return;
     }
     if (!m_cycleDone) {
@@ -529,7 +566,7 @@ void SyncEngine::handleWSMessage(const WSMessage& message)
         });
         return;
     }
-    submitPushEvent(event);
+    afterFolderLookups([self = shared_from_this(), event] { self->submitPushEvent(event); });
 }
 
 void SyncEngine::submitPushEvent(const FileChangedEvent& event)

@@ -14,6 +14,7 @@
 
 #include "Models/Models.h"
 #include "Platform/Clock.h"
+#include "Platform/Task.h"
 #include "Sync/LocalScanner.h"
 #include "Sync/LocalStateStore.h"
 #include "Sync/SyncContext.h"
@@ -45,6 +46,8 @@ struct SyncEngineOptions {
     Clock::Duration eventLatency = std::chrono::milliseconds(500);
     // How long after the latest accepted file event the pending paths are handled.
     Clock::Duration debounce = std::chrono::milliseconds(500);
+    // Sees the file event stream before it starts; tests set its hooks here.
+    std::function<void(FileEventStream&)> prepareStream;
 };
 
 // Keeps one sync folder in step with the user's server folders: one full sync cycle at start,
@@ -119,7 +122,12 @@ private:
     void startFSEvents();
     void stopFSEvents();
     void processPendingChanges();
+    // Hidden and excluded paths go nowhere from this side (any thread).
+    bool ignoresLocalChange(const std::string& key) const;
     void submitLocalChange(const std::string& key);
+    // Runs `submit` now, or after the events that wait for a folder lookup have gone on to their
+    // paths' lanes, so that work of one path keeps its order of arrival.
+    void afterFolderLookups(Task::Work submit);
 
     // Remote changes.
     void startWebSocket();
@@ -156,6 +164,7 @@ private:
     std::set<std::string> m_pendingChanges;  // sync-relative paths changed since the last batch
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
     bool m_cycleDone = false;                // until then local changes are only gathered
+    bool m_startFailed = false;              // nothing is gathered or applied any more
     std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle
     bool m_connectedBefore = false;          // the push channel has been connected once
     std::unique_ptr<SerialQueue> m_debounceQueue;

@@ -3,12 +3,13 @@
 #include <ctime>
 #include <system_error>
 
+#include "Platform/Paths.h"
 #include "Platform/Unicode.h"
 
 namespace corvane {
 
-SyncPaths::SyncPaths(std::filesystem::path syncDir)
-    : m_syncDir(std::move(syncDir)), m_syncDirText(m_syncDir.string())
+SyncPaths::SyncPaths(const std::filesystem::path& syncDir)
+    : m_syncDir(Paths::normalized(syncDir)), m_syncDirText(m_syncDir.string())
 {
 }
 
@@ -22,8 +23,8 @@ std::filesystem::path SyncPaths::localPath(std::string_view syncRelative) const
 
 std::optional<std::string> SyncPaths::relativePath(std::string_view absolute) const
 {
-    const std::string prefix =
-        !m_syncDirText.empty() && m_syncDirText.back() == '/' ? m_syncDirText : m_syncDirText + "/";
+    // Only the folder "/" itself ends in "/".
+    const std::string prefix = m_syncDirText.ends_with('/') ? m_syncDirText : m_syncDirText + "/";
     if (absolute.starts_with(prefix)) {
         return std::string(absolute.substr(prefix.size()));
     }

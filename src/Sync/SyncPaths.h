@@ -10,9 +10,13 @@ namespace corvane {
 
 // Path rules of the sync folder. A sync-relative path begins with "/" ("/Docs/a.txt"); its local
 // path is the sync folder joined with the sync-relative path minus its first character.
+//
+// The sync folder is kept in one spelling (absolute, lexically normal, no trailing "/"), the one
+// the file event stream reports paths under, so that "/home/u/Sync/", "/home/u//Sync" and a path
+// relative to the current folder all name the same folder.
 class SyncPaths {
 public:
-    explicit SyncPaths(std::filesystem::path syncDir);
+    explicit SyncPaths(const std::filesystem::path& syncDir);
 
     const std::filesystem::path& syncDir() const { return m_syncDir; }
 

@@ -9,6 +9,7 @@
 
 #include "API/APIError.h"
 #include "API/APITestSupport.h"
+#include "API/ContentChangedError.h"
 #include "API/TransportError.h"
 #include "Models/DecodingError.h"
 #include "Platform/Error.h"
@@ -540,7 +541,8 @@ TEST_F(APIClientTest, VerifiedFileUploadSendsOnlyTheDeclaredContent)
             EXPECT_EQ(stored->hash, hash);
             continue;
         }
-        EXPECT_THROW(client.uploadChunkFromFile(uploadId, source, c.declared.size(), hash), Error);
+        EXPECT_THROW(client.uploadChunkFromFile(uploadId, source, c.declared.size(), hash),
+                     ContentChangedError);
         // Nothing was stored under the declared hash.
         expectAPIError([&] { client.download(hash); }, Kind::requestFailed, "Request failed");
     }

@@ -20,6 +20,7 @@
 
 #include "Platform/Clock.h"
 #include "Platform/MainQueue.h"
+#include "support/InotifyWatches.h"
 #include "support/TempHome.h"
 
 namespace corvane {
@@ -28,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Paths = std::vector<std::string>;
+using test::kernelWatchCount;
 
 // Short enough that no test waits long, long enough to tell "at once" from "later".
 constexpr auto kShortLatency = 30ms;
@@ -43,20 +45,6 @@ FileEventStream::TestHooks onWake(std::function<void()> hook)
     FileEventStream::TestHooks hooks;
     hooks.onWake = std::move(hook);
     return hooks;
-}
-
-// The inotify watches this process holds, as the kernel counts them.
-std::size_t kernelWatchCount()
-{
-    std::size_t count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fdinfo")) {
-        std::ifstream info(entry.path());
-        std::string line;
-        while (std::getline(info, line)) {
-            count += line.rfind("inotify wd:", 0) == 0 ? 1 : 0;
-        }
-    }
-    return count;
 }
 
 // Blocks the worker thread at one chosen wake-up until the test lets it go.

@@ -1,8 +1,15 @@
 #include "Sync/SyncEngine.h"
 
-#include <sys/time.h>
+#include <condition_variable>
+#include <set>
 
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "Platform/Error.h"
 #include "Sync/SyncEngineFixture.h"
+#include "support/InotifyWatches.h"
 #include "support/RawHttp.h"
 
 namespace corvane::test {
@@ -22,6 +29,12 @@ protected:
             });
         }
         return count;
+    }
+
+    std::vector<SyncStatus> statusesSoFar()
+    {
+        std::lock_guard lock(mutex);
+        return statuses;
     }
 
     // A change made after the ones before it has reached the server: they have too.
@@ -80,6 +93,26 @@ TEST_F(LiveSyncTest, FoldersRenamedMovedInAndMovedAwayCarryTheirFiles)
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
+TEST_F(LiveSyncTest, AFolderDeletedWithEverythingInItIsDeletedOnTheServer)
+{
+    startLive();
+    const std::vector<std::string> paths{"/Tree/a.txt", "/Tree/Sub/b.txt", "/Tree/Sub/Deep/c.txt"};
+    for (const std::string& path : paths) {
+        writeFile(local(path), path);
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(paths.begin(), paths.end(),
+                           [&](const std::string& path) { return serverHas(path, path); });
+    }));
+    fs::remove_all(local("/Tree"));
+    EXPECT_TRUE(waitUntil([&] {
+        return std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
+            return serverLacks(path) && !storedState(path);
+        });
+    })) << serverPaths();
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 TEST_F(LiveSyncTest, ABurstOfWritesGivesOneUploadAndTouchingGivesNone)
 {
     startLive();
@@ -90,7 +123,15 @@ TEST_F(LiveSyncTest, ABurstOfWritesGivesOneUploadAndTouchingGivesNone)
     waitForQuiet();
     EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
 
+    // Handled, and not a single request: the hash is compared before the server is asked.
+    const auto requests = [&] { return server.lastRequest().at("number").get<std::uint64_t>(); };
+    const std::uint64_t requestsBefore = requests();
+    const std::size_t reportsBefore = statusesSoFar().size();
     ASSERT_EQ(::utimes(local("/burst.txt").c_str(), nullptr), 0);
+    loop.runUntil([] { return false; }, 300ms);
+    const auto reports = statusesSoFar();
+    EXPECT_GE(std::count(reports.begin() + reportsBefore, reports.end(), SyncStatus::idle), 1);
+    EXPECT_EQ(requests(), requestsBefore);
     waitForQuiet();
     EXPECT_EQ(activities(ActivityType::upload, "/burst.txt"), 1u);
 }
@@ -201,6 +242,40 @@ TEST_F(LiveSyncTest, ExcludedCreationsAreSkippedAndExcludedDeletionsApplied)
     EXPECT_FALSE(fs::exists(local("/Ex/a.txt")));
 }
 
+TEST_F(LiveSyncTest, ExcludedFilesInsideAFolderEventStayOffTheServer)
+{
+    startLive();
+    writeFile(local("/Gone/a.txt"), "a");
+    writeFile(local("/Gone/Private/p.txt"), "synced before it was excluded");
+    ASSERT_TRUE(waitUntil([&] {
+        return serverHas("/Gone/a.txt", "a") &&
+               serverHas("/Gone/Private/p.txt", "synced before it was excluded");
+    }));
+    selective->exclude("/Gone/Private");
+    selective->exclude("/In/Private");
+    selective->exclude("/Ex");
+    writeFile(local("/Ex/local.txt"), "excluded from the start");
+
+    // A folder moved in, the sync folder's own event (as after a full event queue) and a folder
+    // deleted: each is handled file by file, and the excluded files are not among them.
+    TempDir outside;
+    writeFile(outside.path() / "In" / "b.txt", "b");
+    writeFile(outside.path() / "In" / "Private" / "secret.txt", "secret");
+    fs::rename(outside.path() / "In", local("/In"));
+    ASSERT_EQ(::utimes(syncDir.c_str(), nullptr), 0);
+    fs::remove_all(local("/Gone"));
+
+    EXPECT_TRUE(waitUntil([&] {
+        return serverHas("/In/b.txt", "b") && serverLacks("/Gone/a.txt");
+    })) << serverPaths();
+    loop.runUntil([] { return false; }, 300ms);
+    waitForQuiet();
+    EXPECT_TRUE(serverLacks("/In/Private/secret.txt"));
+    EXPECT_TRUE(serverLacks("/Ex/local.txt"));
+    EXPECT_TRUE(serverHas("/Gone/Private/p.txt", "synced before it was excluded"));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 TEST_F(LiveSyncTest, OwnUploadAnnouncedBackIsNeitherDownloadedNorUploadedAgain)
 {
     startLive();
@@ -244,6 +319,294 @@ TEST_F(LiveSyncTest, ASyncFolderInsideAHiddenFolderStillSyncsLocalChanges)
     writeFile(local("/.hidden.txt"), "not seen");
     waitForQuiet();
     EXPECT_TRUE(serverLacks("/.hidden.txt"));
+}
+
+TEST_F(LiveSyncTest, ASyncFolderGivenInAnotherSpellingStillSyncsLocalChanges)
+{
+    // The watcher reports paths under the folder's plain spelling.
+    syncDir = home.path().string() + "//Corvane/./";
+    startLive();
+    writeFile(local("/Docs/a.txt"), "seen");
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/Docs/a.txt", "seen"); }));
+    EXPECT_TRUE(fs::exists(home.path() / "Corvane" / ".corvane" / "sync_state.json"));
+}
+
+// A client whose trees of the folders the test holds are answered only once it lets them go: a
+// folder lookup that lasts as long as the test needs.
+class HeldTreeClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    FolderTree getFolderTree(const std::string& folderId) override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            ++m_waiting[folderId];
+            m_changed.wait(lock, [&] { return !m_held.contains(folderId); });
+            --m_waiting[folderId];
+        }
+        return APIClient::getFolderTree(folderId);
+    }
+
+    void hold(const std::string& folderId)
+    {
+        std::lock_guard lock(m_mutex);
+        m_held.insert(folderId);
+    }
+
+    void release(const std::string& folderId)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held.erase(folderId);
+        }
+        m_changed.notify_all();
+    }
+
+    void releaseAll()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_held.clear();
+        }
+        m_changed.notify_all();
+    }
+
+    // Whether a request for the folder's tree is being held.
+    bool holding(const std::string& folderId)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waiting[folderId] > 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::set<std::string> m_held;
+    std::map<std::string, int> m_waiting;
+};
+
+// Pushes for folders another device made after the engine started wait for a folder lookup.
+class PushOrderTest : public LiveSyncTest {
+protected:
+    PushOrderTest()
+    {
+        held = std::make_shared<HeldTreeClient>(server.baseURL());
+        held->setToken(client->token());
+        client = held;
+    }
+
+    ~PushOrderTest() override { held->releaseAll(); }
+
+    // A top-level folder the engine does not know yet; its tree is held.
+    std::string heldFolder(const std::string& name)
+    {
+        const std::string id = other->client().createFolder(name).id;
+        held->hold(id);
+        return id;
+    }
+
+    // Long enough for a push to reach the engine, or for a local change to pass the debounce.
+    void settle()
+    {
+        loop.runUntil([] { return false; }, 200ms);
+    }
+
+    std::shared_ptr<HeldTreeClient> held;
+};
+
+TEST_F(PushOrderTest, ALocalChangeWaitsForAnEarlierPushOfItsPath)
+{
+    startLive();
+    const std::string folder = heldFolder("New");
+    other->upload("/New/a.txt", "theirs");
+    ASSERT_TRUE(waitUntil([&] { return held->holding(folder); }));
+    writeFile(local("/New/a.txt"), "mine");
+    settle();
+    EXPECT_TRUE(serverHas("/New/a.txt", "theirs"));  // the local change has not gone ahead
+
+    held->release(folder);
+    // In order: the pushed version goes beside the local edit, which then goes up on top of it.
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/New/a.txt", "mine"); }));
+    waitForQuiet();
+    const auto copies = conflictCopies("/New");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(local("/New/" + copies[0])), "theirs");
+    EXPECT_EQ(readFile(local("/New/a.txt")), "mine");
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+TEST_F(PushOrderTest, ACreationAndADeletionInANewFolderApplyInOrder)
+{
+    startLive();
+    const std::string fresh = heldFolder("Fresh");
+    const std::string slow = heldFolder("Slow");
+    other->upload("/Fresh/c.txt", "c");
+    ASSERT_TRUE(waitUntil([&] { return held->holding(fresh); }));
+    other->upload("/Slow/d.txt", "d");
+    other->upload("/Fresh/a.txt", "a");  // waits for its folder behind the other two
+    settle();
+    held->release(fresh);
+    ASSERT_TRUE(waitUntil([&] { return readFile(local("/Fresh/c.txt")) == "c"; }));
+    ASSERT_TRUE(waitUntil([&] { return held->holding(slow); }));
+
+    // Its folder is known now, but the creation of the file still waits behind the lookup of
+    // the other folder: the deletion must not overtake it.
+    other->remove("/Fresh/a.txt");
+    settle();
+    held->release(slow);
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(local("/Slow/d.txt")) == "d" &&
+               activities(ActivityType::download, "/Fresh/a.txt") == 1 &&
+               !fs::exists(local("/Fresh/a.txt"));
+    }));
+    waitForQuiet();
+    EXPECT_FALSE(fs::exists(local("/Fresh/a.txt")));
+    EXPECT_FALSE(storedState("/Fresh/a.txt"));
+    EXPECT_TRUE(serverLacks("/Fresh/a.txt"));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
+// A client whose trees, from the second one on (the start-up cycle's, when the account has one
+// folder: the first teaches the folder resolver), wait until the test lets them go and then fail.
+class FailingCycleClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    FolderTree getFolderTree(const std::string& folderId) override
+    {
+        std::unique_lock lock(m_mutex);
+        if (++m_calls < 2) {
+            lock.unlock();
+            return APIClient::getFolderTree(folderId);
+        }
+        m_holding = true;
+        m_changed.wait(lock, [&] { return m_released; });
+        throw Error("the tree was refused");
+    }
+
+    bool holding()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_holding;
+    }
+
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_released = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_calls = 0;
+    bool m_holding = false;
+    bool m_released = false;
+};
+
+TEST_F(LiveSyncTest, AFailedStartUpStopsWatchingAndListeningAndDropsWhatCameMeanwhile)
+{
+    other->upload("/top.txt", "top");  // the account's one folder
+    auto failing = std::make_shared<FailingCycleClient>(server.baseURL());
+    failing->setToken(client->token());
+    client = failing;
+    makeEngine()->start();
+    ASSERT_TRUE(waitUntil([&] { return failing->holding(); }));
+    // The cycle reads the trees: the folder is watched and the push channel is open.
+    EXPECT_GT(kernelWatchCount(), 0u);
+    writeFile(local("/during.txt"), "made during the cycle");
+    other->upload("/pushed.txt", "pushed during the cycle");
+    loop.runUntil([] { return false; }, 200ms);
+
+    failing->release();
+    ASSERT_TRUE(waitUntil([&] { return !errorsSoFar().empty(); }));
+    EXPECT_EQ(errorsSoFar(), std::vector<std::string>{"the tree was refused"});
+    EXPECT_EQ(kernelWatchCount(), 0u);
+    writeFile(local("/after.txt"), "made after the failure");
+    other->upload("/pushed-after.txt", "pushed after the failure");
+    loop.runUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(serverLacks("/during.txt"));
+    EXPECT_TRUE(serverLacks("/after.txt"));
+    EXPECT_FALSE(fs::exists(local("/pushed.txt")));
+    EXPECT_FALSE(fs::exists(local("/pushed-after.txt")));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(statuses, std::vector<SyncStatus>{SyncStatus::syncing});
+}
+
+// A client that runs a write once, just before the upload of a file with the given name starts:
+// the moment a writer that paused longer than the debounce goes on writing.
+class WritingClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    UploadInitResponse uploadInit(const UploadInitRequest& request) override
+    {
+        std::function<void()> write;
+        {
+            std::lock_guard lock(m_mutex);
+            if (request.path.ends_with(m_name)) {
+                write = std::exchange(m_write, nullptr);
+            }
+        }
+        if (write) {
+            write();
+        }
+        return APIClient::uploadInit(request);
+    }
+
+    void writeBeforeUpload(const std::string& name, std::function<void()> write)
+    {
+        std::lock_guard lock(m_mutex);
+        m_name = name;
+        m_write = std::move(write);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_name;
+    std::function<void()> m_write;
+};
+
+TEST_F(LiveSyncTest, AFileStillBeingWrittenIsSentOnceItIsClosed)
+{
+    auto writing = std::make_shared<WritingClient>(server.baseURL());
+    writing->setToken(client->token());
+    client = writing;
+    startLive();
+    struct Case {
+        std::string name;
+        std::string first;
+        std::string second;  // written on after the first part was hashed
+        bool inPlace;        // over the first part rather than after it
+    };
+    // Grown (seen before the content goes out), or the same length with other bytes (seen once
+    // they have been sent).
+    const Case cases[] = {{"longer.txt", "first part ", "second part", false},
+                          {"same-size.txt", "first part ", "FIRST PART ", true}};
+    for (const Case& c : cases) {
+        const fs::path file = local("/" + c.name);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        const auto wroteOn = std::make_shared<std::atomic<bool>>(false);
+        const off_t at = c.inPlace ? 0 : static_cast<off_t>(c.first.size());
+        writing->writeBeforeUpload(c.name, [fd, c, at, wroteOn] {
+            *wroteOn = ::pwrite(fd, c.second.data(), c.second.size(), at) ==
+                       static_cast<ssize_t>(c.second.size());
+        });
+        ASSERT_EQ(::write(fd, c.first.data(), c.first.size()),
+                  static_cast<ssize_t>(c.first.size()));
+        EXPECT_TRUE(waitUntil([&] { return wroteOn->load(); })) << c.name;
+        loop.runUntil([] { return false; }, 100ms);
+        EXPECT_TRUE(serverLacks("/" + c.name)) << c.name;
+        ::close(fd);
+        const std::string written = c.inPlace ? c.second : c.first + c.second;
+        EXPECT_TRUE(waitUntil([&] { return serverHas("/" + c.name, written); })) << c.name;
+    }
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
 // A client whose deletions go through the test's clock and are recorded with their times.

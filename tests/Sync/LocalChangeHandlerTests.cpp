@@ -37,6 +37,32 @@ TEST_F(LocalChangeHandlerTest, AFolderIsNeverHashedItsFilesAreHandedBack)
     EXPECT_TRUE(other->files().empty());
 }
 
+TEST_F(LocalChangeHandlerTest, AFolderThatIsThereAlsoHandsBackItsSyncedFilesThatAreGone)
+{
+    // What a full event queue hides: the stream then reports only the sync folder.
+    writeFile(local("/Docs/here.txt"), "here");
+    writeFile(local("/top.txt"), "top");
+    for (const std::string path : {"/Docs/here.txt", "/Docs/gone.txt", "/Docs/Sub/gone.txt",
+                                   "/Other/gone.txt", "/top.txt"}) {
+        state->set(path, FileState{sha256(path), 1, ""});
+    }
+    const auto sorted = [](std::vector<std::string> paths) {
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    };
+    const auto folder = handler->handle("/Docs");
+    EXPECT_EQ(sorted(folder.below),
+              (std::vector<std::string>{"/Docs/Sub/gone.txt", "/Docs/gone.txt", "/Docs/here.txt"}));
+    EXPECT_FALSE(folder.gone);
+    const auto root = handler->handle("/");
+    EXPECT_EQ(sorted(root.below),
+              (std::vector<std::string>{"/Docs/Sub/gone.txt", "/Docs/gone.txt", "/Docs/here.txt",
+                                        "/Other/gone.txt", "/top.txt"}));
+    EXPECT_FALSE(root.gone);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(other->files().empty());  // nothing is sent before each path is handled
+}
+
 TEST_F(LocalChangeHandlerTest, AFolderThatWentAwayHandsBackItsSyncedFiles)
 {
     for (const std::string path : {"/Gone/a.txt", "/Gone/Sub/b.txt", "/Goner/c.txt"}) {

@@ -1,5 +1,8 @@
 #include "Sync/SyncEngine.h"
 
+#include <cerrno>
+
+#include "Platform/FileEventStream.h"
 #include "Sync/SyncEngineFixture.h"
 
 namespace corvane::test {
@@ -223,6 +226,35 @@ TEST_F(SyncEngineTest, UnreachableServerReportsTheErrorOnce)
     std::lock_guard lock(mutex);
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_EQ(statuses, std::vector<SyncStatus>{SyncStatus::syncing});
+}
+
+TEST_F(SyncEngineTest, ASyncFolderThatCannotBeWatchedAtAllWarnsOfTheWatchLimitOnce)
+{
+    options.prepareStream = [](FileEventStream& stream) {
+        FileEventStream::TestHooks hooks;
+        hooks.addWatch = [](int, const char*, std::uint32_t) {
+            errno = ENOSPC;  // the system's inotify watch limit
+            return -1;
+        };
+        stream.setTestHooks(std::move(hooks));
+    };
+    testing::internal::CaptureStdout();
+    makeEngine()->start();
+    const bool idle = loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return std::count(statuses.begin(), statuses.end(), SyncStatus::idle) == 1;
+    });
+    loop.runUntil([] { return false; }, 100ms);
+    const std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(idle);
+    std::size_t warnings = 0;
+    for (auto at = log.find("fs.inotify.max_user_watches"); at != std::string::npos;
+         at = log.find("fs.inotify.max_user_watches", at + 1)) {
+        ++warnings;
+    }
+    EXPECT_EQ(warnings, 1u) << log;
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(SyncEngineTest, SecondStartDoesNothing)

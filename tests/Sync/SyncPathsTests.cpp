@@ -26,11 +26,40 @@ TEST(SyncPathsTest, RelativePath)
         {"/Users/u/Sync", "/Users/u/SyncOther/x", std::nullopt},
         {"/Users/u/Sync/", "/Users/u/Sync/a/b.txt", "a/b.txt"},
         {"/Users/u/Sync/", "/Users/u/Sync/", ""},
-        {"/Users/u/Sync/", "/Users/u/Sync", std::nullopt},
+        {"/Users/u/Sync/", "/Users/u/Sync", ""},
+        {"/", "/a.txt", "a.txt"},
+        {"/", "/", ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SyncPaths(c.syncDir).relativePath(c.absolute), c.expected)
             << c.syncDir << " " << c.absolute;
+    }
+}
+
+TEST(SyncPathsTest, EverySpellingOfTheSyncFolderIsOneFolder)
+{
+    // The file event stream reports paths under the folder's plain spelling.
+    const std::string cwd = std::filesystem::current_path().string();
+    struct Case {
+        std::string syncDir;
+        std::string plain;
+    };
+    const Case cases[] = {
+        {"/home/u/Sync", "/home/u/Sync"},
+        {"/home/u/Sync/", "/home/u/Sync"},
+        {"/home/u/Sync//", "/home/u/Sync"},
+        {"/home//u/Sync", "/home/u/Sync"},
+        {"/home/u/./Sync/.", "/home/u/Sync"},
+        {"/home/u/x/../Sync", "/home/u/Sync"},
+        {"Sync", cwd + "/Sync"},
+        {"./Sync/", cwd + "/Sync"},
+    };
+    for (const auto& c : cases) {
+        const SyncPaths paths(c.syncDir);
+        EXPECT_EQ(paths.syncDir(), c.plain) << c.syncDir;
+        EXPECT_EQ(paths.relativePath(c.plain + "/Docs/a.txt"), "Docs/a.txt") << c.syncDir;
+        EXPECT_EQ(paths.relativePath(c.plain), "") << c.syncDir;
+        EXPECT_EQ(paths.localPath("/Docs/a.txt"), c.plain + "/Docs/a.txt") << c.syncDir;
     }
 }
 

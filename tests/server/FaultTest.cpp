@@ -239,13 +239,15 @@ TEST_F(ServerFaults, LastRequestRecordsTheRawRequest)
     EXPECT_EQ(last["headers"]["x-mixed-case"], "Value");
     EXPECT_EQ(last["body"], "{\"name\":\"N\"}");
 
-    // Test routes are not recorded; a chunk upload is, with its multipart body.
+    // Test routes are not recorded or counted; a chunk upload is, with its multipart body.
     m_server.clearFaults();
     EXPECT_EQ(m_server.lastRequest()["target"], "/api/folders?x=a%20b&y=+");
+    EXPECT_EQ(m_server.lastRequest()["number"], last["number"]);
     const std::string docs = createFolder("Docs")["id"];
     const auto init = uploadInit(docs, "a", "bytes");
     uploadChunk(init["upload_id"], "bytes", "B0UNDARY");
     const auto chunk = m_server.lastRequest();
+    EXPECT_EQ(chunk["number"], last["number"].get<int>() + 3);
     EXPECT_EQ(chunk["target"], "/api/sync/upload/chunk");
     EXPECT_EQ(chunk["headers"]["content-type"], "multipart/form-data; boundary=B0UNDARY");
     EXPECT_EQ(chunk["body"], multipartBody("B0UNDARY", init["upload_id"], "bytes"));
