@@ -120,6 +120,7 @@ void SyncEngine::runStartup()
     // What a killed process left half-written. Nothing of this engine writes yet; a stopped
     // engine still finishing a download on this folder loses only that download.
     m_transfers->removeStaleDownloads();
+    m_transfers->restoreMovedAside();
     AtomicFile::removeLeftovers(m_state->filePath());
     try {
         m_folderIDs = m_folderResolver->load();
