@@ -83,6 +83,113 @@ TEST_F(BadServerInputTest, TreePathsThatEscapeAreRefusedAndTheRestSyncs)
     EXPECT_EQ(readFile(local("/Docs/a.txt")), "a");
 }
 
+TEST_F(BadServerInputTest, TreeFolderPathsThatEscapeCreateNothing)
+{
+    other->upload("/Docs/Sub/a.txt", "a");
+    ASSERT_TRUE(cycleErrors().empty());
+    const std::string docs = folderId("/Docs");
+    const std::string escaping[] = {"/../../escaped", "../escaped", "/.corvane/evil",
+                                    "/Docs/.hidden", "/Docs//gap"};
+    for (const std::string& path : escaping) {
+        SCOPED_TRACE(path);
+        server.injectFault(
+            {{"path_prefix", "/api/folders/" + docs + "/tree"},
+             {"count", 2},  // the start-up reads the tree twice
+             {"patch", {{{"op", "replace"}, {"path", "/children/0/path"}, {"value", path}}}}});
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(cycleErrors().empty());
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_NE(log.find("sync error path=" + path + " error=refused server path"),
+                  std::string::npos)
+            << log;
+        expectStateFileIntact();
+    }
+    for (const fs::path& created :
+         {syncDir.parent_path() / "escaped", syncDir.parent_path().parent_path() / "escaped",
+          syncDir / ".corvane" / "evil", syncDir / "Docs" / ".hidden", syncDir / "Docs" / "gap"}) {
+        EXPECT_FALSE(fs::exists(created)) << created;
+    }
+    // The sub-folder's files could not be placed: no ground for deleting them here.
+    EXPECT_EQ(readFile(local("/Docs/Sub/a.txt")), "a");
+}
+
+TEST_F(BadServerInputTest, ARefusedRecordHoldsBackOnlyTheDeletionsOfItsFolder)
+{
+    other->upload("/A/kept.txt", "kept");
+    other->upload("/A/gone.txt", "gone");
+    other->upload("/B/gone.txt", "gone");
+    ASSERT_TRUE(cycleErrors().empty());
+    other->remove("/A/gone.txt");
+    other->remove("/B/gone.txt");
+    server.injectFault(
+        {{"path_prefix", "/api/folders/" + folderId("/A") + "/tree"},
+         {"count", 2},  // the start-up reads the tree twice
+         {"patch",
+          {{{"op", "replace"}, {"path", "/files/0/path"}, {"value", "../../escaped.txt"}}}}});
+    EXPECT_TRUE(cycleErrors().empty());
+    // The refused record may be /A/gone.txt under another name: that copy stays.
+    EXPECT_EQ(localContents(), (std::map<std::string, std::string>{{"/A/gone.txt", "gone"},
+                                                                   {"/A/kept.txt", "kept"}}));
+    EXPECT_FALSE(storedState("/B/gone.txt"));
+    expectStateFileIntact();
+}
+
+TEST_F(BadServerInputTest, AConflictCopyTakesTheServersNameOnceItIsFit)
+{
+    writeFile(local("/Docs/report.pdf"), "v1");
+    ASSERT_TRUE(cycleErrors().empty());
+    other->upload("/Docs/report.pdf", "server");
+    writeFile(local("/Docs/report.pdf"), "local");
+    const std::string docs = folderId("/Docs");
+    const auto renameFirstFile = [&](const std::string& name) {
+        server.injectFault(
+            {{"path_prefix", "/api/folders/" + docs + "/tree"},
+             {"count", 2},  // the start-up reads the tree twice
+             {"patch", {{{"op", "replace"}, {"path", "/files/0/name"}, {"value", name}}}}});
+    };
+    const std::string refused[] = {"",        "..",          ".hidden",
+                                   "a/b.pdf", "../../x.pdf", std::string("a\0b.pdf", 7)};
+    for (const std::string& name : refused) {
+        SCOPED_TRACE(name);
+        renameFirstFile(name);
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(cycleErrors().empty());
+        const std::string log = testing::internal::GetCapturedStdout();
+        const auto errors = logFields(log, "sync error");
+        ASSERT_EQ(errors.size(), 1u) << log;
+        EXPECT_EQ(errors[0].rfind(" path=/Docs/report.pdf error=Refused the server name", 0), 0u)
+            << errors[0];
+        // The whole entry is refused: nothing is written, and the local version is not sent.
+        EXPECT_EQ(localContents(),
+                  (std::map<std::string, std::string>{{"/Docs/report.pdf", "local"}}));
+        EXPECT_TRUE(serverHas("/Docs/report.pdf", "server"));
+    }
+    renameFirstFile("Quarterly.txt");
+    EXPECT_TRUE(cycleErrors().empty());
+    const auto copies = conflictCopies("/Docs");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].rfind("Quarterly (conflict - remote - ", 0), 0u) << copies[0];
+    EXPECT_TRUE(copies[0].ends_with(").txt")) << copies[0];
+    EXPECT_EQ(readFile(local("/Docs/" + copies[0])), "server");
+    EXPECT_TRUE(serverHas("/Docs/report.pdf", "local"));
+}
+
+TEST_F(BadServerInputTest, AnUploadTheServerNeitherHasNorAsksForFails)
+{
+    writeFile(local("/new.txt"), "new");
+    server.injectFault({{"path_prefix", "/api/sync/upload/init"},
+                        {"method", "POST"},
+                        {"patch", {{{"op", "remove"}, {"path", "/upload_id"}}}}});
+    EXPECT_TRUE(cycleErrors().empty());  // one file failing is not a failed cycle
+    EXPECT_EQ(SyncStateProvider::shared().getBadge(local("/new.txt").string()), SyncBadge::error);
+    EXPECT_FALSE(storedState("/new.txt"));
+    EXPECT_TRUE(serverLacks("/new.txt"));
+    const auto& recent = activity->recentActivities();
+    ASSERT_FALSE(recent.empty());
+    EXPECT_EQ(recent.front().fileName, "new.txt");
+    EXPECT_EQ(recent.front().status, ActivityStatus::failed);
+}
+
 TEST_F(BadServerInputTest, MalformedOrMistypedAnswersFailTheStartAndTheNextStartRecovers)
 {
     other->upload("/Docs/a.txt", "a");
