@@ -43,6 +43,24 @@ protected:
         return {};
     }
 
+    // Runs one start-up cycle that reports no error; returns what it logged.
+    std::string loggedCycle()
+    {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(cycleErrors().empty());
+        return testing::internal::GetCapturedStdout();
+    }
+
+    // Makes the tree of the folder `folderPath`, as the next start-up reads it (twice), hold
+    // `value` at the JSON pointer `pointer`.
+    void patchTree(const std::string& folderPath, const std::string& pointer,
+                   const nlohmann::json& value)
+    {
+        server.injectFault({{"path_prefix", "/api/folders/" + folderId(folderPath) + "/tree"},
+                            {"count", 2},
+                            {"patch", {{{"op", "replace"}, {"path", pointer}, {"value", value}}}}});
+    }
+
     void expectStateFileIntact() const
     {
         const fs::path file = syncDir / ".corvane" / "sync_state.json";
@@ -55,20 +73,14 @@ TEST_F(BadServerInputTest, TreePathsThatEscapeAreRefusedAndTheRestSyncs)
     other->upload("/fine.txt", "fine");
     other->upload("/Docs/a.txt", "a");
     ASSERT_TRUE(cycleErrors().empty());
-    const std::string docs = folderId("/Docs");
     const std::string escaping[] = {"../../escaped.txt",         "/../escaped.txt",
                                     "a/../../escaped.txt",       "/tmp/../../escaped.txt",
                                     "/.corvane/sync_state.json", "/Docs/.hidden/x.txt"};
     for (const std::string& path : escaping) {
         SCOPED_TRACE(path);
         other->upload("/late-" + std::to_string(path.size()) + ".txt", "late");
-        server.injectFault(
-            {{"path_prefix", "/api/folders/" + docs + "/tree"},
-             {"count", 2},  // the start-up reads the tree twice
-             {"patch", {{{"op", "replace"}, {"path", "/files/0/path"}, {"value", path}}}}});
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(cycleErrors().empty());
-        const std::string log = testing::internal::GetCapturedStdout();
+        patchTree("/Docs", "/files/0/path", path);
+        const std::string log = loggedCycle();
         EXPECT_NE(log.find("error=refused server path"), std::string::npos) << log;
         EXPECT_EQ(readFile(local("/late-" + std::to_string(path.size()) + ".txt")), "late");
         expectStateFileIntact();
@@ -87,18 +99,12 @@ TEST_F(BadServerInputTest, TreeFolderPathsThatEscapeCreateNothing)
 {
     other->upload("/Docs/Sub/a.txt", "a");
     ASSERT_TRUE(cycleErrors().empty());
-    const std::string docs = folderId("/Docs");
     const std::string escaping[] = {"/../../escaped", "../escaped", "/.corvane/evil",
                                     "/Docs/.hidden", "/Docs//gap"};
     for (const std::string& path : escaping) {
         SCOPED_TRACE(path);
-        server.injectFault(
-            {{"path_prefix", "/api/folders/" + docs + "/tree"},
-             {"count", 2},  // the start-up reads the tree twice
-             {"patch", {{{"op", "replace"}, {"path", "/children/0/path"}, {"value", path}}}}});
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(cycleErrors().empty());
-        const std::string log = testing::internal::GetCapturedStdout();
+        patchTree("/Docs", "/children/0/path", path);
+        const std::string log = loggedCycle();
         EXPECT_NE(log.find("sync error path=" + path + " error=refused server path"),
                   std::string::npos)
             << log;
@@ -121,11 +127,7 @@ TEST_F(BadServerInputTest, ARefusedRecordHoldsBackOnlyTheDeletionsOfItsFolder)
     ASSERT_TRUE(cycleErrors().empty());
     other->remove("/A/gone.txt");
     other->remove("/B/gone.txt");
-    server.injectFault(
-        {{"path_prefix", "/api/folders/" + folderId("/A") + "/tree"},
-         {"count", 2},  // the start-up reads the tree twice
-         {"patch",
-          {{{"op", "replace"}, {"path", "/files/0/path"}, {"value", "../../escaped.txt"}}}}});
+    patchTree("/A", "/files/0/path", "../../escaped.txt");
     EXPECT_TRUE(cycleErrors().empty());
     // The refused record may be /A/gone.txt under another name: that copy stays.
     EXPECT_EQ(localContents(), (std::map<std::string, std::string>{{"/A/gone.txt", "gone"},
@@ -140,21 +142,12 @@ TEST_F(BadServerInputTest, AConflictCopyTakesTheServersNameOnceItIsFit)
     ASSERT_TRUE(cycleErrors().empty());
     other->upload("/Docs/report.pdf", "server");
     writeFile(local("/Docs/report.pdf"), "local");
-    const std::string docs = folderId("/Docs");
-    const auto renameFirstFile = [&](const std::string& name) {
-        server.injectFault(
-            {{"path_prefix", "/api/folders/" + docs + "/tree"},
-             {"count", 2},  // the start-up reads the tree twice
-             {"patch", {{{"op", "replace"}, {"path", "/files/0/name"}, {"value", name}}}}});
-    };
     const std::string refused[] = {"",        "..",          ".hidden",
                                    "a/b.pdf", "../../x.pdf", std::string("a\0b.pdf", 7)};
     for (const std::string& name : refused) {
         SCOPED_TRACE(name);
-        renameFirstFile(name);
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(cycleErrors().empty());
-        const std::string log = testing::internal::GetCapturedStdout();
+        patchTree("/Docs", "/files/0/name", name);
+        const std::string log = loggedCycle();
         const auto errors = logFields(log, "sync error");
         ASSERT_EQ(errors.size(), 1u) << log;
         EXPECT_EQ(errors[0].rfind(" path=/Docs/report.pdf error=Refused the server name", 0), 0u)
@@ -164,7 +157,7 @@ TEST_F(BadServerInputTest, AConflictCopyTakesTheServersNameOnceItIsFit)
                   (std::map<std::string, std::string>{{"/Docs/report.pdf", "local"}}));
         EXPECT_TRUE(serverHas("/Docs/report.pdf", "server"));
     }
-    renameFirstFile("Quarterly.txt");
+    patchTree("/Docs", "/files/0/name", "Quarterly.txt");
     EXPECT_TRUE(cycleErrors().empty());
     const auto copies = conflictCopies("/Docs");
     ASSERT_EQ(copies.size(), 1u);
