@@ -400,10 +400,12 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
     std::string written;
     try {
         const std::string path = checkedPath(remoteFile.path);
-        // A conflict copy is named after the server's name of the file: refused before anything
-        // is fetched when the copy is what is asked for.
-        const std::string plannedCopy =
-            asConflict ? conflictCopyPlace(path, remoteFile.name) : std::string();
+        // A conflict copy is named after the server's name of the file, settled before anything
+        // is fetched or moved. Asked for a copy, a name unfit for one refuses the download; a
+        // copy made for an edit found in place then takes the file's own name.
+        const std::string copyPlace = asConflict || SyncPaths::checkRemoteName(remoteFile.name).path
+                                          ? conflictCopyPlace(path, remoteFile.name)
+                                          : path;
         const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
         onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
         const auto stored = m_state->get(path);
@@ -417,9 +419,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
                                                remoteFile.path);
             });
             if (temporary->holdsFile()) {
-                written = placeConflictCopy(
-                    *temporary, asConflict ? plannedCopy : conflictCopyPlace(path, remoteFile.name),
-                    takenElsewhere);
+                written = placeConflictCopy(*temporary, copyPlace, takenElsewhere);
             }
         }
     } catch (const std::exception& error) {
