@@ -1,5 +1,7 @@
 #include "Sync/SyncEngine.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <system_error>
 
@@ -7,6 +9,7 @@
 #include "API/WebSocketClient.h"
 #include "Logging/FileLogger.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/Error.h"
 #include "Platform/FileEventStream.h"
 #include "Platform/KeyedTaskQueue.h"
 #include "Platform/MainQueue.h"
@@ -120,6 +123,7 @@ void SyncEngine::runStartup()
     // What a killed process left half-written. Nothing of this engine writes yet; a stopped
     // engine still finishing a download on this folder loses only that download.
     m_transfers->removeStaleDownloads();
+    m_transfers->restoreMovedAside();
     AtomicFile::removeLeftovers(m_state->filePath());
     try {
         m_folderIDs = m_folderResolver->load();
@@ -185,17 +189,30 @@ SyncEngine::RemoteFiles SyncEngine::fetchRemoteFiles()
         m_scanner.createLocalFolders(tree, m_folderResolver->isRootFolder(folderId), refused);
     }
     RemoteFiles accepted;
+    accepted.total = remoteFiles.size();
     for (FileInfo& file : m_folderResolver->normalizeFilePaths(std::move(remoteFiles))) {
         auto checked = m_paths.checkRemotePath(file.path);
         if (!checked.path) {
             logRefusedPath(file.path, checked.refusal);
-            accepted.anyRefused = true;
+            accepted.unknownFolders.insert(folderOfRefused(file));
             continue;
         }
         file.path = std::move(*checked.path);
         accepted.files.push_back(std::move(file));
     }
     return accepted;
+}
+
+std::string SyncEngine::folderOfRefused(const FileInfo& file) const
+{
+    // The record's folder bounds the file it stands for. Without a folder of its own (the root,
+    // or one not known) it may stand for any file.
+    const auto folder = m_folderResolver->getFolderByID(file.folderId);
+    if (m_folderResolver->isRootFolder(file.folderId) || !folder) {
+        return "/";
+    }
+    const auto checked = m_paths.checkRemotePath(folder->path);
+    return checked.path ? *checked.path : "/";
 }
 
 void SyncEngine::initialSync()
@@ -211,7 +228,7 @@ void SyncEngine::initialSync()
         });
     FileLogger::shared().debug(
         "sync", "trees scanned",
-        {{"remote_files", remoteFiles.size()}, {"local_files", localFiles.size()}});
+        {{"remote_files", remote.total}, {"local_files", localFiles.size()}});
 
     const auto diff = computeDiff(localFiles, remoteFiles,
                                   [this](const std::string& path) { return m_state->get(path); });
@@ -230,15 +247,17 @@ void SyncEngine::initialSync()
     }
     recordAgreement(localFiles, remoteFiles);
     std::vector<DiffEntry> entries = dropExcluded(diff);
-    if (remote.anyRefused) {
-        // The file a refused record stands for is not known: that the server seems to lack a
-        // file is then no ground for deleting the local copy.
-        const auto removed = std::erase_if(entries, [](const DiffEntry& entry) {
-            return entry.action == DiffAction::deleteLocal;
-        });
-        if (removed > 0) {
-            FileLogger::shared().warn("sync", "local deletions skipped", {{"count", removed}});
-        }
+    // The file a refused record stands for is not known: that the server seems to lack a file in
+    // the record's folder is then no ground for deleting the local copy.
+    const auto removed = std::erase_if(entries, [&](const DiffEntry& entry) {
+        return entry.action == DiffAction::deleteLocal &&
+               std::any_of(remote.unknownFolders.begin(), remote.unknownFolders.end(),
+                           [&](const std::string& folder) {
+                               return folder == "/" || entry.path.starts_with(folder + "/");
+                           });
+    });
+    if (removed > 0) {
+        FileLogger::shared().warn("sync", "local deletions skipped", {{"count", removed}});
     }
     executeEntries(std::move(entries));
     m_state->save();
@@ -292,8 +311,7 @@ void SyncEngine::executeEntries(std::vector<DiffEntry> entries)
             try {
                 self->executeDiff(entry);
             } catch (const std::exception& error) {
-                FileLogger::shared().error("sync", "sync error",
-                                           {{"path", entry.path}, {"error", error.what()}});
+                logSyncError(entry.path, error.what());
             }
         });
     }
@@ -318,10 +336,15 @@ void SyncEngine::executeDiff(const DiffEntry& entry)
             m_transfers->downloadFile(*entry.remoteFile, true, [this](const std::string& path) {
                 return m_remotePaths.count(path) > 0;
             });
-        // Sent now rather than after the cycle, when the watcher's events are handled: the
-        // other devices get it sooner, and the server holds its content already.
-        m_transfers->uploadFile(copy, entry.remoteFile->hash, std::nullopt);
         m_transfers->uploadFile(entry.path, *entry.localHash, entry.remoteFile);
+        // Sent now rather than after the cycle, when the watcher's events are handled: the
+        // other devices get it sooner, and the server holds its content already. A file of its
+        // own: its failure leaves the local version's upload standing.
+        try {
+            m_transfers->uploadFile(copy, entry.remoteFile->hash, std::nullopt);
+        } catch (const std::exception& error) {
+            logSyncError(copy, error.what());
+        }
         break;
     }
     case DiffAction::deleteLocal:
@@ -336,8 +359,11 @@ void SyncEngine::deleteIfUnchanged(const DiffEntry& entry)
     std::string currentHash;
     try {
         currentHash = hashFile(m_paths.localPath(entry.path));
-    } catch (const std::exception&) {
-        m_transfers->deleteLocalFile(entry.path);  // already gone: forget it
+    } catch (const FileError& error) {
+        if (error.errorNumber() != ENOENT && error.errorNumber() != ENOTDIR) {
+            throw;  // not known to be unchanged, nor gone: it stays
+        }
+        m_transfers->forgetLocalFile(entry.path);  // already gone
         return;
     }
     const auto stored = m_state->get(entry.path);
@@ -351,8 +377,12 @@ void SyncEngine::deleteIfUnchanged(const DiffEntry& entry)
 
 void SyncEngine::logRefusedPath(const std::string& path, const std::string& reason) const
 {
-    FileLogger::shared().error("sync", "sync error",
-                               {{"path", path}, {"error", "refused server path: " + reason}});
+    logSyncError(path, "refused server path: " + reason);
+}
+
+void SyncEngine::logSyncError(const std::string& path, const std::string& error)
+{
+    FileLogger::shared().error("sync", "sync error", {{"path", path}, {"error", error}});
 }
 
 void SyncEngine::startFSEvents()

@@ -107,9 +107,12 @@ private:
     void initialSync();
     struct RemoteFiles {
         std::vector<FileInfo> files;  // accepted, with sync-relative paths
-        bool anyRefused = false;      // some record named a path that was refused
+        std::size_t total = 0;        // records the trees held, refused ones included
+        // Sync-relative folders ("/" for all) that hold a record whose path was refused.
+        std::set<std::string> unknownFolders;
     };
     RemoteFiles fetchRemoteFiles();
+    std::string folderOfRefused(const FileInfo& file) const;
     void recordAgreement(const std::map<std::string, std::string>& localFiles,
                          const std::vector<FileInfo>& remoteFiles);
     std::vector<DiffEntry> dropExcluded(std::vector<DiffEntry> entries);
@@ -117,6 +120,7 @@ private:
     void executeDiff(const DiffEntry& entry);
     void deleteIfUnchanged(const DiffEntry& entry);
     void logRefusedPath(const std::string& path, const std::string& reason) const;
+    static void logSyncError(const std::string& path, const std::string& error);
 
     // Local changes (main thread).
     void startFSEvents();

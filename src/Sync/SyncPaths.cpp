@@ -34,14 +34,42 @@ std::optional<std::string> SyncPaths::relativePath(std::string_view absolute) co
     return std::nullopt;
 }
 
+namespace {
+
+// Why one component of a server path or name cannot be used, or nothing when it can.
+std::optional<std::string> componentRefusal(std::string_view component)
+{
+    if (component.empty()) {
+        return "path has an empty component";
+    }
+    if (component == "." || component == "..") {
+        return "path has a \".\" or \"..\" component";
+    }
+    if (component.front() == '.') {
+        return "path has a hidden component";
+    }
+    return std::nullopt;
+}
+
+// Why text from the server cannot name anything here, or nothing when it can.
+std::optional<std::string> textRefusal(std::string_view text)
+{
+    if (text.find('\0') != std::string_view::npos) {
+        return "path contains a NUL character";
+    }
+    if (!Unicode::isValidUTF8(text)) {
+        return "path is not valid UTF-8";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 SyncPaths::Checked SyncPaths::checkRemotePath(std::string_view path) const
 {
     const std::string rooted = path.starts_with('/') ? std::string(path) : "/" + std::string(path);
-    if (rooted.find('\0') != std::string::npos) {
-        return {std::nullopt, "path contains a NUL character"};
-    }
-    if (!Unicode::isValidUTF8(rooted)) {
-        return {std::nullopt, "path is not valid UTF-8"};
+    if (auto refusal = textRefusal(rooted)) {
+        return {std::nullopt, std::move(*refusal)};
     }
     std::filesystem::path walked = m_syncDir;
     std::size_t start = 1;
@@ -49,14 +77,8 @@ SyncPaths::Checked SyncPaths::checkRemotePath(std::string_view path) const
         const std::size_t end = rooted.find('/', start);
         const std::string_view component =
             std::string_view(rooted).substr(start, end == std::string::npos ? end : end - start);
-        if (component.empty()) {
-            return {std::nullopt, "path has an empty component"};
-        }
-        if (component == "." || component == "..") {
-            return {std::nullopt, "path has a \".\" or \"..\" component"};
-        }
-        if (component.front() == '.') {
-            return {std::nullopt, "path has a hidden component"};
+        if (auto refusal = componentRefusal(component)) {
+            return {std::nullopt, std::move(*refusal)};
         }
         walked /= std::filesystem::path(component);
         std::error_code error;
@@ -69,6 +91,20 @@ SyncPaths::Checked SyncPaths::checkRemotePath(std::string_view path) const
         start = end + 1;
     }
     return {rooted, {}};
+}
+
+SyncPaths::Checked SyncPaths::checkRemoteName(std::string_view name)
+{
+    if (auto refusal = textRefusal(name)) {
+        return {std::nullopt, std::move(*refusal)};
+    }
+    if (name.find('/') != std::string_view::npos) {
+        return {std::nullopt, "name has more than one component"};
+    }
+    if (auto refusal = componentRefusal(name)) {
+        return {std::nullopt, std::move(*refusal)};
+    }
+    return {std::string(name), {}};
 }
 
 std::string conflictCopyName(std::string_view remoteName, std::string_view stamp,

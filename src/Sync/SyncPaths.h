@@ -34,6 +34,9 @@ public:
         std::string refusal;
     };
     Checked checkRemotePath(std::string_view path) const;
+    // A file name from the server (the name a conflict copy is made from): one component, under
+    // the same rules as each component of a path.
+    static Checked checkRemoteName(std::string_view name);
 
 private:
     std::filesystem::path m_syncDir;

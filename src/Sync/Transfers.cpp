@@ -22,7 +22,37 @@
 namespace corvane {
 namespace {
 
+// Unfinished downloads: removed at the next start.
 constexpr std::string_view kDownloadPrefix = ".corvane-download-";
+// A user's file moved aside while it is looked at: put back at the next start. The name is the
+// prefix, a random tag, "-" and the file's own name.
+constexpr std::string_view kAsidePrefix = ".corvane-aside-";
+constexpr std::size_t kAsideTagLength = 8;
+constexpr std::size_t kNameMax = 255;
+
+// A fresh moved-aside name for the file `name`. A name too long to fit is shortened (at a
+// character boundary): the file then comes back under the shorter name.
+std::string asideName(std::string_view name)
+{
+    const std::size_t room = kNameMax - kAsidePrefix.size() - kAsideTagLength - 1;
+    std::size_t length = std::min(name.size(), room);
+    while (length < name.size() && length > 0 &&
+           (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    return std::string(kAsidePrefix) + UUID::make().substr(0, kAsideTagLength) + "-" +
+           std::string(name.substr(0, length));
+}
+
+// The name a moved-aside file had, or nothing when `aside` is no such name.
+std::optional<std::string> originalNameOf(std::string_view aside)
+{
+    const std::size_t tagEnd = kAsidePrefix.size() + kAsideTagLength;
+    if (!aside.starts_with(kAsidePrefix) || aside.size() <= tagEnd + 1 || aside[tagEnd] != '-') {
+        return std::nullopt;
+    }
+    return std::string(aside.substr(tagEnd + 1));
+}
 
 // The mode new user files get: 0666 less the process's umask, read without changing it.
 mode_t userFileMode()
@@ -40,21 +70,22 @@ mode_t userFileMode()
     return mode;
 }
 
+// Tags the constructor of a TemporaryDownload that has no file of its own yet.
+struct NoFileYet {};
+
 }  // namespace
 
-// A hidden temporary file beside the target, removed unless it was renamed into place. The
-// download into it flushes it to disk. Its folder is held open and the file is named through
-// it, so that the file is still found, and removed, when the user moves the folder meanwhile.
+// A hidden file of the engine's beside the target, removed unless it was renamed into place or
+// released: a download in progress, or a user's file moved aside. The download into it flushes
+// it to disk. Its folder is held open and the file is named through it, so that the file is
+// still found, and removed, when the user moves the folder meanwhile.
 class TemporaryDownload {
 public:
+    // A new empty file for a download in `folder`.
     explicit TemporaryDownload(const std::filesystem::path& folder)
-        : m_folder(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC))
+        : m_folder(openFolder(folder, "Could not create a file in"))
     {
-        if (m_folder < 0) {
-            throw FileError("Could not create a file in", folder.string(), errno);
-        }
-        std::string pattern = "/proc/self/fd/" + std::to_string(m_folder) + "/" +
-                              std::string(kDownloadPrefix) + "XXXXXX";
+        std::string pattern = folderPrefix() + std::string(kDownloadPrefix) + "XXXXXX";
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
@@ -65,6 +96,8 @@ public:
         ::close(fd);
         m_path = pattern;
     }
+    // No file yet, in the open folder `folder`, which it closes.
+    TemporaryDownload(int folder, NoFileYet) : m_folder(folder) {}
     ~TemporaryDownload()
     {
         if (holdsFile()) {
@@ -74,6 +107,39 @@ public:
     }
     TemporaryDownload(const TemporaryDownload&) = delete;
     TemporaryDownload& operator=(const TemporaryDownload&) = delete;
+
+    // Moves the user's file `file` aside, under a name the next start puts it back from. Nothing
+    // when there is no file at `file`.
+    static std::unique_ptr<TemporaryDownload> moveAside(const std::filesystem::path& file)
+    {
+        const int folder = ::open(file.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            if (errno == ENOENT || errno == ENOTDIR) {
+                return nullptr;
+            }
+            throw FileError("Could not move aside", file.string(), errno);
+        }
+        auto moved = std::make_unique<TemporaryDownload>(folder, NoFileYet{});
+        if (!moved->renameAside(file, file.filename().string())) {
+            return nullptr;
+        }
+        return moved;
+    }
+
+    // Takes on the moved-aside file `file` that a process left behind, released: it is the
+    // user's, so it is never removed for having been taken on.
+    static std::unique_ptr<TemporaryDownload> adopt(const std::filesystem::path& file)
+    {
+        auto adopted = std::make_unique<TemporaryDownload>(
+            openFolder(file.parent_path(), "Could not open"), NoFileYet{});
+        adopted->m_path = adopted->folderPrefix() + file.filename().string();
+        adopted->release();
+        return adopted;
+    }
+
+    // Renames this file to a moved-aside name for the file `name` beside it: from here on it may
+    // hold the user's file, which a process killed meanwhile must not lose.
+    void markAside(std::string_view name) { renameAside(m_path, name); }
 
     // Forgets the file: it was moved elsewhere and must not be removed. path() stays.
     void release() { m_released = true; }
@@ -106,6 +172,37 @@ public:
     std::int64_t received = 0;  // bytes downloaded into it
 
 private:
+    static int openFolder(const std::filesystem::path& folder, const char* action)
+    {
+        const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            throw FileError(action, folder.string(), errno);
+        }
+        return fd;
+    }
+
+    std::string folderPrefix() const { return "/proc/self/fd/" + std::to_string(m_folder) + "/"; }
+
+    // Renames `from` to a fresh moved-aside name for `name` in this folder; false when there is
+    // nothing at `from`.
+    bool renameAside(const std::filesystem::path& from, std::string_view name)
+    {
+        while (true) {
+            const std::string aside = folderPrefix() + asideName(name);
+            if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) ==
+                0) {
+                m_path = aside;
+                return true;
+            }
+            if (errno == ENOENT) {
+                return false;
+            }
+            if (errno != EEXIST) {
+                throw FileError("Could not move aside", from.string(), errno);
+            }
+        }
+    }
+
     const int m_folder;
     std::filesystem::path m_path;
     bool m_released = false;
@@ -117,6 +214,21 @@ std::string parentOf(const std::string& syncRelative)
 {
     const std::size_t slash = syncRelative.rfind('/');
     return slash == std::string::npos ? std::string() : syncRelative.substr(0, slash);
+}
+
+// The content hash of the regular file `file`; nothing for anything else, or when it cannot be
+// read (not known to be any content, so whatever is there stays).
+std::optional<std::string> regularFileHash(const std::filesystem::path& file)
+{
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    try {
+        return hashFile(file);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 void onMain(const std::function<void()>& work)
@@ -204,13 +316,26 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
     updateBadge(path, SyncBadge::synced);
 }
 
-std::string Transfers::checkedPath(const std::string& path) const
+namespace {
+
+std::string accepted(SyncPaths::Checked checked, const std::string& what)
 {
-    auto checked = m_paths.checkRemotePath(path);
     if (!checked.path) {
-        throw Error("Refused the server path " + path + ": " + checked.refusal);
+        throw Error("Refused the server " + what + ": " + checked.refusal);
     }
     return std::move(*checked.path);
+}
+
+}  // namespace
+
+std::string Transfers::checkedPath(const std::string& path) const
+{
+    return accepted(m_paths.checkRemotePath(path), "path " + path);
+}
+
+std::string Transfers::conflictCopyPlace(const std::string& path, const std::string& name) const
+{
+    return parentOf(path) + "/" + accepted(SyncPaths::checkRemoteName(name), "name " + name);
 }
 
 std::unique_ptr<TemporaryDownload> Transfers::receive(const std::string& path,
@@ -275,6 +400,12 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
     std::string written;
     try {
         const std::string path = checkedPath(remoteFile.path);
+        // A conflict copy is named after the server's name of the file, settled before anything
+        // is fetched or moved. Asked for a copy, a name unfit for one refuses the download; a
+        // copy made for an edit found in place then takes the file's own name.
+        const std::string copyPlace = asConflict || SyncPaths::checkRemoteName(remoteFile.name).path
+                                          ? conflictCopyPlace(path, remoteFile.name)
+                                          : path;
         const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
         onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
         const auto stored = m_state->get(path);
@@ -288,7 +419,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
                                                remoteFile.path);
             });
             if (temporary->holdsFile()) {
-                written = placeConflictCopy(*temporary, path, takenElsewhere);
+                written = placeConflictCopy(*temporary, copyPlace, takenElsewhere);
             }
         }
     } catch (const std::exception& error) {
@@ -344,6 +475,8 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     }
     // Swapped in one step and only then looked at: an edit saved at any moment before the swap
     // is seen in what comes out; one saved after it replaces the download as any later edit.
+    // What comes out is the user's: it is named so that the next start puts it back.
+    temporary.markAside(lastPathComponent(path));
     temporary.exchange(target);
     if (holdsContent(temporary.path(), *expected)) {
         return true;  // the old file goes with the temporary name
@@ -359,15 +492,7 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
 
 bool Transfers::holdsContent(const std::filesystem::path& file, const std::string& hash) const
 {
-    struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return false;
-    }
-    try {
-        return hashFile(file) == hash;
-    } catch (const std::exception&) {
-        return false;  // unreadable: not known to be the synced content, so it stays
-    }
+    return regularFileHash(file) == hash;
 }
 
 void Transfers::keepBeside(TemporaryDownload& moved, const std::string& path) const
@@ -391,23 +516,23 @@ void Transfers::receiveConflictCopy(const std::string& path, const std::string& 
 
 bool Transfers::deleteLocalFileIfUnchanged(const std::string& path, const std::string& hash)
 {
-    const std::filesystem::path file = m_paths.localPath(path);
     // Moved aside in one step and only then looked at, so that an edit saved just before the
-    // removal is never removed with it. Under a temporary download's name: a process killed
-    // in between leaves what the next start removes.
-    TemporaryDownload aside(file.parent_path());
-    if (::rename(file.c_str(), aside.path().c_str()) != 0) {
-        if (errno == ENOENT) {
-            deleteLocalFile(path);  // already gone: forget it
-            return true;
-        }
-        throw FileError("Could not remove", file.string(), errno);
+    // removal is never removed with it; a file saved under the name after the move is another
+    // file and stays. A process killed in between leaves the moved file for the next start to
+    // put back.
+    const auto aside = TemporaryDownload::moveAside(m_paths.localPath(path));
+    if (!aside) {
+        forgetLocalFile(path);  // already gone
+        return true;
     }
-    if (!holdsContent(aside.path(), hash)) {
-        keepBeside(aside, path);
+    if (m_hooks.afterMoveAside) {
+        m_hooks.afterMoveAside(path);
+    }
+    if (!holdsContent(aside->path(), hash)) {
+        keepBeside(*aside, path);
         return false;
     }
-    deleteLocalFile(path);  // the name is free now: only the state and the feed are left
+    forgetLocalFile(path);  // the moved file goes with `aside`
     return true;
 }
 
@@ -418,6 +543,11 @@ void Transfers::deleteLocalFile(const std::string& path)
     if (::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         ::unlink(file.c_str());  // a file already gone is no error
     }
+    forgetLocalFile(path);
+}
+
+void Transfers::forgetLocalFile(const std::string& path)
+{
     m_state->remove(path);
     // Not waited for: a deletion does not hold up its caller for the main thread.
     MainQueue::async([activity = m_activityManager, path] {
@@ -425,26 +555,77 @@ void Transfers::deleteLocalFile(const std::string& path)
     });
 }
 
-void Transfers::removeStaleDownloads() const
+namespace {
+
+// The files in `syncDir` whose names begin with `prefix`, outside hidden folders: the engine
+// never puts its files into those, they are the user's (or the state's).
+std::vector<std::filesystem::path> engineFiles(const std::filesystem::path& syncDir,
+                                               std::string_view prefix)
 {
     namespace fs = std::filesystem;
+    std::vector<fs::path> found;
     std::error_code error;
-    fs::recursive_directory_iterator walk(m_paths.syncDir(),
-                                          fs::directory_options::skip_permission_denied, error);
+    fs::recursive_directory_iterator walk(syncDir, fs::directory_options::skip_permission_denied,
+                                          error);
     for (const fs::recursive_directory_iterator end; !error && walk != end; walk.increment(error)) {
         const fs::path& entry = walk->path();
         const std::string name = entry.filename().string();
         if (!name.starts_with('.')) {
             continue;
         }
-        struct stat info {};
-        if (name.starts_with(kDownloadPrefix) && ::lstat(entry.c_str(), &info) == 0 &&
-            S_ISREG(info.st_mode)) {
-            ::unlink(entry.c_str());  // one that cannot be removed is tried again next start
+        if (name.starts_with(prefix)) {
+            found.push_back(entry);
         }
-        // Downloads never go into hidden folders: those are the user's (or the state's).
         walk.disable_recursion_pending();
     }
+    return found;
+}
+
+}  // namespace
+
+void Transfers::removeStaleDownloads() const
+{
+    for (const std::filesystem::path& entry : engineFiles(m_paths.syncDir(), kDownloadPrefix)) {
+        struct stat info {};
+        if (::lstat(entry.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            ::unlink(entry.c_str());  // one that cannot be removed is tried again next start
+        }
+    }
+}
+
+void Transfers::restoreMovedAside() const
+{
+    for (const std::filesystem::path& entry : engineFiles(m_paths.syncDir(), kAsidePrefix)) {
+        try {
+            restore(entry);
+        } catch (const std::exception& error) {
+            // It stays where it is, hidden but whole, and the next start tries again.
+            FileLogger::shared().warn("sync", "moved-aside file not restored",
+                                      {{"file", entry.string()}, {"error", error.what()}});
+        }
+    }
+}
+
+void Transfers::restore(const std::filesystem::path& entry) const
+{
+    const auto name = originalNameOf(entry.filename().string());
+    const auto folder = m_paths.relativePath(entry.parent_path().string());
+    if (!name || !folder) {
+        return;  // not a name this engine gives
+    }
+    const std::string path = (folder->empty() ? "" : "/" + *folder) + "/" + *name;
+    const auto moved = TemporaryDownload::adopt(entry);
+    if (moved->placeIfFree(m_paths.localPath(path))) {
+        FileLogger::shared().info("sync", "moved-aside file restored", {{"path", path}});
+        return;
+    }
+    const auto movedHash = regularFileHash(moved->path());
+    if (movedHash && holdsContent(m_paths.localPath(path), *movedHash)) {
+        ::unlink(moved->path().c_str());  // the same content is back under its name already
+        return;
+    }
+    const std::string copy = placeConflictCopy(*moved, path);
+    FileLogger::shared().info("sync", "moved-aside file restored", {{"path", copy}});
 }
 
 void Transfers::updateBadge(const std::string& path, SyncBadge badge) const

@@ -40,12 +40,12 @@ public:
     // Whether a sync-relative path is in use somewhere the local folder does not show.
     using NameTaken = std::function<bool(const std::string& path)>;
 
-    // Downloads `remoteFile` to its place (or beside it as a conflict copy, under a name free
-    // here and, when given, not `takenElsewhere`). The bytes go to a hidden temporary file in
-    // the target's folder, are checked against the record's hash and size and only then renamed
-    // into place. A file at the place that does not hold its stored state's content (edited
-    // while the bytes came) stays, and the download goes beside it as a conflict copy. Returns
-    // the sync-relative path written. Throws the error that stopped it.
+    // Downloads `remoteFile` to its place (or beside it as a conflict copy named after its
+    // `name`, under a name free here and, when given, not `takenElsewhere`). The bytes go to a
+    // hidden temporary file in the target's folder, are checked against the record's hash and
+    // size and only then renamed into place. A file at the place that does not hold its stored
+    // state's content (edited while the bytes came) stays, and the download goes beside it as a
+    // conflict copy. Returns the sync-relative path written. Throws the error that stopped it.
     std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false,
                              const NameTaken& takenElsewhere = {});
     // Writes the content `hash` announced by the server to `path`, as downloadFile does,
@@ -61,20 +61,33 @@ public:
     // Removes the regular file at `path` (never a folder) and forgets its state.
     void deleteLocalFile(const std::string& path);
     // As deleteLocalFile, but only while the regular file at `path` holds content `hash`: a file
-    // edited up to the moment of removal stays. Returns whether nothing is left at `path`.
+    // edited up to the moment of removal stays, and so does one saved under the name while the
+    // old one is checked. Returns whether the file was removed (or was gone already).
     bool deleteLocalFileIfUnchanged(const std::string& path, const std::string& hash);
+    // Forgets the state of the file at `path`, which is no longer here, and shows the deletion.
+    void forgetLocalFile(const std::string& path);
     void updateBadge(const std::string& path, SyncBadge badge) const;
     // Removes the hidden temporary files of downloads that never finished: a process killed in
     // the middle of one leaves its file behind. Only while no download runs (at start).
     void removeStaleDownloads() const;
+    // Puts back the user's files that a killed process left moved aside: under their own names
+    // when those are free, else beside them as conflict copies. Only while no transfer runs.
+    void restoreMovedAside() const;
+
+    // Seams for tests; production code leaves them empty. Set before the first transfer.
+    struct TestHooks {
+        // Runs when deleteLocalFileIfUnchanged has moved the file aside, before it looks at it.
+        std::function<void(const std::string& path)> afterMoveAside;
+    };
+    void setTestHooks(TestHooks hooks) { m_hooks = std::move(hooks); }
 
 private:
     // Downloads into a temporary file in the folder of `path`, a sync-relative path the caller
     // has checked, flushed and verified against `hash` (and `size` when known).
     std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
                                                std::optional<std::int64_t> size);
-    // Renames the temporary file to a free conflict-copy name beside the sync-relative `path`;
-    // returns the copy's sync-relative path.
+    // Renames the temporary file to a free conflict-copy name made from the last component of
+    // the sync-relative `path`, in its folder; returns the copy's sync-relative path.
     std::string placeConflictCopy(TemporaryDownload& temporary, const std::string& path,
                                   const NameTaken& takenElsewhere = {}) const;
     // Puts the download at `path` when nothing is there, or when the file there holds
@@ -84,9 +97,15 @@ private:
     // Whether `file` is a regular file with content `hash`.
     bool holdsContent(const std::filesystem::path& file, const std::string& hash) const;
     // Renames the user's file moved aside to `moved` back to `path`, or, when `path` is taken by
-    // then, to a free conflict-copy name beside it. Releases `moved` first: never removes it.
+    // then, to a free conflict-copy name beside it. Releases `moved` first: never removes it;
+    // when neither rename works, the next start puts it back.
     void keepBeside(TemporaryDownload& moved, const std::string& path) const;
     std::string checkedPath(const std::string& path) const;
+    // Where a conflict copy of the checked `path` goes, named after the server's `name` for the
+    // file: beside it, once `name` is found fit.
+    std::string conflictCopyPlace(const std::string& path, const std::string& name) const;
+    // Restores one moved-aside file.
+    void restore(const std::filesystem::path& entry) const;
     void addActivity(ActivityType type, const std::string& path) const;
 
     const std::shared_ptr<APIClient> m_apiClient;
@@ -95,6 +114,7 @@ private:
     const std::shared_ptr<BandwidthThrottler> m_bandwidthThrottler;
     const SyncPaths m_paths;
     const std::shared_ptr<LocalStateStore> m_state;
+    TestHooks m_hooks;
 };
 
 // A sync-relative path's file name: its last component.

@@ -43,6 +43,24 @@ protected:
         return {};
     }
 
+    // Runs one start-up cycle that reports no error; returns what it logged.
+    std::string loggedCycle()
+    {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(cycleErrors().empty());
+        return testing::internal::GetCapturedStdout();
+    }
+
+    // Makes the tree of the folder `folderPath`, as the next start-up reads it (twice), hold
+    // `value` at the JSON pointer `pointer`.
+    void patchTree(const std::string& folderPath, const std::string& pointer,
+                   const nlohmann::json& value)
+    {
+        server.injectFault({{"path_prefix", "/api/folders/" + folderId(folderPath) + "/tree"},
+                            {"count", 2},
+                            {"patch", {{{"op", "replace"}, {"path", pointer}, {"value", value}}}}});
+    }
+
     void expectStateFileIntact() const
     {
         const fs::path file = syncDir / ".corvane" / "sync_state.json";
@@ -55,20 +73,14 @@ TEST_F(BadServerInputTest, TreePathsThatEscapeAreRefusedAndTheRestSyncs)
     other->upload("/fine.txt", "fine");
     other->upload("/Docs/a.txt", "a");
     ASSERT_TRUE(cycleErrors().empty());
-    const std::string docs = folderId("/Docs");
     const std::string escaping[] = {"../../escaped.txt",         "/../escaped.txt",
                                     "a/../../escaped.txt",       "/tmp/../../escaped.txt",
                                     "/.corvane/sync_state.json", "/Docs/.hidden/x.txt"};
     for (const std::string& path : escaping) {
         SCOPED_TRACE(path);
         other->upload("/late-" + std::to_string(path.size()) + ".txt", "late");
-        server.injectFault(
-            {{"path_prefix", "/api/folders/" + docs + "/tree"},
-             {"count", 2},  // the start-up reads the tree twice
-             {"patch", {{{"op", "replace"}, {"path", "/files/0/path"}, {"value", path}}}}});
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(cycleErrors().empty());
-        const std::string log = testing::internal::GetCapturedStdout();
+        patchTree("/Docs", "/files/0/path", path);
+        const std::string log = loggedCycle();
         EXPECT_NE(log.find("error=refused server path"), std::string::npos) << log;
         EXPECT_EQ(readFile(local("/late-" + std::to_string(path.size()) + ".txt")), "late");
         expectStateFileIntact();
@@ -81,6 +93,94 @@ TEST_F(BadServerInputTest, TreePathsThatEscapeAreRefusedAndTheRestSyncs)
     EXPECT_FALSE(fs::exists(local("/Docs/.hidden")));
     // A tree the engine had to refuse a record of is no ground for deleting anything.
     EXPECT_EQ(readFile(local("/Docs/a.txt")), "a");
+}
+
+TEST_F(BadServerInputTest, TreeFolderPathsThatEscapeCreateNothing)
+{
+    other->upload("/Docs/Sub/a.txt", "a");
+    ASSERT_TRUE(cycleErrors().empty());
+    const std::string escaping[] = {"/../../escaped", "../escaped", "/.corvane/evil",
+                                    "/Docs/.hidden", "/Docs//gap"};
+    for (const std::string& path : escaping) {
+        SCOPED_TRACE(path);
+        patchTree("/Docs", "/children/0/path", path);
+        const std::string log = loggedCycle();
+        EXPECT_NE(log.find("sync error path=" + path + " error=refused server path"),
+                  std::string::npos)
+            << log;
+        expectStateFileIntact();
+    }
+    for (const fs::path& created :
+         {syncDir.parent_path() / "escaped", syncDir.parent_path().parent_path() / "escaped",
+          syncDir / ".corvane" / "evil", syncDir / "Docs" / ".hidden", syncDir / "Docs" / "gap"}) {
+        EXPECT_FALSE(fs::exists(created)) << created;
+    }
+    // The sub-folder's files could not be placed: no ground for deleting them here.
+    EXPECT_EQ(readFile(local("/Docs/Sub/a.txt")), "a");
+}
+
+TEST_F(BadServerInputTest, ARefusedRecordHoldsBackOnlyTheDeletionsOfItsFolder)
+{
+    other->upload("/A/kept.txt", "kept");
+    other->upload("/A/gone.txt", "gone");
+    other->upload("/B/gone.txt", "gone");
+    ASSERT_TRUE(cycleErrors().empty());
+    other->remove("/A/gone.txt");
+    other->remove("/B/gone.txt");
+    patchTree("/A", "/files/0/path", "../../escaped.txt");
+    EXPECT_TRUE(cycleErrors().empty());
+    // The refused record may be /A/gone.txt under another name: that copy stays.
+    EXPECT_EQ(localContents(), (std::map<std::string, std::string>{{"/A/gone.txt", "gone"},
+                                                                   {"/A/kept.txt", "kept"}}));
+    EXPECT_FALSE(storedState("/B/gone.txt"));
+    expectStateFileIntact();
+}
+
+TEST_F(BadServerInputTest, AConflictCopyTakesTheServersNameOnceItIsFit)
+{
+    writeFile(local("/Docs/report.pdf"), "v1");
+    ASSERT_TRUE(cycleErrors().empty());
+    other->upload("/Docs/report.pdf", "server");
+    writeFile(local("/Docs/report.pdf"), "local");
+    const std::string refused[] = {"",        "..",          ".hidden",
+                                   "a/b.pdf", "../../x.pdf", std::string("a\0b.pdf", 7)};
+    for (const std::string& name : refused) {
+        SCOPED_TRACE(name);
+        patchTree("/Docs", "/files/0/name", name);
+        const std::string log = loggedCycle();
+        const auto errors = logFields(log, "sync error");
+        ASSERT_EQ(errors.size(), 1u) << log;
+        EXPECT_EQ(errors[0].rfind(" path=/Docs/report.pdf error=Refused the server name", 0), 0u)
+            << errors[0];
+        // The whole entry is refused: nothing is written, and the local version is not sent.
+        EXPECT_EQ(localContents(),
+                  (std::map<std::string, std::string>{{"/Docs/report.pdf", "local"}}));
+        EXPECT_TRUE(serverHas("/Docs/report.pdf", "server"));
+    }
+    patchTree("/Docs", "/files/0/name", "Quarterly.txt");
+    EXPECT_TRUE(cycleErrors().empty());
+    const auto copies = conflictCopies("/Docs");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].rfind("Quarterly (conflict - remote - ", 0), 0u) << copies[0];
+    EXPECT_TRUE(copies[0].ends_with(").txt")) << copies[0];
+    EXPECT_EQ(readFile(local("/Docs/" + copies[0])), "server");
+    EXPECT_TRUE(serverHas("/Docs/report.pdf", "local"));
+}
+
+TEST_F(BadServerInputTest, AnUploadTheServerNeitherHasNorAsksForFails)
+{
+    writeFile(local("/new.txt"), "new");
+    server.injectFault({{"path_prefix", "/api/sync/upload/init"},
+                        {"method", "POST"},
+                        {"patch", {{{"op", "remove"}, {"path", "/upload_id"}}}}});
+    EXPECT_TRUE(cycleErrors().empty());  // one file failing is not a failed cycle
+    EXPECT_EQ(SyncStateProvider::shared().getBadge(local("/new.txt").string()), SyncBadge::error);
+    EXPECT_FALSE(storedState("/new.txt"));
+    EXPECT_TRUE(serverLacks("/new.txt"));
+    const auto& recent = activity->recentActivities();
+    ASSERT_FALSE(recent.empty());
+    EXPECT_EQ(recent.front().fileName, "new.txt");
+    EXPECT_EQ(recent.front().status, ActivityStatus::failed);
 }
 
 TEST_F(BadServerInputTest, MalformedOrMistypedAnswersFailTheStartAndTheNextStartRecovers)

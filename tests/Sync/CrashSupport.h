@@ -136,6 +136,7 @@ inline void writeAtomically(const fs::path& scratch, const fs::path& target,
 struct FolderSurvey {
     std::map<std::string, std::string> files;  // sync-relative path -> content hash
     std::vector<std::string> downloadTemporaries;
+    std::map<std::string, std::string> movedAside;  // the user's files held aside, by hash
     std::vector<std::string> stateTemporaries;
     std::vector<std::string> strangers;  // hidden files nobody should have left
     std::optional<std::string> stateFile;
@@ -160,6 +161,8 @@ inline FolderSurvey surveyFolder(const fs::path& syncDir)
             survey.stateTemporaries.push_back(relative);
         } else if (name.starts_with(".corvane-download-")) {
             survey.downloadTemporaries.push_back(relative);
+        } else if (name.starts_with(".corvane-aside-")) {
+            survey.movedAside[relative] = sha256(readFile(it->path()));
         } else if (relative.find("/.") != std::string::npos) {
             survey.strangers.push_back(relative);
         } else {
@@ -179,8 +182,10 @@ inline void expectIntactAfterCrash(const FolderSurvey& survey, const std::set<st
         EXPECT_TRUE(LocalStateStore::decode(*survey.stateFile))
             << when << ": the state file does not parse: " << survey.stateFile->substr(0, 200);
     }
-    for (const auto& [path, hash] : survey.files) {
-        EXPECT_TRUE(known.count(hash)) << when << ": " << path << " holds content nobody wrote";
+    for (const auto& files : {survey.files, survey.movedAside}) {
+        for (const auto& [path, hash] : files) {
+            EXPECT_TRUE(known.count(hash)) << when << ": " << path << " holds content nobody wrote";
+        }
     }
     EXPECT_TRUE(survey.strangers.empty())
         << when << ": hidden leftovers " << testing::PrintToString(survey.strangers);

@@ -223,7 +223,8 @@ void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second,
         std::ostringstream when;
         when << "killed " << jittered;
         expectIntactAfterCrash(survey, e.known, when.str());
-        temporariesSeen += survey.downloadTemporaries.size() + survey.stateTemporaries.size();
+        temporariesSeen += survey.downloadTemporaries.size() + survey.stateTemporaries.size() +
+                           survey.movedAside.size();
     }
     std::cout << "kill " << first << ": " << temporariesSeen << " temporaries left by the kills\n";
 
@@ -237,6 +238,7 @@ void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second,
     expectIntactAfterCrash(survey, e.known, "after recovery");
     EXPECT_TRUE(survey.downloadTemporaries.empty())
         << testing::PrintToString(survey.downloadTemporaries);
+    EXPECT_TRUE(survey.movedAside.empty()) << testing::PrintToString(survey.movedAside);
     EXPECT_TRUE(survey.stateTemporaries.empty()) << testing::PrintToString(survey.stateTemporaries);
     ASSERT_TRUE(survey.stateFile);
 

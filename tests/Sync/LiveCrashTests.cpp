@@ -196,6 +196,7 @@ TEST_P(LiveCrashTest, KilledWhileLiveLosesNothingAndConverges)
     expectIntactAfterCrash(survey, m_known, "after recovery");
     EXPECT_TRUE(survey.downloadTemporaries.empty())
         << testing::PrintToString(survey.downloadTemporaries);
+    EXPECT_TRUE(survey.movedAside.empty()) << testing::PrintToString(survey.movedAside);
     EXPECT_TRUE(survey.stateTemporaries.empty()) << testing::PrintToString(survey.stateTemporaries);
     endChild(child);
     checkNothingLost(survey);

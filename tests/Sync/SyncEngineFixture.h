@@ -89,6 +89,23 @@ inline std::map<std::string, std::string> visibleFiles(const fs::path& dir)
     return files;
 }
 
+// The fields of every line in `output` (captured standard output, where the log echoes) whose
+// message is `message`: " path=/a.txt error=..." for "sync error".
+inline std::vector<std::string> logFields(const std::string& output, const std::string& message)
+{
+    std::vector<std::string> found;
+    std::istringstream lines(output);
+    const std::string marker = "] " + message;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(marker);
+        const std::size_t end = at + marker.size();
+        if (at != std::string::npos && (end == line.size() || line[end] == ' ')) {
+            found.push_back(line.substr(end));
+        }
+    }
+    return found;
+}
+
 // What stands between a conflict copy's stem and its time stamp.
 inline constexpr const char* kConflictMark = " (conflict - remote - ";
 

@@ -97,7 +97,17 @@ TEST_F(SyncEngineTest, DecisionsAgainstTheStoredState)
     other->remove("/server-deleted-edited.txt");
     writeFile(local("/server-deleted-edited.txt"), "edited");
     fs::remove(local("/local-deleted.txt"));
+    testing::internal::CaptureStdout();
     runCycle();
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    // Counted before anything is done: the edited file's upload is one of the two uploads.
+    EXPECT_EQ(logFields(log, "diff computed"),
+              std::vector<std::string>{" uploads=2 downloads=2 deletes=1 conflicts=1"});
+    const auto complete = logFields(log, "sync cycle complete");
+    ASSERT_EQ(complete.size(), 1u);
+    EXPECT_EQ(complete[0].rfind(" duration_ms=", 0), 0u) << complete[0];
+    EXPECT_NO_THROW(std::stoll(complete[0].substr(13))) << complete[0];
 
     const auto localFiles = localContents();
     EXPECT_EQ(localFiles.at("/server-changed.txt"), "server");
@@ -163,7 +173,12 @@ TEST_F(SyncEngineTest, OneFailingEntryLeavesTheCycleComplete)
     other->upload("/a.txt", "a");
     other->upload("/b.txt", "b");
     server.injectFault({{"path_prefix", "/api/sync/download/" + sha256("a")}, {"status", 500}});
+    testing::internal::CaptureStdout();
     runCycle();
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(logFields(log, "sync error"),
+              std::vector<std::string>{" path=/a.txt error=Request failed"});
+    EXPECT_EQ(logFields(log, "sync cycle complete").size(), 1u);
     EXPECT_FALSE(fs::exists(local("/a.txt")));
     EXPECT_EQ(readFile(local("/b.txt")), "b");
     EXPECT_EQ(SyncStateProvider::shared().getBadge(local("/a.txt").string()), SyncBadge::error);
@@ -298,6 +313,250 @@ TEST_F(SyncEngineTest, AtMostFourTransfersRunAtOnceAndStopEndsTheHandOut)
     std::lock_guard lock(mutex);
     // A stopped engine reports nothing more.
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), SyncStatus::idle), 0);
+}
+
+// The engine's hidden files anywhere in `dir` whose names begin with `prefix`.
+std::vector<std::string> hiddenFilesNamed(const fs::path& dir, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            found.push_back(fs::relative(entry.path(), dir).string());
+        }
+    }
+    return found;
+}
+
+TEST_F(SyncEngineTest, UserFilesLeftMovedAsideComeBackAtStart)
+{
+    // What a process killed while it held the user's files aside leaves behind.
+    writeFile(local("/Docs/.corvane-aside-1A2B3C4D-notes.txt"), "edited notes");
+    writeFile(local("/.corvane-aside-5E6F7A8B-a.txt"), "mine");
+    writeFile(local("/a.txt"), "saved since");
+    writeFile(local("/.corvane-aside-9C0D1E2F-b.txt"), "same");
+    writeFile(local("/b.txt"), "same");
+    // A download it left unfinished is still removed.
+    writeFile(local("/Docs/.corvane-download-Ab12Cd"), "half a down");
+
+    runCycle();
+
+    auto files = localContents();
+    const auto copies = conflictCopies("/");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].rfind("a (conflict - remote - ", 0), 0u) << copies[0];
+    EXPECT_EQ(files["/" + copies[0]], "mine");
+    files.erase("/" + copies[0]);
+    EXPECT_EQ(files, (std::map<std::string, std::string>{{"/Docs/notes.txt", "edited notes"},
+                                                         {"/a.txt", "saved since"},
+                                                         {"/b.txt", "same"}}));
+    EXPECT_TRUE(hiddenFilesNamed(syncDir, ".corvane-aside-").empty());
+    EXPECT_TRUE(hiddenFilesNamed(syncDir, ".corvane-download-").empty());
+    EXPECT_EQ(other->contents(), localContents());
+}
+
+TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::string> before;          // at the path when the deletion starts
+        std::optional<std::string> savedMeanwhile;  // saved under the name during the check
+        bool removed;
+        std::optional<std::string> after;  // at the path afterwards
+        std::optional<std::string> copy;   // beside it as a conflict copy
+    };
+    const Case cases[] = {
+        {"unchanged", "synced", std::nullopt, true, std::nullopt, std::nullopt},
+        {"unchanged, a new file saved meanwhile", "synced", "new", true, "new", std::nullopt},
+        {"edited", "edited", std::nullopt, false, "edited", std::nullopt},
+        {"edited, a new file saved meanwhile", "edited", "newer", false, "newer", "edited"},
+        {"already gone", std::nullopt, std::nullopt, true, std::nullopt, std::nullopt},
+    };
+    const std::string path = "/Docs/doc.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(syncDir);
+        fs::create_directories(local("/Docs"));
+        if (c.before) {
+            writeFile(local(path), *c.before);
+        }
+        const auto state = std::make_shared<LocalStateStore>(syncDir);
+        state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
+        const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
+        context.transfers->setTestHooks({[&](const std::string& moved) {
+            EXPECT_EQ(moved, path);
+            if (c.savedMeanwhile) {
+                writeFile(home.path() / "saved", *c.savedMeanwhile);
+                fs::rename(home.path() / "saved", local(path));
+            }
+        }});
+
+        EXPECT_EQ(context.transfers->deleteLocalFileIfUnchanged(path, sha256("synced")), c.removed);
+
+        auto files = localContents();
+        const auto copies = conflictCopies("/Docs");
+        ASSERT_EQ(copies.size(), c.copy ? 1u : 0u);
+        if (c.copy) {
+            EXPECT_EQ(files["/Docs/" + copies[0]], *c.copy);
+            files.erase("/Docs/" + copies[0]);
+        }
+        const auto expected = c.after ? std::map<std::string, std::string>{{path, *c.after}}
+                                      : std::map<std::string, std::string>{};
+        EXPECT_EQ(files, expected);
+        EXPECT_EQ(state->get(path).has_value(), !c.removed);
+        EXPECT_TRUE(hiddenFilesNamed(syncDir, ".corvane-").empty());
+    }
+}
+
+// A client that runs `hook` when the first upload starts, while every other upload waits for
+// it: a moment after the cycle's scan at which only the first entries have started.
+class FirstUploadHookClient : public APIClient {
+public:
+    using APIClient::APIClient;
+
+    UploadInitResponse uploadInit(const UploadInitRequest& request) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_hook) {
+                std::exchange(m_hook, nullptr)();
+            }
+        }
+        return APIClient::uploadInit(request);
+    }
+
+    void setHook(std::function<void()> hook)
+    {
+        std::lock_guard lock(m_mutex);
+        m_hook = std::move(hook);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> m_hook;
+};
+
+TEST_F(SyncEngineTest, ADeletionWhoseRecheckFailsRemovesNothing)
+{
+    writeFile(local("/z.txt"), "synced");
+    runCycle();
+    other->remove("/z.txt");
+    // Four uploads go first, so the deletion starts only after the first upload has begun.
+    for (int i = 1; i <= 4; ++i) {
+        writeFile(local("/a" + std::to_string(i) + ".txt"), "new " + std::to_string(i));
+    }
+    auto hooked = std::make_shared<FirstUploadHookClient>(server.baseURL());
+    hooked->setToken(client->token());
+    // Not readable, though not gone: a link to itself cannot be opened, even by root.
+    hooked->setHook([&] {
+        fs::remove(local("/z.txt"));
+        fs::create_symlink("z.txt", local("/z.txt"));
+    });
+    client = hooked;
+
+    testing::internal::CaptureStdout();
+    runCycle();
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    const auto errors = logFields(log, "sync error");
+    ASSERT_EQ(errors.size(), 1u) << log;
+    EXPECT_EQ(errors[0].rfind(" path=/z.txt error=", 0), 0u) << errors[0];
+    EXPECT_TRUE(fs::is_symlink(local("/z.txt")));
+    EXPECT_EQ(storedState("/z.txt").value_or(FileState{}).hash, sha256("synced"));
+}
+
+TEST_F(SyncEngineTest, AFailedUploadOfTheConflictCopyLeavesTheLocalVersionUploaded)
+{
+    writeFile(local("/doc.txt"), "v1");
+    runCycle();
+    other->upload("/doc.txt", "server");
+    writeFile(local("/doc.txt"), "local");
+    // The first upload goes through, the second fails.
+    server.injectFault({{"path_prefix", "/api/sync/upload/init"}, {"delay_ms", 1}});
+    server.injectFault({{"path_prefix", "/api/sync/upload/init"}, {"status", 500}});
+
+    testing::internal::CaptureStdout();
+    runCycle();
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(readFile(local("/doc.txt")), "local");
+    EXPECT_TRUE(serverHas("/doc.txt", "local"));
+    const auto copies = conflictCopies("/");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(syncDir / copies[0]), "server");
+    EXPECT_EQ(
+        logFields(log, "sync error"),
+        std::vector<std::string>{" path=/" + copies[0] + " error={\"error\":\"injected fault\"}"});
+    EXPECT_EQ(storedState("/doc.txt").value_or(FileState{}).hash, sha256("local"));
+}
+
+TEST_F(SyncEngineTest, ATreeThatFailsAtLoadStillPlacesTheFilesOfItsSubFolders)
+{
+    other->upload("/Docs/top.txt", "top");
+    other->upload("/Docs/Sub/deep.txt", "deep");
+    std::string docs;
+    for (const Folder& folder : client->listFolders()) {
+        docs = folder.path == "/Docs" ? folder.id : docs;
+    }
+    // load() cannot read the tree; the cycle can, and learns the sub-folder from it.
+    server.injectFault({{"path_prefix", "/api/folders/" + docs + "/tree"}, {"status", 500}});
+    runCycle();
+    const std::map<std::string, std::string> expected{{"/Docs/Sub/deep.txt", "deep"},
+                                                      {"/Docs/top.txt", "top"}};
+    EXPECT_EQ(localContents(), expected);
+    EXPECT_EQ(other->contents(), expected);
+}
+
+// Open inotify instances of this process: one per running file watcher.
+std::size_t inotifyInstances()
+{
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        count += fs::read_symlink(entry.path(), error).string() == "anon_inode:inotify" ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(SyncEngineTest, StopWhileFoldersLoadStartsNothingAndReportsNothingMore)
+{
+    writeFile(local("/a.txt"), "a");
+    server.injectFault({{"path_prefix", "/api/folders"}, {"method", "GET"}, {"delay_ms", 300}});
+    const std::size_t watchers = inotifyInstances();
+    auto engine = makeEngine();
+    engine->start();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return !statuses.empty();
+    }));
+    engine->stop();
+    // The start-up task lets go of the engine when it ends.
+    ASSERT_TRUE(loop.runUntil([&] { return engine.use_count() == 2; }, 10s));
+    loop.runUntil([] { return false; }, 50ms);
+
+    EXPECT_EQ(inotifyInstances(), watchers);
+    EXPECT_EQ(server.lastRequest().value("target", "").find("/api/sync/ws"), std::string::npos);
+    EXPECT_TRUE(other->files().empty());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(statuses, std::vector<SyncStatus>{SyncStatus::syncing});
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SyncEngineTest, LinksAndNamesThatAreNotUtf8StayLocal)
+{
+    TempDir outside;
+    writeFile(outside.path() / "private.txt", "not for the server");
+    writeFile(local("/fine.txt"), "fine");
+    fs::create_directory_symlink(outside.path(), local("/Outside"));
+    fs::create_symlink(outside.path() / "private.txt", local("/linked.txt"));
+    writeFile(local("/bad\xff.txt"), "bad name");
+
+    testing::internal::CaptureStdout();
+    runCycle();
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(other->contents(), (std::map<std::string, std::string>{{"/fine.txt", "fine"}}));
+    EXPECT_EQ(logFields(log, "file skipped").size(), 1u) << log;
+    EXPECT_EQ(readFile(local("/bad\xff.txt")), "bad name");
 }
 
 }  // namespace

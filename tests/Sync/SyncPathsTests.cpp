@@ -112,6 +112,36 @@ TEST(SyncPathsTest, RemotePathsThroughSymbolicLinksAreRefused)
     EXPECT_TRUE(paths.checkRemotePath("/other/a.txt").path);
 }
 
+TEST(SyncPathsTest, RemoteNamesAreOnePlainComponent)
+{
+    struct Case {
+        std::string name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"report.pdf", true},
+        {"ü b.txt", true},
+        {"a..b", true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {".hidden", false},
+        {"a/b.txt", false},
+        {"/a.txt", false},
+        {"a.txt/", false},
+        {std::string("a\0b", 3), false},
+        {"bad\xff.txt", false},
+    };
+    for (const auto& c : cases) {
+        const auto checked = SyncPaths::checkRemoteName(c.name);
+        EXPECT_EQ(checked.path.has_value(), c.accepted) << c.name;
+        EXPECT_EQ(checked.refusal.empty(), c.accepted) << c.name;
+        if (c.accepted) {
+            EXPECT_EQ(*checked.path, c.name);
+        }
+    }
+}
+
 TEST(SyncPathsTest, ConflictCopyNames)
 {
     const auto none = [](const std::string&) { return false; };
