@@ -472,6 +472,11 @@ void SyncEngine::submitLocalChange(const std::string& key)
     }
     afterFolderLookups([self = shared_from_this(), key] {
         self->m_work->submit(key, [self, key] {
+            // Asked once more when its turn comes: the path may have been excluded while it
+            // waited behind earlier work.
+            if (self->ignoresLocalChange(key)) {
+                return;
+            }
             // Busy paths are taken before the stored ones: an upload that ends in between has
             // stored its state by the time the stored paths are read.
             std::vector<std::string> busy = self->m_work->busyKeys(key + "/");
