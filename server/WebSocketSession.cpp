@@ -1,6 +1,7 @@
 #include "WebSocketSession.h"
 
 #include <iostream>
+#include <iterator>
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -121,6 +122,7 @@ void WebSocketSession::enqueue(Message message)
 
 void WebSocketSession::writeNext()
 {
+    m_writing = true;
     m_stream.text(true);
     m_stream.async_write(
         net::buffer(*m_outbox.front()),
@@ -129,13 +131,14 @@ void WebSocketSession::writeNext()
 
 void WebSocketSession::onWrite(ErrorCode error)
 {
+    m_writing = false;
+    m_outbox.pop_front();
     if (m_ended) {
         return;
     }
     if (error) {
         return end();
     }
-    m_outbox.pop_front();
     if (!m_outbox.empty()) {
         writeNext();
     }
@@ -148,7 +151,8 @@ void WebSocketSession::end()
     }
     m_ended = true;
     m_open = false;
-    m_outbox.clear();
+    // A message being written must outlive its write: Asio reads it until onWrite runs.
+    m_outbox.erase(m_writing ? std::next(m_outbox.begin()) : m_outbox.begin(), m_outbox.end());
     beast::get_lowest_layer(m_stream).close();
 }
 

@@ -54,7 +54,8 @@ private:
     const std::string m_accountId;
     boost::beast::http::request<boost::beast::http::string_body> m_request;
     boost::beast::flat_buffer m_buffer;
-    std::deque<Message> m_outbox;  // the front one is being written once open
+    std::deque<Message> m_outbox;  // the front one is being written while m_writing
+    bool m_writing = false;
     bool m_open = false;
     bool m_ended = false;
 };
