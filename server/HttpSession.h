@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -29,12 +30,16 @@ class UpgradeHandler;
 // has a timeout. Runs on the connection's strand only; one write in flight at a time.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
+    static constexpr std::chrono::milliseconds kIdleTimeout{30'000};
+
     struct Context {
         const Router& router;
         FaultInjector* faults;      // null without --test-faults
         RequestRecorder* recorder;  // null without --test-faults
         UpgradeHandler* upgrade;    // null until the push channel exists
         std::filesystem::path tempDir;
+        // How long one read or write step may wait for the peer.
+        std::chrono::milliseconds idleTimeout = kIdleTimeout;
     };
 
     static constexpr std::uint64_t kJsonBodyLimit = 1024 * 1024;

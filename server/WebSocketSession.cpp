@@ -32,8 +32,9 @@ bool isPing(const std::string& text)
 
 }  // namespace
 
-WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::string accountId)
-    : m_stream(std::move(stream)), m_accountId(std::move(accountId))
+WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::string accountId,
+                                   std::chrono::milliseconds idleTimeout)
+    : m_stream(std::move(stream)), m_accountId(std::move(accountId)), m_idleTimeout(idleTimeout)
 {
 }
 
@@ -44,7 +45,7 @@ void WebSocketSession::run(http::request<http::string_body> request)
         beast::get_lowest_layer(self->m_stream).expires_never();
         websocket::stream_base::timeout timeouts =
             websocket::stream_base::timeout::suggested(beast::role_type::server);
-        timeouts.idle_timeout = kIdleTimeout;
+        timeouts.idle_timeout = self->m_idleTimeout;
         timeouts.keep_alive_pings = true;
         self->m_stream.set_option(timeouts);
         self->m_stream.set_option(
