@@ -61,8 +61,10 @@ void guarded(const char* step, Function&& function) noexcept
 
 }  // namespace
 
-HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context)
-    : m_stream(std::move(socket)), m_context(context), m_timer(m_stream.get_executor())
+HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context,
+                         std::uint64_t connection)
+    : m_stream(std::move(socket)), m_context(context), m_connection(connection),
+      m_timer(m_stream.get_executor())
 {
 }
 
@@ -216,9 +218,9 @@ void HttpSession::onRequest()
 {
     const bool isTestRoute = m_request.path.starts_with(kTestPrefix);
     if (m_context.recorder && !isTestRoute) {
-        m_context.recorder->record(m_request.method, m_request.target, m_request.headers,
-                                   m_request.upload ? m_request.upload->recordedBody()
-                                                    : m_request.body);
+        m_context.recorder->record(
+            m_connection, m_request.method, m_request.target, m_request.headers,
+            m_request.upload ? m_request.upload->recordedBody() : m_request.body);
     }
     std::optional<Fault> fault;
     if (m_context.faults && !isTestRoute) {

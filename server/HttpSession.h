@@ -44,7 +44,9 @@ public:
 
     static constexpr std::uint64_t kJsonBodyLimit = 1024 * 1024;
 
-    HttpSession(boost::asio::ip::tcp::socket&& socket, const Context& context);
+    // `connection` numbers the connection (for the request recorder).
+    HttpSession(boost::asio::ip::tcp::socket&& socket, const Context& context,
+                std::uint64_t connection);
 
     void run();
 
@@ -74,6 +76,7 @@ private:
     boost::beast::tcp_stream m_stream;
     boost::beast::flat_buffer m_buffer;
     const Context& m_context;
+    const std::uint64_t m_connection;
     boost::asio::steady_timer m_timer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>>
         m_headerParser;

@@ -153,6 +153,31 @@ TEST_F(APIClientTest, UploadListDownloadDelete)
     EXPECT_EQ(client.listFiles(folder.id).size(), 1u);  // "/b.txt" stays
 }
 
+TEST_F(APIClientTest, CallsInARowShareOneConnection)
+{
+    signIn();
+    const auto connection = [&] { return server.lastRequest().at("connection").get<int>(); };
+    const Folder folder = client.createFolder("Docs");
+    const int first = connection();
+    const std::string content = "kept alive";
+    const UploadInitResponse started =
+        client.uploadInit({"/a.txt", folder.id, test::sha256Hex(content),
+                           static_cast<std::int64_t>(content.size()), 0});
+    EXPECT_EQ(connection(), first);
+    client.uploadChunk(started.uploadId.value(), content);
+    EXPECT_EQ(connection(), first);
+    EXPECT_EQ(client.download(test::sha256Hex(content)), content);
+    EXPECT_EQ(connection(), first);
+    client.listFolders();
+    EXPECT_EQ(connection(), first);
+
+    // Another client has connections of its own.
+    APIClient other(server.baseURL());
+    other.setToken(client.token());
+    other.listFolders();
+    EXPECT_NE(connection(), first);
+}
+
 TEST_F(APIClientTest, AuthorizationAndContentTypeHeaders)
 {
     // No token: no "Authorization" at all, for a GET and for a POST.
