@@ -178,6 +178,41 @@ TEST_F(APIClientTest, CallsInARowShareOneConnection)
     EXPECT_NE(connection(), first);
 }
 
+TEST_F(APIClientTest, FolderTreesAsDeepAsTheServerAllowsDecode)
+{
+    signIn();
+    constexpr int kMaxDepth = 255;
+    const Folder top = client.createFolder("d");
+    Folder deepest = top;
+    for (int depth = 2; depth <= kMaxDepth; ++depth) {
+        deepest = client.createFolder("d", deepest.id);
+    }
+    EXPECT_EQ(std::count(deepest.path.begin(), deepest.path.end(), '/'), kMaxDepth);
+    const std::string content = "at the bottom";
+    const UploadInitResponse started =
+        client.uploadInit({"/f.txt", deepest.id, test::sha256Hex(content),
+                           static_cast<std::int64_t>(content.size()), 0});
+    client.uploadChunk(started.uploadId.value(), content);
+
+    const FolderTree tree = client.getFolderTree(top.id);
+    const FolderTree* folder = &tree;
+    int depth = 1;
+    while (folder->children && !folder->children->empty()) {
+        folder = &folder->children->front();
+        ++depth;
+    }
+    EXPECT_EQ(depth, kMaxDepth);
+    EXPECT_EQ(folder->id, deepest.id);
+    ASSERT_TRUE(folder->files.has_value());
+    ASSERT_EQ(folder->files->size(), 1u);
+    EXPECT_EQ(folder->files->front().hash, test::sha256Hex(content));
+
+    // One level more would make the tree unreadable: the server refuses it and says why.
+    expectAPIError([&] { client.createFolder("d", deepest.id); }, Kind::serverError,
+                   R"({"error":"folders nest at most 255 deep"})");
+    EXPECT_EQ(client.getFolderTree(top.id).id, top.id);
+}
+
 TEST_F(APIClientTest, AuthorizationAndContentTypeHeaders)
 {
     // No token: no "Authorization" at all, for a GET and for a POST.
