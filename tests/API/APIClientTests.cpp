@@ -640,6 +640,41 @@ TEST_F(APIClientTest, DroppedDownloadLeavesNoPartialFile)
     EXPECT_TRUE(test::readFile(target) == content);
 }
 
+TEST_F(APIClientTest, FailedDownloadKeepsAnExistingFileUntilNewContentArrives)
+{
+    signIn();
+    const std::string content = test::randomBytes(1 << 20, 11);
+    client.uploadChunk(startUpload(content), content);
+    const std::string hash = test::sha256Hex(content);
+    struct Case {
+        const char* name;
+        nlohmann::json fault;
+        bool kept;  // else removed: part of the old content is already overwritten
+    };
+    const Case cases[] = {
+        {"404", {{"status", 404}, {"body", "not here"}}, true},
+        {"401", {{"status", 401}}, true},
+        {"cut before the body", {{"status", 200}, {"body", ""}, {"cut", true}}, true},
+        {"cut in the body", {{"status", 200}, {"body", "partial"}, {"cut", true}}, false},
+    };
+    const auto target = files.path() / "existing.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(target, "the caller's own content");
+        server.clearFaults();
+        fault("/api/sync/download", c.fault);
+        EXPECT_THROW(client.downloadToFile(hash, target), Error);
+        if (c.kept) {
+            EXPECT_EQ(test::readFile(target), "the caller's own content");
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(target));
+        }
+    }
+    server.clearFaults();
+    EXPECT_EQ(client.downloadToFile(hash, target), content.size());
+    EXPECT_TRUE(test::readFile(target) == content);
+}
+
 TEST_F(APIClientTest, JSONAnswerOverTheLimitIsRefused)
 {
     APIClient small(server.baseURL(), 1024);
