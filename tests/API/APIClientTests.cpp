@@ -145,12 +145,75 @@ TEST_F(APIClientTest, UploadListDownloadDelete)
     EXPECT_EQ(again.status, "exists");
     EXPECT_FALSE(again.uploadId.has_value());
 
-    EXPECT_NO_THROW(client.listEvents(std::nullopt, {folder.id}));
-
     client.deleteFile("/Sub/a.txt", folder.id);
     EXPECT_EQ(nlohmann::json::parse(std::string(server.lastRequest().at("body"))),
               (nlohmann::json{{"path", "/Sub/a.txt"}, {"folder_id", folder.id}}));
     EXPECT_EQ(client.listFiles(folder.id).size(), 1u);  // "/b.txt" stays
+}
+
+TEST_F(APIClientTest, EventsListTheChangesSinceAnIdInTheirFolders)
+{
+    const VerifyResponse account = [&] {
+        client.sendCode(kEmail);
+        return client.verify(kEmail, server.latestCode(kEmail));
+    }();
+    client.setToken(account.token);
+    const Folder docs = client.createFolder("Docs");
+    const Folder other = client.createFolder("Other");
+    const auto upload = [&](const Folder& folder, const std::string& path,
+                            const std::string& content, std::int64_t baseVersion) {
+        const UploadInitResponse started =
+            client.uploadInit({path, folder.id, test::sha256Hex(content),
+                               static_cast<std::int64_t>(content.size()), baseVersion});
+        EXPECT_TRUE(started.uploadId.has_value());
+        return client.uploadChunk(started.uploadId.value_or(""), content).value();
+    };
+    const FileInfo first = upload(docs, "/a.txt", "one", 0);
+    upload(docs, "/a.txt", "two", first.version);
+    const FileInfo elsewhere = upload(other, "/b.txt", "three", 0);
+    client.deleteFile("/a.txt", docs.id);
+
+    const std::vector<SyncEvent> events = client.listEvents(std::nullopt, {});
+    ASSERT_EQ(events.size(), 4u);
+    struct Expected {
+        const char* action;
+        const char* path;
+        const Folder& folder;
+        const FileInfo& file;
+    };
+    const Expected expected[] = {{"create", "/a.txt", docs, first},
+                                 {"update", "/a.txt", docs, first},
+                                 {"create", "/b.txt", other, elsewhere},
+                                 {"delete", "/a.txt", docs, first}};
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(events[i].action, expected[i].action);
+        EXPECT_EQ(events[i].path, expected[i].path);
+        EXPECT_EQ(events[i].folderId, expected[i].folder.id);
+        EXPECT_EQ(events[i].fileId, expected[i].file.id);
+        EXPECT_EQ(events[i].userId, account.user.id);
+        EXPECT_FALSE(events[i].timestamp.empty());
+        if (i > 0) {
+            EXPECT_LT(std::stoll(events[i - 1].id), std::stoll(events[i].id));
+        }
+    }
+    ASSERT_TRUE(events[0].metadata.has_value());
+    EXPECT_EQ(nlohmann::json::parse(*events[0].metadata).value("hash", ""), test::sha256Hex("one"));
+
+    const auto actionsOf = [&](const std::optional<std::string>& since,
+                               const std::vector<std::string>& folderIds) {
+        std::vector<std::string> actions;
+        for (const SyncEvent& event : client.listEvents(since, folderIds)) {
+            actions.push_back(event.action + " " + event.path.value_or(""));
+        }
+        return actions;
+    };
+    using Actions = std::vector<std::string>;
+    EXPECT_EQ(actionsOf(events[1].id, {}), (Actions{"create /b.txt", "delete /a.txt"}));
+    EXPECT_EQ(actionsOf(events[3].id, {}), Actions{});
+    EXPECT_EQ(actionsOf(std::nullopt, {other.id}), Actions{"create /b.txt"});
+    EXPECT_EQ(actionsOf(events[0].id, {docs.id}), (Actions{"update /a.txt", "delete /a.txt"}));
+    EXPECT_EQ(actionsOf(events[0].id, {docs.id, other.id}).size(), 3u);
 }
 
 TEST_F(APIClientTest, CallsInARowShareOneConnection)
