@@ -41,6 +41,10 @@ Response FolderApi::create(const Request& request, const User& user)
         if (parent->path.size() + 1 + name.size() > PathRules::kMaxPathBytes) {
             return Response::error(400, "folder path too long");
         }
+        if (PathRules::folderDepth(parent->path) >= PathRules::kMaxFolderDepth) {
+            return Response::error(400, "folders nest at most " +
+                                            std::to_string(PathRules::kMaxFolderDepth) + " deep");
+        }
     }
     const auto [outcome, folder] =
         m_services.store.createFolder(user.id, parentId, name, m_services.clock.nowText());
@@ -79,7 +83,8 @@ Response FolderApi::files(const Request& request, const User& user)
 
 nlohmann::json FolderApi::treeOf(const FolderRecord& folder, const User& user)
 {
-    // Folder paths are at most PathRules::kMaxPathBytes long, which bounds this recursion.
+    // Folder paths are at most PathRules::kMaxPathBytes long and PathRules::kMaxFolderDepth
+    // deep, which bounds this recursion.
     nlohmann::json children = nlohmann::json::array();
     for (const auto& child : m_services.store.folders(user.id, folder.id)) {
         children.push_back(treeOf(child, user));

@@ -28,7 +28,6 @@ namespace net = boost::asio;
 
 namespace {
 
-constexpr auto kIdleTimeout = std::chrono::seconds(30);
 constexpr std::uint32_t kHeaderLimit = 16 * 1024;
 // Room for the multipart framing around the largest upload.
 constexpr std::uint64_t kUploadBodyLimit = SyncApi::kMaxUploadBytes + 64 * 1024;
@@ -62,8 +61,10 @@ void guarded(const char* step, Function&& function) noexcept
 
 }  // namespace
 
-HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context)
-    : m_stream(std::move(socket)), m_context(context), m_timer(m_stream.get_executor())
+HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context,
+                         std::uint64_t connection)
+    : m_stream(std::move(socket)), m_context(context), m_connection(connection),
+      m_timer(m_stream.get_executor())
 {
 }
 
@@ -83,7 +84,7 @@ void HttpSession::readHeader()
         m_headerParser->header_limit(kHeaderLimit);
         // The limit that fits the route is set once the target is known (startBody).
         m_headerParser->body_limit(kUploadBodyLimit);
-        m_stream.expires_after(kIdleTimeout);
+        m_stream.expires_after(m_context.idleTimeout);
         http::async_read_header(
             m_stream, m_buffer, *m_headerParser,
             [self = shared_from_this()](ErrorCode error, std::size_t) { self->onHeader(error); });
@@ -149,7 +150,7 @@ void HttpSession::startBody()
         if (self->m_stringParser->is_done()) {
             return self->onStringBody({});
         }
-        self->m_stream.expires_after(kIdleTimeout);
+        self->m_stream.expires_after(self->m_context.idleTimeout);
         http::async_read(self->m_stream, self->m_buffer, *self->m_stringParser,
                          [self](ErrorCode error, std::size_t) { self->onStringBody(error); });
     };
@@ -160,7 +161,7 @@ void HttpSession::startBody()
     // curl waits for this before it sends a large body.
     auto interim =
         std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
-    m_stream.expires_after(kIdleTimeout);
+    m_stream.expires_after(m_context.idleTimeout);
     http::async_write(m_stream, *interim,
                       [self = shared_from_this(), interim, readBody](ErrorCode error, std::size_t) {
                           if (error) {
@@ -191,7 +192,7 @@ void HttpSession::readUploadSome()
             return onUploadSome({});
         }
         // A fresh timeout per read: a large upload may take long, a stalled one may not.
-        m_stream.expires_after(kIdleTimeout);
+        m_stream.expires_after(m_context.idleTimeout);
         http::async_read_some(m_stream, m_buffer, *m_uploadParser,
                               [self = shared_from_this()](ErrorCode error, std::size_t) {
                                   self->onUploadSome(error);
@@ -217,9 +218,9 @@ void HttpSession::onRequest()
 {
     const bool isTestRoute = m_request.path.starts_with(kTestPrefix);
     if (m_context.recorder && !isTestRoute) {
-        m_context.recorder->record(m_request.method, m_request.target, m_request.headers,
-                                   m_request.upload ? m_request.upload->recordedBody()
-                                                    : m_request.body);
+        m_context.recorder->record(
+            m_connection, m_request.method, m_request.target, m_request.headers,
+            m_request.upload ? m_request.upload->recordedBody() : m_request.body);
     }
     std::optional<Fault> fault;
     if (m_context.faults && !isTestRoute) {
@@ -345,7 +346,7 @@ void HttpSession::cutConnection(const Fault& fault)
         std::string(http::obsolete_reason(static_cast<http::status>(status))) +
         "\r\nContent-Type: " + fault.contentType.value_or("application/json") +
         "\r\nContent-Length: " + std::to_string(body.size() + 1024) + "\r\n\r\n" + sent);
-    m_stream.expires_after(kIdleTimeout);
+    m_stream.expires_after(m_context.idleTimeout);
     net::async_write(m_stream, net::buffer(*text),
                      [self = shared_from_this(), text](ErrorCode, std::size_t) { self->close(); });
 }
@@ -363,7 +364,7 @@ void HttpSession::writeSome(std::shared_ptr<Message> message,
                             std::shared_ptr<Serializer> serializer)
 {
     // A fresh timeout per write step: a large download may take long, a stalled reader may not.
-    m_stream.expires_after(kIdleTimeout);
+    m_stream.expires_after(m_context.idleTimeout);
     auto& serializerRef = *serializer;
     http::async_write_some(
         m_stream, serializerRef,

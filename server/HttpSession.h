@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -29,17 +30,23 @@ class UpgradeHandler;
 // has a timeout. Runs on the connection's strand only; one write in flight at a time.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
+    static constexpr std::chrono::milliseconds kIdleTimeout{30'000};
+
     struct Context {
         const Router& router;
         FaultInjector* faults;      // null without --test-faults
         RequestRecorder* recorder;  // null without --test-faults
         UpgradeHandler* upgrade;    // null until the push channel exists
         std::filesystem::path tempDir;
+        // How long one read or write step may wait for the peer.
+        std::chrono::milliseconds idleTimeout = kIdleTimeout;
     };
 
     static constexpr std::uint64_t kJsonBodyLimit = 1024 * 1024;
 
-    HttpSession(boost::asio::ip::tcp::socket&& socket, const Context& context);
+    // `connection` numbers the connection (for the request recorder).
+    HttpSession(boost::asio::ip::tcp::socket&& socket, const Context& context,
+                std::uint64_t connection);
 
     void run();
 
@@ -69,6 +76,7 @@ private:
     boost::beast::tcp_stream m_stream;
     boost::beast::flat_buffer m_buffer;
     const Context& m_context;
+    const std::uint64_t m_connection;
     boost::asio::steady_timer m_timer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>>
         m_headerParser;

@@ -52,7 +52,7 @@ void Listener::onAccept(boost::beast::error_code error, net::ip::tcp::socket soc
         return;
     }
     try {
-        std::make_shared<HttpSession>(std::move(socket), m_sessionContext)->run();
+        std::make_shared<HttpSession>(std::move(socket), m_sessionContext, ++m_accepted)->run();
     } catch (const std::exception& failure) {
         std::cerr << "could not start a session: " << failure.what() << std::endl;
     }

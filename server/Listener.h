@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include <boost/asio/io_context.hpp>
@@ -29,6 +30,7 @@ private:
     boost::asio::ip::tcp::acceptor m_acceptor;
     boost::asio::steady_timer m_retry;
     const HttpSession::Context& m_sessionContext;
+    std::uint64_t m_accepted = 0;  // connections so far
 };
 
 }  // namespace corvane::server

@@ -1,11 +1,18 @@
 #include "PathRules.h"
 
+#include <algorithm>
+
 namespace corvane::server {
 
 bool PathRules::isValidName(std::string_view name)
 {
     return !name.empty() && name.size() <= kMaxNameBytes && name != "." && name != ".." &&
            name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+std::size_t PathRules::folderDepth(std::string_view path)
+{
+    return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
 }
 
 std::optional<std::string> PathRules::relativeFilePath(std::string_view path)

@@ -10,7 +10,7 @@ void PushHub::accept(boost::beast::tcp_stream stream,
                      boost::beast::http::request<boost::beast::http::string_body> request,
                      const User& user)
 {
-    auto session = std::make_shared<WebSocketSession>(std::move(stream), user.id);
+    auto session = std::make_shared<WebSocketSession>(std::move(stream), user.id, m_idleTimeout);
     {
         std::lock_guard lock(m_mutex);
         auto& list = m_sessions[user.id];

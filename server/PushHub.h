@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,10 @@ class WebSocketSession;
 // lives as long as its connection. Thread-safe; never blocks on a socket.
 class PushHub final : public ChangeSink, public UpgradeHandler {
 public:
+    // `idleTimeout`: how long a socket may stay silent before it is closed
+    // (WebSocketSession::kIdleTimeout but in tests).
+    explicit PushHub(std::chrono::milliseconds idleTimeout) : m_idleTimeout(idleTimeout) {}
+
     void accept(boost::beast::tcp_stream stream,
                 boost::beast::http::request<boost::beast::http::string_body> request,
                 const User& user) override;
@@ -37,6 +42,7 @@ private:
     // The live sockets, of one account or of all; prunes the dead ones.
     std::vector<std::shared_ptr<WebSocketSession>> sessions(const std::string* accountId);
 
+    const std::chrono::milliseconds m_idleTimeout;
     std::mutex m_mutex;
     std::map<std::string, std::vector<std::weak_ptr<WebSocketSession>>> m_sessions;
 };

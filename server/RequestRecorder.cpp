@@ -6,13 +6,14 @@
 
 namespace corvane::server {
 
-void RequestRecorder::record(std::string method, std::string target,
+void RequestRecorder::record(std::uint64_t connection, std::string method, std::string target,
                              std::map<std::string, std::string> headers, std::string body)
 {
     if (body.size() > kBodyLimit) {
         body.resize(kBodyLimit);
     }
-    Recorded recorded{std::move(method), std::move(target), std::move(headers), std::move(body)};
+    Recorded recorded{connection, std::move(method), std::move(target), std::move(headers),
+                      std::move(body)};
     std::lock_guard lock(m_mutex);
     m_last = std::move(recorded);
     ++m_count;
@@ -34,7 +35,8 @@ std::optional<nlohmann::json> RequestRecorder::last() const
     for (const auto& [name, value] : copy->headers) {
         headers[name] = value;
     }
-    return nlohmann::json{{"method", copy->method},
+    return nlohmann::json{{"connection", copy->connection},
+                          {"method", copy->method},
                           {"target", copy->target},
                           {"headers", headers},
                           {"body_base64", Base64::encode(copy->body)},

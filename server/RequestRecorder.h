@@ -10,20 +10,22 @@
 
 namespace corvane::server {
 
-// Keeps the most recent request outside /__test/ for GET /__test/last-request. Thread-safe.
+// Keeps the most recent request outside /__test/ for GET /__test/last-request, with the number of
+// the connection it came on (so tests can see whether a client reuses connections). Thread-safe.
 class RequestRecorder {
 public:
     // Bodies are kept up to this many bytes (large uploads are cut).
     static constexpr std::size_t kBodyLimit = 1024 * 1024;
 
-    void record(std::string method, std::string target, std::map<std::string, std::string> headers,
-                std::string body);
-    // {"method", "target", "headers", "body_base64", "number"}, where "number" counts the
-    // requests recorded so far (1 for the first); nothing before the first request.
+    void record(std::uint64_t connection, std::string method, std::string target,
+                std::map<std::string, std::string> headers, std::string body);
+    // {"connection", "method", "target", "headers", "body_base64", "number"}, where "number"
+    // counts the requests recorded so far (1 for the first); nothing before the first request.
     std::optional<nlohmann::json> last() const;
 
 private:
     struct Recorded {
+        std::uint64_t connection;
         std::string method;
         std::string target;
         std::map<std::string, std::string> headers;

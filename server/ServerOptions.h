@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ struct ServerOptions {
     std::filesystem::path dataDir = "corvane-server-data";
     FilePathMode filePaths = FilePathMode::relative;
     bool testFaults = false;
+    // With --test-faults only: the read timeout of HTTP connections and the idle timeout of push
+    // sockets, so that tests see a stalled peer closed without waiting for the real ones.
+    std::optional<std::chrono::milliseconds> testTimeout;
 
     // Throws corvane::Error with a usage text on an unknown flag or a bad value.
     static ServerOptions parse(const std::vector<std::string>& arguments);

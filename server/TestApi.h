@@ -16,7 +16,8 @@ struct Services;
 //   POST /__test/faults        adds one fault (below)
 //   POST /__test/faults/clear  removes every fault
 //   GET  /__test/last-request  the last request outside /__test/: method, target, headers, body,
-//                              and its number (how many such requests came so far)
+//                              "connection", the number of the connection it came on, and
+//                              "number", how many such requests came so far
 //   POST /__test/clock         {"advance_seconds": n} moves the server's clock
 //   POST /__test/ws/drop       closes every open push socket without a close frame
 //

@@ -1,6 +1,7 @@
 #include "WebSocketSession.h"
 
 #include <iostream>
+#include <iterator>
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -31,8 +32,9 @@ bool isPing(const std::string& text)
 
 }  // namespace
 
-WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::string accountId)
-    : m_stream(std::move(stream)), m_accountId(std::move(accountId))
+WebSocketSession::WebSocketSession(beast::tcp_stream stream, std::string accountId,
+                                   std::chrono::milliseconds idleTimeout)
+    : m_stream(std::move(stream)), m_accountId(std::move(accountId)), m_idleTimeout(idleTimeout)
 {
 }
 
@@ -43,7 +45,7 @@ void WebSocketSession::run(http::request<http::string_body> request)
         beast::get_lowest_layer(self->m_stream).expires_never();
         websocket::stream_base::timeout timeouts =
             websocket::stream_base::timeout::suggested(beast::role_type::server);
-        timeouts.idle_timeout = kIdleTimeout;
+        timeouts.idle_timeout = self->m_idleTimeout;
         timeouts.keep_alive_pings = true;
         self->m_stream.set_option(timeouts);
         self->m_stream.set_option(
@@ -121,6 +123,7 @@ void WebSocketSession::enqueue(Message message)
 
 void WebSocketSession::writeNext()
 {
+    m_writing = true;
     m_stream.text(true);
     m_stream.async_write(
         net::buffer(*m_outbox.front()),
@@ -129,13 +132,14 @@ void WebSocketSession::writeNext()
 
 void WebSocketSession::onWrite(ErrorCode error)
 {
+    m_writing = false;
+    m_outbox.pop_front();
     if (m_ended) {
         return;
     }
     if (error) {
         return end();
     }
-    m_outbox.pop_front();
     if (!m_outbox.empty()) {
         writeNext();
     }
@@ -148,7 +152,8 @@ void WebSocketSession::end()
     }
     m_ended = true;
     m_open = false;
-    m_outbox.clear();
+    // A message being written must outlive its write: Asio reads it until onWrite runs.
+    m_outbox.erase(m_writing ? std::next(m_outbox.begin()) : m_outbox.begin(), m_outbox.end());
     beast::get_lowest_layer(m_stream).close();
 }
 

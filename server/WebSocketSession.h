@@ -24,11 +24,12 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
 public:
     static constexpr std::size_t kMaxQueuedMessages = 1024;
     static constexpr std::size_t kMaxIncomingMessage = 64 * 1024;
-    static constexpr std::chrono::seconds kIdleTimeout{60};
+    static constexpr std::chrono::milliseconds kIdleTimeout{60'000};
 
     using Message = std::shared_ptr<const std::string>;
 
-    WebSocketSession(boost::beast::tcp_stream stream, std::string accountId);
+    WebSocketSession(boost::beast::tcp_stream stream, std::string accountId,
+                     std::chrono::milliseconds idleTimeout);
 
     const std::string& accountId() const { return m_accountId; }
 
@@ -52,9 +53,11 @@ private:
 
     boost::beast::websocket::stream<boost::beast::tcp_stream> m_stream;
     const std::string m_accountId;
+    const std::chrono::milliseconds m_idleTimeout;
     boost::beast::http::request<boost::beast::http::string_body> m_request;
     boost::beast::flat_buffer m_buffer;
-    std::deque<Message> m_outbox;  // the front one is being written once open
+    std::deque<Message> m_outbox;  // the front one is being written while m_writing
+    bool m_writing = false;
     bool m_open = false;
     bool m_ended = false;
 };

@@ -20,6 +20,7 @@
 #include "ServerOptions.h"
 #include "Services.h"
 #include "Store.h"
+#include "WebSocketSession.h"
 
 namespace {
 
@@ -39,13 +40,17 @@ int serve(const ServerOptions& options)
     Outbox outbox(options.dataDir / "outbox.log");
     FaultInjector faults;
     RequestRecorder recorder;
-    PushHub push;
+    PushHub push(options.testTimeout.value_or(WebSocketSession::kIdleTimeout));
     Services services{
         store, blobs, clock, outbox, faults, recorder, push, WireFormat(options.filePaths), &push};
     const Router router(services, options.testFaults);
-    const HttpSession::Context sessionContext{router, options.testFaults ? &faults : nullptr,
-                                              options.testFaults ? &recorder : nullptr, &push,
-                                              blobs.tempDir()};
+    const HttpSession::Context sessionContext{
+        router,
+        options.testFaults ? &faults : nullptr,
+        options.testFaults ? &recorder : nullptr,
+        &push,
+        blobs.tempDir(),
+        options.testTimeout.value_or(HttpSession::kIdleTimeout)};
 
     net::io_context context(kThreads);
     const net::ip::tcp::endpoint endpoint(net::ip::make_address(options.address), options.port);

@@ -69,6 +69,52 @@ void attachBody(HttpRequest& request, MultipartBody& body)
     request.rewindBody = [&body] { body.rewind(); };
 }
 
+// The file a download writes into. An existing file keeps its content until the answer's bytes
+// arrive; after a failure the file goes when this download made it or had begun to overwrite it,
+// so that a partial file never looks like content, and an existing file outlives a refusal.
+struct DownloadTarget {
+    explicit DownloadTarget(const std::filesystem::path& destination) : path(destination)
+    {
+        file.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        created = file.valid();
+        if (!file && errno == EEXIST) {
+            file.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        }
+        if (!file) {
+            throw FileError("Cannot create", path.string(), errno);
+        }
+        struct stat info {};
+        // A device such as /dev/null is never truncated or removed.
+        isRegularFile = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    }
+
+    // Drops the old content, once, before the first byte of the new one is written.
+    void replaceContent()
+    {
+        if (changed || !isRegularFile) {
+            return;
+        }
+        changed = true;
+        if (::ftruncate(file.get(), 0) != 0) {
+            throw FileError("Cannot write", path.string(), errno);
+        }
+    }
+
+    void discard()
+    {
+        file.close();
+        if (isRegularFile && (created || changed)) {
+            ::unlink(path.c_str());
+        }
+    }
+
+    const std::filesystem::path& path;
+    UniqueFd file;
+    bool created = false;
+    bool changed = false;
+    bool isRegularFile = false;
+};
+
 // A content call's answer is read only with status 200; anything else stops the transfer.
 void requireOK(long status)
 {
@@ -325,16 +371,12 @@ std::uint64_t APIClient::receiveToFile(const std::string& hash,
     request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
     request.headers = authorization();
 
-    UniqueFd file(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!file) {
-        throw FileError("Cannot create", destination.string(), errno);
-    }
-    struct stat info {};
-    // Only a regular file is removed after a failure, never a device such as /dev/null.
-    const bool isRegularFile = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    DownloadTarget target(destination);
+    UniqueFd& file = target.file;
     std::uint64_t received = 0;
     request.receive = [&](long status, std::string_view bytes) {
         requireOK(status);
+        target.replaceContent();
         if (!file.writeAll(bytes)) {
             throw FileError("Cannot write", destination.string(), errno);
         }
@@ -345,6 +387,7 @@ std::uint64_t APIClient::receiveToFile(const std::string& hash,
     };
     try {
         requireOK(m_transport->perform(request));
+        target.replaceContent();  // an empty content has never arrived as bytes
         // EINVAL: a special file (such as /dev/null) that has nothing to flush.
         if (::fsync(file.get()) != 0 && errno != EINVAL) {
             throw FileError("Cannot write", destination.string(), errno);
@@ -353,11 +396,7 @@ std::uint64_t APIClient::receiveToFile(const std::string& hash,
             throw FileError("Cannot write", destination.string(), errno);
         }
     } catch (...) {
-        // A partial file must never look like content: remove it, then report.
-        file.close();
-        if (isRegularFile) {
-            ::unlink(destination.c_str());
-        }
+        target.discard();
         throw;
     }
     return received;

@@ -71,9 +71,12 @@ public:
                                                         const std::string& sha256);
     // The content stored under `hash`, exactly as received.
     virtual std::string download(const std::string& hash);
-    // Writes the content stored under `hash` into `destination` (created or truncated) as it
-    // arrives and flushes it to disk; returns the byte count. On any failure the partial file is
-    // removed before the error is thrown. The caller picks the name and renames it afterwards.
+    // Writes the content stored under `hash` into `destination` as it arrives and flushes it to
+    // disk; returns the byte count. A file that exists at `destination` is replaced once the
+    // content starts to arrive, and is kept as it was when the call fails before that (a 404, a
+    // refused connection). On a failure after that, or when the call created the file, the
+    // partial file is removed before the error is thrown. The caller picks the name and renames
+    // it afterwards.
     virtual std::uint64_t downloadToFile(const std::string& hash,
                                          const std::filesystem::path& destination);
     // As downloadToFile, and `sha256` receives the SHA-256 of the bytes written, hashed as they

@@ -146,12 +146,135 @@ TEST_F(APIClientTest, UploadListDownloadDelete)
     EXPECT_EQ(again.status, "exists");
     EXPECT_FALSE(again.uploadId.has_value());
 
-    EXPECT_NO_THROW(client.listEvents(std::nullopt, {folder.id}));
-
     client.deleteFile("/Sub/a.txt", folder.id);
     EXPECT_EQ(nlohmann::json::parse(std::string(server.lastRequest().at("body"))),
               (nlohmann::json{{"path", "/Sub/a.txt"}, {"folder_id", folder.id}}));
     EXPECT_EQ(client.listFiles(folder.id).size(), 1u);  // "/b.txt" stays
+}
+
+TEST_F(APIClientTest, EventsListTheChangesSinceAnIdInTheirFolders)
+{
+    const VerifyResponse account = [&] {
+        client.sendCode(kEmail);
+        return client.verify(kEmail, server.latestCode(kEmail));
+    }();
+    client.setToken(account.token);
+    const Folder docs = client.createFolder("Docs");
+    const Folder other = client.createFolder("Other");
+    const auto upload = [&](const Folder& folder, const std::string& path,
+                            const std::string& content, std::int64_t baseVersion) {
+        const UploadInitResponse started =
+            client.uploadInit({path, folder.id, test::sha256Hex(content),
+                               static_cast<std::int64_t>(content.size()), baseVersion});
+        EXPECT_TRUE(started.uploadId.has_value());
+        return client.uploadChunk(started.uploadId.value_or(""), content).value();
+    };
+    const FileInfo first = upload(docs, "/a.txt", "one", 0);
+    upload(docs, "/a.txt", "two", first.version);
+    const FileInfo elsewhere = upload(other, "/b.txt", "three", 0);
+    client.deleteFile("/a.txt", docs.id);
+
+    const std::vector<SyncEvent> events = client.listEvents(std::nullopt, {});
+    ASSERT_EQ(events.size(), 4u);
+    struct Expected {
+        const char* action;
+        const char* path;
+        const Folder& folder;
+        const FileInfo& file;
+    };
+    const Expected expected[] = {{"create", "/a.txt", docs, first},
+                                 {"update", "/a.txt", docs, first},
+                                 {"create", "/b.txt", other, elsewhere},
+                                 {"delete", "/a.txt", docs, first}};
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(events[i].action, expected[i].action);
+        EXPECT_EQ(events[i].path, expected[i].path);
+        EXPECT_EQ(events[i].folderId, expected[i].folder.id);
+        EXPECT_EQ(events[i].fileId, expected[i].file.id);
+        EXPECT_EQ(events[i].userId, account.user.id);
+        EXPECT_FALSE(events[i].timestamp.empty());
+        if (i > 0) {
+            EXPECT_LT(std::stoll(events[i - 1].id), std::stoll(events[i].id));
+        }
+    }
+    ASSERT_TRUE(events[0].metadata.has_value());
+    EXPECT_EQ(nlohmann::json::parse(*events[0].metadata).value("hash", ""), test::sha256Hex("one"));
+
+    const auto actionsOf = [&](const std::optional<std::string>& since,
+                               const std::vector<std::string>& folderIds) {
+        std::vector<std::string> actions;
+        for (const SyncEvent& event : client.listEvents(since, folderIds)) {
+            actions.push_back(event.action + " " + event.path.value_or(""));
+        }
+        return actions;
+    };
+    using Actions = std::vector<std::string>;
+    EXPECT_EQ(actionsOf(events[1].id, {}), (Actions{"create /b.txt", "delete /a.txt"}));
+    EXPECT_EQ(actionsOf(events[3].id, {}), Actions{});
+    EXPECT_EQ(actionsOf(std::nullopt, {other.id}), Actions{"create /b.txt"});
+    EXPECT_EQ(actionsOf(events[0].id, {docs.id}), (Actions{"update /a.txt", "delete /a.txt"}));
+    EXPECT_EQ(actionsOf(events[0].id, {docs.id, other.id}).size(), 3u);
+}
+
+TEST_F(APIClientTest, CallsInARowShareOneConnection)
+{
+    signIn();
+    const auto connection = [&] { return server.lastRequest().at("connection").get<int>(); };
+    const Folder folder = client.createFolder("Docs");
+    const int first = connection();
+    const std::string content = "kept alive";
+    const UploadInitResponse started =
+        client.uploadInit({"/a.txt", folder.id, test::sha256Hex(content),
+                           static_cast<std::int64_t>(content.size()), 0});
+    EXPECT_EQ(connection(), first);
+    client.uploadChunk(started.uploadId.value(), content);
+    EXPECT_EQ(connection(), first);
+    EXPECT_EQ(client.download(test::sha256Hex(content)), content);
+    EXPECT_EQ(connection(), first);
+    client.listFolders();
+    EXPECT_EQ(connection(), first);
+
+    // Another client has connections of its own.
+    APIClient other(server.baseURL());
+    other.setToken(client.token());
+    other.listFolders();
+    EXPECT_NE(connection(), first);
+}
+
+TEST_F(APIClientTest, FolderTreesAsDeepAsTheServerAllowsDecode)
+{
+    signIn();
+    constexpr int kMaxDepth = 255;
+    const Folder top = client.createFolder("d");
+    Folder deepest = top;
+    for (int depth = 2; depth <= kMaxDepth; ++depth) {
+        deepest = client.createFolder("d", deepest.id);
+    }
+    EXPECT_EQ(std::count(deepest.path.begin(), deepest.path.end(), '/'), kMaxDepth);
+    const std::string content = "at the bottom";
+    const UploadInitResponse started =
+        client.uploadInit({"/f.txt", deepest.id, test::sha256Hex(content),
+                           static_cast<std::int64_t>(content.size()), 0});
+    client.uploadChunk(started.uploadId.value(), content);
+
+    const FolderTree tree = client.getFolderTree(top.id);
+    const FolderTree* folder = &tree;
+    int depth = 1;
+    while (folder->children && !folder->children->empty()) {
+        folder = &folder->children->front();
+        ++depth;
+    }
+    EXPECT_EQ(depth, kMaxDepth);
+    EXPECT_EQ(folder->id, deepest.id);
+    ASSERT_TRUE(folder->files.has_value());
+    ASSERT_EQ(folder->files->size(), 1u);
+    EXPECT_EQ(folder->files->front().hash, test::sha256Hex(content));
+
+    // One level more would make the tree unreadable: the server refuses it and says why.
+    expectAPIError([&] { client.createFolder("d", deepest.id); }, Kind::serverError,
+                   R"({"error":"folders nest at most 255 deep"})");
+    EXPECT_EQ(client.getFolderTree(top.id).id, top.id);
 }
 
 TEST_F(APIClientTest, AuthorizationAndContentTypeHeaders)
@@ -579,6 +702,41 @@ TEST_F(APIClientTest, DroppedDownloadLeavesNoPartialFile)
     // An existing file at the target is replaced by the complete content.
     test::writeFile(target, "old content that is longer than nothing");
     EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target), content.size());
+    EXPECT_TRUE(test::readFile(target) == content);
+}
+
+TEST_F(APIClientTest, FailedDownloadKeepsAnExistingFileUntilNewContentArrives)
+{
+    signIn();
+    const std::string content = test::randomBytes(1 << 20, 11);
+    client.uploadChunk(startUpload(content), content);
+    const std::string hash = test::sha256Hex(content);
+    struct Case {
+        const char* name;
+        nlohmann::json fault;
+        bool kept;  // else removed: part of the old content is already overwritten
+    };
+    const Case cases[] = {
+        {"404", {{"status", 404}, {"body", "not here"}}, true},
+        {"401", {{"status", 401}}, true},
+        {"cut before the body", {{"status", 200}, {"body", ""}, {"cut", true}}, true},
+        {"cut in the body", {{"status", 200}, {"body", "partial"}, {"cut", true}}, false},
+    };
+    const auto target = files.path() / "existing.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(target, "the caller's own content");
+        server.clearFaults();
+        fault("/api/sync/download", c.fault);
+        EXPECT_THROW(client.downloadToFile(hash, target), Error);
+        if (c.kept) {
+            EXPECT_EQ(test::readFile(target), "the caller's own content");
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(target));
+        }
+    }
+    server.clearFaults();
+    EXPECT_EQ(client.downloadToFile(hash, target), content.size());
     EXPECT_TRUE(test::readFile(target) == content);
 }
 

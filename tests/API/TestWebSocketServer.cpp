@@ -133,6 +133,7 @@ public:
         int handshakes = 0;
         std::map<std::string, std::string> headers;
         std::string target;
+        std::optional<std::string> serverName;
         std::deque<std::string> texts;
         int pongs = 0;
         std::optional<std::uint16_t> clientCloseCode;
@@ -194,9 +195,16 @@ private:
                 m_stream.next_layer().async_handshake(
                     ssl::stream_base::server,
                     [self = this->shared_from_this()](beast::error_code error) {
-                        if (!error) {
-                            self->readRequest();
+                        if (error) {
+                            return;
                         }
+                        const char* name = SSL_get_servername(
+                            self->m_stream.next_layer().native_handle(), TLSEXT_NAMETYPE_host_name);
+                        self->m_owner.observe([&](Observed& observed) {
+                            observed.serverName =
+                                name ? std::optional<std::string>(name) : std::nullopt;
+                        });
+                        self->readRequest();
                     });
             } else {
                 readRequest();
@@ -411,6 +419,11 @@ std::map<std::string, std::string> TestWebSocketServer::requestHeaders() const
 std::string TestWebSocketServer::requestTarget() const
 {
     return m_impl->snapshot().target;
+}
+
+std::optional<std::string> TestWebSocketServer::serverName() const
+{
+    return m_impl->snapshot().serverName;
 }
 
 void TestWebSocketServer::sendText(const std::string& text)

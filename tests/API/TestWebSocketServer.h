@@ -41,6 +41,8 @@ public:
     // Headers of the latest upgrade request (lower-case names) and its target.
     std::map<std::string, std::string> requestHeaders() const;
     std::string requestTarget() const;
+    // The server name (SNI) of the latest TLS handshake; none when the client sent none.
+    std::optional<std::string> serverName() const;
 
     void sendText(const std::string& text);
     void sendPing(const std::string& payload);

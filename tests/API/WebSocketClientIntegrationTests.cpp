@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "API/APIClient.h"
 #include "API/APITestSupport.h"
 #include "API/WebSocketConnection.h"
 #include "Platform/Clock.h"
@@ -172,7 +173,14 @@ TEST_F(WebSocketClientIntegrationTest, UploadArrivesAsFileChangedOnTheMainThread
 {
     connect();
     ASSERT_TRUE(waitUntilConnected());
-    upload("/Sub/report.txt", "quarterly numbers");
+    APIClient api(m_server.baseURL());
+    api.setToken(m_token);
+    const std::string content = "quarterly numbers";
+    const UploadInitResponse started =
+        api.uploadInit({"/Sub/report.txt", m_folderId, test::sha256Hex(content),
+                        static_cast<std::int64_t>(content.size()), 0});
+    ASSERT_TRUE(started.uploadId.has_value());
+    api.uploadChunk(*started.uploadId, content);
     ASSERT_TRUE(waitUntil([&] { return !m_messages.empty(); }));
     const auto& message = m_messages[0];
     EXPECT_EQ(message.type, "file_changed");

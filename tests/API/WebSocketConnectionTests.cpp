@@ -304,6 +304,7 @@ TEST_F(WebSocketConnectionTest, TlsConnectsToATrustedCertificateForTheHostName)
     TestWebSocketServer server(TestWebSocketServer::Mode::webSocket, certificate);
     const auto socket = open(address(server, "wss", "localhost"));
     ASSERT_TRUE(connected(server)) << ::testing::PrintToString(m_delegate->events);
+    EXPECT_EQ(server.serverName(), "localhost");
     EXPECT_EQ(server.requestHeaders().at("authorization"), "Bearer s3cret");
     socket->write("over tls");
     EXPECT_EQ(server.nextText(), "over tls");

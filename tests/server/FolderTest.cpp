@@ -80,6 +80,35 @@ TEST_F(ServerFolders, TreeHoldsAllDescendants)
     EXPECT_EQ(get("/api/folders/unknown/tree").status, 404);
 }
 
+TEST_F(ServerFolders, FolderDepthAndPathLengthAreBounded)
+{
+    struct Case {
+        std::string name;
+        int levels;  // the deepest chain of `name` that is accepted
+        std::string refusal;
+    };
+    // 255 levels keep a tree within the client's JSON nesting limit; 16 names of 255 bytes make
+    // a path of exactly 4096 bytes.
+    const Case cases[] = {{"d", 255, "folders nest at most 255 deep"},
+                          {std::string(255, 'n'), 16, "folder path too long"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        auto deepest = createFolder(c.name);
+        for (int level = 2; level <= c.levels; ++level) {
+            deepest = createFolder(c.name, deepest["id"]);
+        }
+        EXPECT_LE(deepest["path"].get<std::string>().size(), 4096u);
+        const auto refused = post("/api/folders", {{"name", c.name}, {"parent_id", deepest["id"]}});
+        EXPECT_EQ(refused.status, 400);
+        EXPECT_EQ(nlohmann::json::parse(refused.body, nullptr, false).value("error", ""),
+                  c.refusal);
+        // The deepest level takes files and the tree stays whole.
+        const std::string id = deepest["id"];
+        EXPECT_FALSE(upload(id, "a.txt", "bottom").is_null());
+        EXPECT_EQ(get("/api/folders/" + id + "/tree").status, 200);
+    }
+}
+
 TEST_F(ServerFolders, AccountsDoNotSeeEachOthersFolders)
 {
     const auto docs = createFolder("Docs");

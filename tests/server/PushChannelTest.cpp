@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "PushSocket.h"
+#include "RawConnection.h"
 #include "ServerTestSupport.h"
 #include "support/UploadSupport.h"
 
@@ -17,6 +18,8 @@ using namespace std::chrono_literals;
 
 class ServerPushChannel : public ServerTest {
 protected:
+    explicit ServerPushChannel(ServerOptions options = {}) : ServerTest(std::move(options)) {}
+
     PushSocket open(const std::optional<std::string>& token, bool reading = true) const
     {
         return PushSocket(m_server.port(), PushSocket::Options{token, reading});
@@ -127,6 +130,41 @@ TEST_F(ServerPushChannel, AStalledSocketDoesNotHoldUpTheOthers)
         const auto message = nextMessage(live);
         ASSERT_EQ(message["event"]["path"], path) << i;
     }
+}
+
+// A server whose push sockets time out quickly.
+class ServerPushIdleTimeout : public ServerPushChannel {
+protected:
+    static constexpr std::chrono::milliseconds kTimeout{300};
+
+    ServerPushIdleTimeout() : ServerPushChannel(ServerOptions{.timeout = kTimeout}) {}
+};
+
+TEST_F(ServerPushIdleTimeout, ASocketThatNeverAnswersIsClosedAndALiveOneStays)
+{
+    auto live = open(m_token);
+    ASSERT_EQ(live.handshakeStatus(), 101);
+
+    // A bare upgrade that never reads a frame, so it never answers the server's pings.
+    RawConnection dead(m_server.port());
+    dead.send("GET /api/sync/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+              "Sec-WebSocket-Version: 13\r\nAuthorization: Bearer " +
+              m_token + "\r\n\r\n");
+    const std::string handshake = dead.readUntil("\r\n\r\n");
+    ASSERT_TRUE(handshake.starts_with("HTTP/1.1 101")) << handshake;
+    const std::size_t headerEnd = handshake.find("\r\n\r\n") + 4;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string received = dead.readUntilClosed(5s);
+    EXPECT_TRUE(dead.closedByServer());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kTimeout / 2);
+    // The server pinged it (a final ping frame: 0x89) before giving up on it.
+    EXPECT_NE(received.find('\x89', headerEnd), std::string::npos);
+
+    // The socket that reads answered the pings and is still open after the timeout passed.
+    const std::string folderId = createFolder("Docs")["id"];
+    upload(folderId, "/after.txt", "x");
+    EXPECT_EQ(nextMessage(live)["event"]["path"], "/after.txt");
 }
 
 TEST_F(ServerPushChannel, TestRouteDropsEveryOpenSocket)

@@ -78,7 +78,7 @@ private:
             });
     }
 
-    PushHub m_hub;
+    PushHub m_hub{WebSocketSession::kIdleTimeout};
     net::io_context m_io{2};
     tcp::acceptor m_acceptor;
     std::vector<std::jthread> m_threads;

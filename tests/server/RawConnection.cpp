@@ -63,7 +63,11 @@ std::string RawConnection::readUntil(const std::string& text, std::chrono::milli
         }
         char chunk[4096];
         const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
+            m_closed = true;  // an orderly close, or a reset
             break;
         }
         m_received.append(chunk, static_cast<std::size_t>(n));

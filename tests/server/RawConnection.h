@@ -21,10 +21,13 @@ public:
     // Reads until `text` has arrived (or the timeout passes / the server closes).
     std::string readUntil(const std::string& text,
                           std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Whether a read found the connection closed by the server.
+    bool closedByServer() const { return m_closed; }
 
 private:
     int m_fd = -1;
     std::string m_received;
+    bool m_closed = false;
 };
 
 }  // namespace corvane::test

@@ -258,6 +258,47 @@ TEST_F(ServerRobustness, KeepAliveServesSeveralRequestsOnOneConnection)
     EXPECT_NE(answers.find("{\"status\":\"ok\"}HTTP/1.1 200 OK"), std::string::npos) << answers;
 }
 
+// A server whose read timeout is short, so that stalled peers are seen closed quickly.
+class ServerReadTimeout : public ServerTest {
+protected:
+    static constexpr std::chrono::milliseconds kTimeout{300};
+
+    ServerReadTimeout() : ServerTest(ServerOptions{.timeout = kTimeout}) {}
+};
+
+TEST_F(ServerReadTimeout, StalledRequestsAreClosedAfterTheTimeout)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"half a header", "GET /health HTTP/1.1\r\nHost: x\r\n", false},
+        {"half a JSON body",
+         "POST /api/folders HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + m_token +
+             "\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"na",
+         false},
+        {"half an upload",
+         "POST /api/sync/upload/chunk HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + m_token +
+             "\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: 1000\r\n"
+             "\r\n--B\r\n",
+         false},
+        {"idle after an answer", "GET /health HTTP/1.1\r\nHost: x\r\n\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawConnection connection(m_server.port());
+        const auto start = std::chrono::steady_clock::now();
+        connection.send(c.bytes);
+        const std::string answer = connection.readUntilClosed(std::chrono::seconds(5));
+        EXPECT_TRUE(connection.closedByServer());
+        EXPECT_GE(std::chrono::steady_clock::now() - start, kTimeout / 2);
+        EXPECT_EQ(answer.starts_with("HTTP/1.1 200"), c.answered) << answer.substr(0, 80);
+    }
+    EXPECT_EQ(get("/health").status, 200);
+}
+
 TEST_F(ServerRobustness, UnauthorisedUploadWritesNothing)
 {
     const std::string uploadId = uploadInit(m_docs, "a", "abc")["upload_id"];

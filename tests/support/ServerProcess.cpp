@@ -169,6 +169,10 @@ void ServerProcess::start()
     if (m_options.testFaults) {
         arguments.emplace_back("--test-faults");
     }
+    if (m_options.timeout) {
+        arguments.emplace_back("--test-timeout-ms");
+        arguments.push_back(std::to_string(m_options.timeout->count()));
+    }
     std::vector<char*> argv;
     for (auto& argument : arguments) {
         argv.push_back(argument.data());

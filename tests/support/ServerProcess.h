@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -15,8 +17,11 @@ class TempDir;
 struct ServerOptions {
     bool testFaults = true;
     std::string filePaths = "relative";  // or "full"
-    std::filesystem::path dataDir;  // empty: a fresh temporary folder owned by the ServerProcess
-    std::uint16_t port = 0;         // 0: any free port (chosen anew on every start)
+    std::filesystem::path dataDir =
+        {};                  // empty: a fresh temporary folder owned by the ServerProcess
+    std::uint16_t port = 0;  // 0: any free port (chosen anew on every start)
+    // With testFaults: the server's read and push-socket idle timeouts (--test-timeout-ms).
+    std::optional<std::chrono::milliseconds> timeout = std::nullopt;
 };
 
 // Runs corvane-server (CORVANE_SERVER_PATH) on a free loopback port for one test. The server's
