@@ -167,7 +167,7 @@ void SyncEngine::runStartup()
         if (m_isRunning) {
             processPendingChanges();
             for (const WSMessage& message : std::exchange(m_heldMessages, {})) {
-                handleWSMessage(message);
+                applyWSMessage(message);
             }
         }
     });
@@ -559,7 +559,9 @@ void SyncEngine::catchUpAfterReconnect()
         return;  // nothing was heard yet, so nothing tells where the gap began
     }
     // What the server announced while the socket was down, from its change log, in order and
-    // ahead of what the new socket brings; each is handled as if it had been pushed.
+    // ahead of what the new socket brings, which waits until then; each is handled as if it had
+    // been pushed.
+    ++m_catchUpsInFlight;
     m_work->submit(kFolderLookupLane, [self = shared_from_this(), since] {
         std::vector<SyncEvent> missed;
         try {
@@ -568,16 +570,33 @@ void SyncEngine::catchUpAfterReconnect()
             // The next reconnection tries again; until then the gap waits for the next start.
             FileLogger::shared().warn("sync", "changes missed while offline not read",
                                       {{"error", error.what()}});
-            return;
         }
-        for (const SyncEvent& entry : missed) {
-            const WSMessage message{"file_changed", PushEventHandler::eventOf(entry)};
-            MainQueue::async([self, message] { self->handleWSMessage(message); });
-        }
+        MainQueue::async([self, missed = std::move(missed)] { self->finishCatchUp(missed); });
     });
 }
 
+void SyncEngine::finishCatchUp(const std::vector<SyncEvent>& missed)
+{
+    for (const SyncEvent& entry : missed) {
+        applyWSMessage(WSMessage{"file_changed", PushEventHandler::eventOf(entry)});
+    }
+    if (--m_catchUpsInFlight == 0) {
+        for (const WSMessage& message : std::exchange(m_afterCatchUp, {})) {
+            applyWSMessage(message);
+        }
+    }
+}
+
 void SyncEngine::handleWSMessage(const WSMessage& message)
+{
+    if (m_catchUpsInFlight > 0) {
+        m_afterCatchUp.push_back(message);  // newer than what the change log is read for
+        return;
+    }
+    applyWSMessage(message);
+}
+
+void SyncEngine::applyWSMessage(const WSMessage& message)
 {
     // A message the socket received before a failed start closed it is dropped too.
     if (message.type != "file_changed" || !message.event || m_startFailed) {

@@ -136,7 +136,9 @@ private:
     // Remote changes.
     void startWebSocket();
     void handleWSMessage(const WSMessage& message);
+    void applyWSMessage(const WSMessage& message);
     void catchUpAfterReconnect();
+    void finishCatchUp(const std::vector<SyncEvent>& missed);
     void closeChannel();
     void submitPushEvent(const FileChangedEvent& event);
 
@@ -171,6 +173,8 @@ private:
     bool m_startFailed = false;              // nothing is gathered or applied any more
     std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle
     bool m_connectedBefore = false;          // the push channel has been connected once
+    int m_catchUpsInFlight = 0;              // change-log reads after a reconnection
+    std::vector<WSMessage> m_afterCatchUp;   // pushes that came while one was read
     std::unique_ptr<SerialQueue> m_debounceQueue;
 
     std::mutex m_channelMutex;  // guards m_wsClient

@@ -209,6 +209,27 @@ TEST_F(LiveSyncTest, ChangesMadeWhileThePushChannelWasDownArriveAfterItReconnect
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
+TEST_F(LiveSyncTest, APushThatComesWhileTheMissedChangesAreReadWaitsForThem)
+{
+    startLive();
+    ASSERT_EQ(httpRequest("POST", server.baseURL() + "/__test/ws/drop").status, 200);
+    other->upload("/late.txt", "made while the socket was down");
+    // The change log is read slowly after the reconnection, and its answer stands for one given
+    // before the deletion made meanwhile: the deletion comes through the new socket first and
+    // must still be applied after the creation it follows.
+    server.injectFault({{"path_prefix", "/api/sync/events"},
+                        {"delay_ms", 400},
+                        {"patch", {{{"op", "remove"}, {"path", "/1"}}}}});
+    ASSERT_TRUE(waitUntil(
+        [&] { return server.lastRequest().value("target", "").starts_with("/api/sync/events"); }));
+    other->remove("/late.txt");
+    loop.runUntil([] { return false; }, 600ms);
+    waitForQuiet();
+    EXPECT_FALSE(fs::exists(local("/late.txt")));
+    EXPECT_TRUE(serverLacks("/late.txt"));
+    EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
+}
+
 TEST_F(LiveSyncTest, ChangesMadeDuringTheStartUpCycleArriveAfterIt)
 {
     other->upload("/Slow/a.txt", "before");
