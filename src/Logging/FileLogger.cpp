@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -66,6 +67,20 @@ int moveWithoutReplacing(const fs::path& from, const fs::path& to)
     }
     ::unlink(from.c_str());
     return 0;
+}
+
+// A reader that closed the echo's pipe would otherwise end the process with SIGPIPE, taking the
+// lines not yet written to the file with it: the write fails with EPIPE instead, which the echo
+// ignores like every other failure. A handler or disposition the program chose stays.
+void ignoreBrokenPipeByDefault()
+{
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
 }
 
 // Names in `dir` that begin with `prefix`, as full paths sorted by plain text comparison, or
@@ -249,6 +264,7 @@ FileLogger::FileLogger(Options options)
     : m_options(std::move(options)), m_echo(m_options.echo ? m_options.echo : stdout),
       m_file(std::make_unique<FileState>())
 {
+    ignoreBrokenPipeByDefault();
     openLogFile();
     m_queue = std::make_unique<SerialQueue>(std::string(kQueueLabel));
 }

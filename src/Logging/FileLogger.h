@@ -55,7 +55,9 @@ public:
     static FileLogger& shared();
 
     // A logger of its own, for tests and benchmarks; it opens (creating) its file at once.
-    // Destruction writes every line already handed over.
+    // Destruction writes every line already handed over. Any logger, the shared one included,
+    // sets SIGPIPE to be ignored when its disposition is still the default: an echo into a pipe
+    // whose reader is gone then fails quietly instead of ending the process.
     explicit FileLogger(Options options);
     ~FileLogger();
     FileLogger(const FileLogger&) = delete;
