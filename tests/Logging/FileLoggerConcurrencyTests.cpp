@@ -80,9 +80,9 @@ TEST_F(FileLoggerConcurrencyTest, ManyThreadsWhileRotatingLoseAndTearNoLine)
 TEST_F(FileLoggerConcurrencyTest, ExportsDuringRotationsHoldWholeLines)
 {
     auto logger = makeLogger(4096);
-    std::atomic<bool> done{false};
-    std::jthread writers([&] {
-        while (!done) {
+    // Stopped and joined however the test ends, before the logger goes.
+    const std::jthread writers([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
             logFromThreads(*logger, 50);
         }
     });
@@ -100,7 +100,6 @@ TEST_F(FileLoggerConcurrencyTest, ExportsDuringRotationsHoldWholeLines)
             }
         }
     }
-    done = true;
 }
 
 }  // namespace
