@@ -1,6 +1,7 @@
 #include "Logging/FileLogger.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -116,9 +117,12 @@ struct Snapshot {
     std::time_t modified = 0;
 };
 
+// Nothing for anything but a regular file. Opening does not wait: a FIFO under a log file's or
+// the state file's name would otherwise block the export (and, for log files, the logger's
+// queue) until some writer came along.
 std::optional<Snapshot> snapshotOf(const fs::path& file, std::string name)
 {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
@@ -141,19 +145,22 @@ using ZipHandle = std::unique_ptr<zip_t, ZipDiscard>;
 // The zip of one export: collects folders and file snapshots, then writes them in that order.
 class Archive {
 public:
-    explicit Archive(fs::path path) : m_path(std::move(path)) {}
+    // `tag` tells this export's temporary file from those of exports running at the same time.
+    Archive(fs::path path, std::string tag) : m_path(std::move(path)), m_tag(std::move(tag)) {}
 
     void addDirectory(std::string name) { m_directories.push_back(std::move(name)); }
     void addEntry(Snapshot snapshot) { m_entries.push_back(std::move(snapshot)); }
+    bool empty() const { return m_entries.empty(); }
 
-    // Writes the zip under a hidden temporary name beside its own and renames it into place, so
-    // the name only ever shows a complete archive. False, with nothing left behind, on failure.
+    // Writes the zip under a hidden temporary name beside its own and moves it into place, so
+    // the name only ever shows a complete archive. A zip already there (an export earlier in
+    // the same second) is kept rather than replaced. False, with nothing left behind, on failure.
     bool write()
     {
         const fs::path temporary =
-            m_path.parent_path() / ("." + m_path.filename().string() + ".part");
+            m_path.parent_path() / ("." + m_path.filename().string() + "." + m_tag + ".part");
         if (writeZip(temporary) && syncToDisk(temporary) &&
-            ::rename(temporary.c_str(), m_path.c_str()) == 0) {
+            moveWithoutReplacing(temporary, m_path) == 0) {
             syncToDisk(m_path.parent_path());
             return true;
         }
@@ -219,6 +226,7 @@ private:
     }
 
     fs::path m_path;
+    std::string m_tag;
     std::vector<std::string> m_directories;
     std::vector<Snapshot> m_entries;
 };
@@ -357,7 +365,8 @@ std::optional<fs::path> FileLogger::exportLogs(const fs::path& syncDir)
         }
     });
 
-    Archive archive(zipPath);
+    Archive archive(zipPath,
+                    std::to_string(::getpid()) + "-" + std::to_string(m_exports.fetch_add(1) + 1));
     if (!logs.empty()) {
         archive.addDirectory("logs/");
     }
@@ -368,6 +377,9 @@ std::optional<fs::path> FileLogger::exportLogs(const fs::path& syncDir)
         archive.addEntry(std::move(*state));
     }
 
+    if (archive.empty()) {
+        return std::nullopt;  // libzip writes no file for an empty archive: nothing to show
+    }
     std::error_code error;
     fs::create_directories(desktop, error);
     if (error || !archive.write()) {
