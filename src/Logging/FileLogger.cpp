@@ -1,7 +1,9 @@
 #include "Logging/FileLogger.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -68,6 +70,20 @@ int moveWithoutReplacing(const fs::path& from, const fs::path& to)
     return 0;
 }
 
+// A reader that closed the echo's pipe would otherwise end the process with SIGPIPE, taking the
+// lines not yet written to the file with it: the write fails with EPIPE instead, which the echo
+// ignores like every other failure. A handler or disposition the program chose stays.
+void ignoreBrokenPipeByDefault()
+{
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
+}
+
 // Names in `dir` that begin with `prefix`, as full paths sorted by plain text comparison, or
 // nothing when the folder cannot be listed.
 std::optional<std::vector<fs::path>> filesWithPrefix(const fs::path& dir, std::string_view prefix)
@@ -101,9 +117,12 @@ struct Snapshot {
     std::time_t modified = 0;
 };
 
+// Nothing for anything but a regular file. Opening does not wait: a FIFO under a log file's or
+// the state file's name would otherwise block the export (and, for log files, the logger's
+// queue) until some writer came along.
 std::optional<Snapshot> snapshotOf(const fs::path& file, std::string name)
 {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
@@ -126,19 +145,22 @@ using ZipHandle = std::unique_ptr<zip_t, ZipDiscard>;
 // The zip of one export: collects folders and file snapshots, then writes them in that order.
 class Archive {
 public:
-    explicit Archive(fs::path path) : m_path(std::move(path)) {}
+    // `tag` tells this export's temporary file from those of exports running at the same time.
+    Archive(fs::path path, std::string tag) : m_path(std::move(path)), m_tag(std::move(tag)) {}
 
     void addDirectory(std::string name) { m_directories.push_back(std::move(name)); }
     void addEntry(Snapshot snapshot) { m_entries.push_back(std::move(snapshot)); }
+    bool empty() const { return m_entries.empty(); }
 
-    // Writes the zip under a hidden temporary name beside its own and renames it into place, so
-    // the name only ever shows a complete archive. False, with nothing left behind, on failure.
+    // Writes the zip under a hidden temporary name beside its own and moves it into place, so
+    // the name only ever shows a complete archive. A zip already there (an export earlier in
+    // the same second) is kept rather than replaced. False, with nothing left behind, on failure.
     bool write()
     {
         const fs::path temporary =
-            m_path.parent_path() / ("." + m_path.filename().string() + ".part");
+            m_path.parent_path() / ("." + m_path.filename().string() + "." + m_tag + ".part");
         if (writeZip(temporary) && syncToDisk(temporary) &&
-            ::rename(temporary.c_str(), m_path.c_str()) == 0) {
+            moveWithoutReplacing(temporary, m_path) == 0) {
             syncToDisk(m_path.parent_path());
             return true;
         }
@@ -204,6 +226,7 @@ private:
     }
 
     fs::path m_path;
+    std::string m_tag;
     std::vector<std::string> m_directories;
     std::vector<Snapshot> m_entries;
 };
@@ -249,6 +272,7 @@ FileLogger::FileLogger(Options options)
     : m_options(std::move(options)), m_echo(m_options.echo ? m_options.echo : stdout),
       m_file(std::make_unique<FileState>())
 {
+    ignoreBrokenPipeByDefault();
     openLogFile();
     m_queue = std::make_unique<SerialQueue>(std::string(kQueueLabel));
 }
@@ -341,7 +365,8 @@ std::optional<fs::path> FileLogger::exportLogs(const fs::path& syncDir)
         }
     });
 
-    Archive archive(zipPath);
+    Archive archive(zipPath,
+                    std::to_string(::getpid()) + "-" + std::to_string(m_exports.fetch_add(1) + 1));
     if (!logs.empty()) {
         archive.addDirectory("logs/");
     }
@@ -352,6 +377,9 @@ std::optional<fs::path> FileLogger::exportLogs(const fs::path& syncDir)
         archive.addEntry(std::move(*state));
     }
 
+    if (archive.empty()) {
+        return std::nullopt;  // libzip writes no file for an empty archive: nothing to show
+    }
     std::error_code error;
     fs::create_directories(desktop, error);
     if (error || !archive.write()) {

@@ -55,7 +55,9 @@ public:
     static FileLogger& shared();
 
     // A logger of its own, for tests and benchmarks; it opens (creating) its file at once.
-    // Destruction writes every line already handed over.
+    // Destruction writes every line already handed over. Any logger, the shared one included,
+    // sets SIGPIPE to be ignored when its disposition is still the default: an echo into a pipe
+    // whose reader is gone then fails quietly instead of ending the process.
     explicit FileLogger(Options options);
     ~FileLogger();
     FileLogger(const FileLogger&) = delete;
@@ -83,8 +85,10 @@ public:
 
     // Writes "corvane-logs-<yyyyMMdd-HHmmss>.zip" to the Desktop folder (created when missing):
     // "logs/<name>" for every log file, each a consistent snapshot ending at a whole line, and
-    // "sync_state.json" when "<syncDir>/.corvane/sync_state.json" exists. The zip appears under
-    // its name only complete. Returns its path, or nothing when it could not be written.
+    // "sync_state.json" when "<syncDir>/.corvane/sync_state.json" exists; only regular files
+    // are taken. The zip appears under its name only complete and never replaces a file of
+    // that name (another export in the same second). Returns its path, or nothing when it
+    // could not be written or there was nothing to pack.
     std::optional<std::filesystem::path> exportLogs(const std::filesystem::path& syncDir);
 
 private:
@@ -105,6 +109,7 @@ private:
     const Options m_options;
     std::FILE* const m_echo;
     std::atomic<LogLevel> m_level{LogLevel::info};
+    std::atomic<std::uint64_t> m_exports{0};
 
     // Lines handed over but not yet taken by the queue, in submission order.
     std::mutex m_pendingMutex;

@@ -1,6 +1,8 @@
 #include "Logging/FileLogger.h"
 
+#include <latch>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -80,9 +82,9 @@ TEST_F(FileLoggerConcurrencyTest, ManyThreadsWhileRotatingLoseAndTearNoLine)
 TEST_F(FileLoggerConcurrencyTest, ExportsDuringRotationsHoldWholeLines)
 {
     auto logger = makeLogger(4096);
-    std::atomic<bool> done{false};
-    std::jthread writers([&] {
-        while (!done) {
+    // Stopped and joined however the test ends, before the logger goes.
+    const std::jthread writers([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
             logFromThreads(*logger, 50);
         }
     });
@@ -100,8 +102,61 @@ TEST_F(FileLoggerConcurrencyTest, ExportsDuringRotationsHoldWholeLines)
             }
         }
     }
-    done = true;
 }
+
+// Two exports at once, from two threads. In different seconds both write their own zip; in the
+// same second they share the zip's name, and the one that comes second neither replaces the
+// first one's zip nor reports it as its own. Either way no temporary file stays behind.
+class ConcurrentExportTest : public test::LoggerTest, public ::testing::WithParamInterface<bool> {
+protected:
+    // GetParam(): every reading of the clock is a new second.
+    ConcurrentExportTest() : LoggerTest(GetParam()) {}
+};
+
+TEST_P(ConcurrentExportTest, EachZipIsWholeAndNoneReplacesAnother)
+{
+    const bool ownSeconds = GetParam();
+    constexpr int kRounds = 20;
+    auto logger = makeLogger();
+    for (int i = 0; i < 200; ++i) {
+        logger->info("t0", "line " + std::to_string(i), {{"pad", std::string(20, 'x')}});
+    }
+    logger->flush();
+    const std::string logged = test::readFile(logFile());
+
+    std::set<fs::path> zips;
+    for (int round = 0; round < kRounds; ++round) {
+        std::optional<fs::path> results[2];
+        std::latch start(2);
+        {
+            std::vector<std::jthread> exporters;
+            for (auto& result : results) {
+                exporters.emplace_back([&] {
+                    start.arrive_and_wait();
+                    result = logger->exportLogs(home.path() / "Corvane");
+                });
+            }
+        }
+        const int written = (results[0] ? 1 : 0) + (results[1] ? 1 : 0);
+        EXPECT_EQ(written, ownSeconds ? 2 : 1) << "round " << round;
+        for (const auto& result : results) {
+            if (result) {
+                EXPECT_TRUE(zips.insert(*result).second) << *result << " reported twice";
+                EXPECT_EQ(
+                    test::readZip(*result),
+                    (std::vector<test::ZipEntry>{{"logs/", ""}, {"logs/corvane.log", logged}}));
+            }
+        }
+        clock.advance();
+    }
+    std::vector<std::string> expected;
+    for (const fs::path& zip : zips) {
+        expected.push_back(zip.filename().string());
+    }
+    EXPECT_EQ(test::namesIn(Paths::desktop()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(SameOrOwnSecond, ConcurrentExportTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace corvane

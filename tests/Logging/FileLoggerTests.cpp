@@ -1,6 +1,11 @@
 #include "Logging/FileLogger.h"
 
+#include <csignal>
+#include <cstdlib>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -239,6 +244,40 @@ TEST_F(FileLoggerTest, WithoutAFileLinesStillEchoAndOpeningIsRetriedAtTheLimit)
     logger->flush();
     EXPECT_EQ(readFile(logFile()), LogLine::format(kStart, LogLevel::info, "sync", "third"));
     EXPECT_EQ(splitLines(echo.text()).size(), 3u);
+}
+
+// The shared logger in a child process whose standard output is a pipe nobody reads any more:
+// the echo fails (on a write while logging and on the flush at exit), yet every line reaches the
+// file and the child ends normally. No test of this program may have touched the shared logger
+// before: the child would inherit it without its queue's thread.
+TEST(SharedFileLoggerTest, AClosedStandardOutputNeitherEndsTheProcessNorLosesLines)
+{
+    constexpr int kLines = 300;  // several times the pipe's stdio buffer
+    test::TempHome home;
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[0]);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(pipeEnds[1], STDOUT_FILENO);
+        ::close(pipeEnds[1]);
+        for (int i = 0; i < kLines; ++i) {
+            FileLogger::shared().info("sync", "line", {{"n", i}});
+        }
+        std::exit(0);  // the exit handler writes the lines still queued
+    }
+    ::close(pipeEnds[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
+                                : "exit status " + std::to_string(WEXITSTATUS(status)));
+    const auto lines = splitLines(readFile(Paths::logs() / "corvane.log"));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kLines));
+    EXPECT_TRUE(lines.back().ends_with(" [INFO] [sync] line n=" + std::to_string(kLines - 1)))
+        << lines.back();
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include "Logging/FileLogger.h"
 
+#include <future>
 #include <regex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +148,46 @@ TEST_F(LogExportTest, AFailedExportReturnsNoPathAndLeavesNoFile)
     EXPECT_EQ(test::namesIn(Paths::desktop()),
               std::vector<std::string>{expectedZip().filename().string()});
     EXPECT_TRUE(fs::is_empty(expectedZip()));
+}
+
+TEST_F(LogExportTest, WithNothingToPackReturnsNoPathAndMakesNoFolder)
+{
+    // The log folder's place is taken by a plain file, and there is no state file.
+    test::writeFile(Paths::logs(), "not a folder");
+    auto logger = makeLogger();
+    EXPECT_EQ(logger->exportLogs(syncDir()), std::nullopt);
+    EXPECT_FALSE(fs::exists(Paths::desktop()));
+}
+
+// A FIFO under a log file's name or the state file's is left out at once: opening one to read
+// would wait for a writer that never comes, stalling the export and, for a log file, every
+// logging thread behind the logger's queue.
+TEST_F(LogExportTest, LeavesOutWhatIsNoRegularFileWithoutWaitingForIt)
+{
+    auto logger = makeLogger();
+    logger->info("sync", "something");
+    const fs::path fifos[] = {Paths::logs() / "corvane.log.fifo", stateFile()};
+    fs::create_directories(stateFile().parent_path());
+    for (const fs::path& fifo : fifos) {
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << fifo;
+    }
+
+    auto exported = std::async(std::launch::async, [&] { return logger->exportLogs(syncDir()); });
+    const bool waited = exported.wait_for(seconds(10)) != std::future_status::ready;
+    // Should it wait after all, a writer coming and going ends each wait, so the test can end.
+    while (exported.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        for (const fs::path& fifo : fifos) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    ASSERT_FALSE(waited) << "the export waited for a FIFO";
+    const auto zip = exported.get();
+    ASSERT_TRUE(zip.has_value());
+    EXPECT_EQ(test::readZip(*zip),
+              (std::vector<ZipEntry>{{"logs/", ""}, {"logs/corvane.log", readFile(logFile())}}));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "Sync/SyncEngine.h"
 
+#include <ostream>
+#include <set>
+
 #include "Sync/SyncEngineFixture.h"
 
 // What a misbehaving server can do to the engine: malformed and mistyped answers, paths that
@@ -245,6 +248,112 @@ TEST_F(BadServerInputTest, GarbageOnThePushChannelIsDroppedAndTheNextChangeArriv
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
     EXPECT_FALSE(fs::exists(syncDir.parent_path().parent_path() / "pushed.txt"));
 }
+
+// A bad answer to one file's request in live sync: the call's route, what the server answers,
+// and whether the file is edited or deleted.
+struct BadAnswer {
+    const char* name;
+    nlohmann::json fault;
+    bool deletion = false;
+};
+
+void PrintTo(const BadAnswer& answer, std::ostream* out)
+{
+    *out << answer.name;
+}
+
+// A canned answer of status 200 (the route does not run) with this JSON text.
+nlohmann::json cannedAnswer(const std::string& route, const std::string& body)
+{
+    return {{"path_prefix", route},
+            {"status", 200},
+            {"body", body},
+            {"content_type", "application/json"},
+            {"count", 5}};  // every attempt, retries and repeated events included
+}
+
+const BadAnswer kBadAnswers[] = {
+    {"upload init, cut short",
+     {{"path_prefix", "/api/sync/upload/init"}, {"malformed_json", true}, {"count", 5}}},
+    {"upload init, mistyped",
+     {{"path_prefix", "/api/sync/upload/init"},
+      {"patch", {{{"op", "replace"}, {"path", "/status"}, {"value", 7}}}},
+      {"count", 5}}},
+    {"upload chunk, cut short", cannedAnswer("/api/sync/upload/chunk", R"({"file":{"id":)")},
+    {"upload chunk, mistyped",
+     cannedAnswer("/api/sync/upload/chunk", R"({"file":{"id":1,"path":["x"],"version":"2"}})")},
+    {"delete, cut short", cannedAnswer("/api/sync/delete", R"({"dele)"), true},
+    {"delete, mistyped", cannedAnswer("/api/sync/delete", R"({"deleted":"yes"})"), true},
+};
+
+// Deletions are tried three times, a second and two apart: a manual clock makes that quick.
+class BadLiveAnswerTest : public testing::TestWithParam<BadAnswer>, public SyncEngineFixture {
+protected:
+    BadLiveAnswerTest() : SyncEngineFixture({}, quick(std::make_shared<ManualClock>()))
+    {
+        manualClock = std::static_pointer_cast<ManualClock>(options.clock);
+    }
+
+    static std::set<std::string> pathsIn(const std::map<std::string, std::string>& files)
+    {
+        std::set<std::string> paths;
+        for (const auto& [path, content] : files) {
+            paths.insert(path);
+        }
+        return paths;
+    }
+};
+
+TEST_P(BadLiveAnswerTest, TheFileFailsTheEngineStaysUpAndTheNextEditSyncs)
+{
+    const BadAnswer& answer = GetParam();
+    startLive();
+    const std::string path = "/bad.txt";
+    writeFile(local(path), "synced");
+    ASSERT_TRUE(waitUntil([&] { return serverHas(path, "synced"); }));
+    // The write's later events (the file closed after writing) are handled first.
+    waitUntil([] { return false; }, 300ms);
+    const FileState synced = storedState(path).value_or(FileState{});
+    ASSERT_EQ(synced.hash, sha256("synced"));
+
+    server.injectFault(answer.fault);
+    if (answer.deletion) {
+        fs::remove(local(path));
+    } else {
+        writeFile(local(path), "edited");
+    }
+    ASSERT_TRUE(waitUntil([&] { return !errorsSoFar().empty(); })) << "no error reported";
+    for (const std::string& error : errorsSoFar()) {
+        EXPECT_TRUE(error.starts_with("Sync failed: ")) << error;
+    }
+    // Nothing was taken as done: the file, its stored state and the server's copy are as they
+    // were before the bad answer.
+    EXPECT_EQ(storedState(path).value_or(FileState{}).hash, synced.hash);
+    EXPECT_EQ(storedState(path).value_or(FileState{}).version, synced.version);
+    EXPECT_TRUE(serverHas(path, "synced"));
+    if (answer.deletion) {
+        EXPECT_FALSE(fs::exists(local(path)));
+    } else {
+        EXPECT_EQ(readFile(local(path)), "edited");
+        EXPECT_EQ(SyncStateProvider::shared().getBadge(local(path).string()), SyncBadge::error);
+    }
+    std::set<std::string> expected{kMarker};
+    if (!answer.deletion) {
+        expected.insert(path);
+    }
+    EXPECT_EQ(pathsIn(localContents()), expected) << "nothing else is written";
+
+    // Once the server behaves, the next edit goes through.
+    server.clearFaults();
+    writeFile(local(path), "edited again");
+    EXPECT_TRUE(waitUntil([&] { return serverHas(path, "edited again"); })) << serverPaths();
+    EXPECT_TRUE(waitUntil([&] {
+        return SyncStateProvider::shared().getBadge(local(path).string()) == SyncBadge::synced;
+    }));
+    EXPECT_TRUE(waitUntil([&] { return localContents() == other->contents(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(PerFileCalls, BadLiveAnswerTest, testing::ValuesIn(kBadAnswers));
 
 }  // namespace
 }  // namespace corvane::test

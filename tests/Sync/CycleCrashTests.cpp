@@ -2,7 +2,8 @@
 // (uploads, downloads, conflicts and deletions, some files large enough that a transfer is in
 // flight for a while) and is killed with SIGKILL at many points. After each kill the folder must
 // hold no partial file under a final name and a state file that parses; an engine started
-// afterwards must bring the folder and the server to the same files, losing nothing.
+// afterwards must bring the folder and the server to the same files, losing nothing. The kill
+// points are drawn from a seed that is printed (CORVANE_CRASH_SEED=<seed> repeats them);
 // CORVANE_CRASH_LONG=1 adds many more kill points (minutes instead of seconds).
 
 #include <algorithm>
@@ -30,6 +31,16 @@ std::ostream& operator<<(std::ostream& out, const KillPoint& point)
                << " ms";
 }
 
+// Where a kill landed: at its point, after the start-up cycle had ended without reaching the
+// point (nothing more would begin), or nowhere (the child went silent).
+enum class Landing { atPoint, afterCycle, nowhere };
+
+std::ostream& operator<<(std::ostream& out, Landing landing)
+{
+    static constexpr const char* kNames[] = {"at its point", "after the cycle", "nowhere"};
+    return out << kNames[static_cast<int>(landing)];
+}
+
 // The files of the scenario as they must end up, and every version anybody wrote.
 struct Expectation {
     std::map<std::string, std::string> finalContent;    // path -> content at that path
@@ -39,7 +50,13 @@ struct Expectation {
 
 class CycleCrashTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { prepare(); }
+    static void SetUpTestSuite()
+    {
+        prepare();
+        if (s_prepared->ready) {
+            measureCycle();
+        }
+    }
     static void TearDownTestSuite() { s_prepared.reset(); }
 
     // One prepared scenario for all kill points: a first sync of a base set, then changes on
@@ -51,22 +68,59 @@ protected:
         fs::path folder;
         std::string token;
         Expectation expectation;
+        int cycleDones = 0;  // "done" lines of the cycle on the scenario, run without a kill
         bool ready = false;
     };
 
+    // A fresh copy of the prepared scenario with a server of its own, for one round.
+    struct Scenario {
+        explicit Scenario(const Prepared& p)
+            : syncDir(dir.path() / "folder"), server(copyOf(p, dir.path())),
+              remote(server.baseURL(), p.token)
+        {
+        }
+
+        TempDir dir;
+        fs::path syncDir;
+        ServerProcess server;
+        OtherDevice remote;
+
+    private:
+        // Copies the prepared server data and folder into `into`; the options of a server on
+        // the copy.
+        static ServerOptions copyOf(const Prepared& p, const fs::path& into)
+        {
+            fs::copy(p.server, into / "server", fs::copy_options::recursive);
+            fs::copy(p.folder, into / "folder",
+                     fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+            ServerOptions options;
+            options.dataDir = into / "server";
+            return options;
+        }
+    };
+
     static void prepare();
-    void runRound(const KillPoint& first, const KillPoint& second, std::mt19937_64& random);
+    static void measureCycle();
+    void runRound(const KillPoint& first, const KillPoint& second);
 
     static inline std::unique_ptr<Prepared> s_prepared;
 };
 
-void killAt(ProbeChild& child, const KillPoint& point)
+// Waits for the kill point, or for the end of the start-up cycle should that come first, then
+// for the point's delay, and kills the child.
+Landing killAt(ProbeChild& child, const KillPoint& point)
 {
-    if (point.count > 0) {
-        child.waitForLines(point.prefix, point.count, kCycleTimeout);
+    const auto reached = [&] { return child.countOf(point.prefix) >= point.count; };
+    if (!reached()) {
+        child.readUntil([&](const std::string&) { return reached() || child.isIdle(); },
+                        kCycleTimeout);
     }
+    const Landing landing = reached()        ? Landing::atPoint
+                            : child.isIdle() ? Landing::afterCycle
+                                             : Landing::nowhere;
     child.pump(std::chrono::milliseconds(point.delayMs));
     child.kill();
+    return landing;
 }
 
 void CycleCrashTest::prepare()
@@ -199,36 +253,51 @@ void CycleCrashTest::prepare()
     p.ready = true;
 }
 
-void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second,
-                              std::mt19937_64& random)
+// Runs the cycle on a copy of the scenario once without a kill, to learn how deep it goes.
+void CycleCrashTest::measureCycle()
+{
+    Prepared& p = *s_prepared;
+    Scenario scenario(p);
+    ProbeChild child(scenario.server.baseURL(), p.token, scenario.syncDir);
+    p.ready = child.waitForLines("idle", 1, kCycleTimeout);
+    p.cycleDones = child.countOf("done");
+    child.kill();
+    std::cout << "the uninterrupted cycle: " << child.countOf("begin") << " transfers begun, "
+              << p.cycleDones << " done\n";
+}
+
+void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second)
 {
     const Prepared& p = *s_prepared;
     const Expectation& e = p.expectation;
-    TempDir round;
-    const fs::path syncDir = round.path() / "folder";
-    fs::copy(p.server, round.path() / "server", fs::copy_options::recursive);
-    fs::copy(p.folder, syncDir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    ServerOptions serverOptions;
-    serverOptions.dataDir = round.path() / "server";
-    ServerProcess server(serverOptions);
-    OtherDevice remote(server.baseURL(), p.token);
+    Scenario scenario(p);
+    const fs::path& syncDir = scenario.syncDir;
+    OtherDevice& remote = scenario.remote;
 
     std::size_t temporariesSeen = 0;
-    for (const KillPoint& point : {first, second}) {
-        ProbeChild child(server.baseURL(), p.token, syncDir);
-        KillPoint jittered = point;
-        jittered.delayMs += static_cast<int>(random() % 3);
-        killAt(child, jittered);
-        const FolderSurvey survey = surveyFolder(syncDir);
+    Landing secondLanding = Landing::nowhere;
+    for (const KillPoint* point : {&first, &second}) {
+        ProbeChild child(scenario.server.baseURL(), p.token, syncDir);
+        const Landing landing = killAt(child, *point);
         std::ostringstream when;
-        when << "killed " << jittered;
+        when << "killed " << *point << ", " << landing;
+        // The first engine runs the whole cycle: it must reach every point drawn within it. The
+        // second one recovers what the first left, which may end before its point.
+        if (point == &first) {
+            ASSERT_EQ(landing, Landing::atPoint) << when.str();
+        } else {
+            ASSERT_NE(landing, Landing::nowhere) << when.str();
+            secondLanding = landing;
+        }
+        const FolderSurvey survey = surveyFolder(syncDir);
         expectIntactAfterCrash(survey, e.known, when.str());
         temporariesSeen += survey.downloadTemporaries.size() + survey.stateTemporaries.size() +
                            survey.movedAside.size();
     }
-    std::cout << "kill " << first << ": " << temporariesSeen << " temporaries left by the kills\n";
+    std::cout << "kill " << first << ", then " << second << " (" << secondLanding
+              << "): " << temporariesSeen << " temporaries left by the kills\n";
 
-    ProbeChild child(server.baseURL(), p.token, syncDir);
+    ProbeChild child(scenario.server.baseURL(), p.token, syncDir);
     ASSERT_TRUE(child.waitForLines("idle", 1, kCycleTimeout));
     ASSERT_TRUE(waitForQuiet(child, remote, syncDir, kCycleTimeout))
         << differences(surveyFolder(syncDir).files, remote.hashes());
@@ -269,29 +338,28 @@ void CycleCrashTest::runRound(const KillPoint& first, const KillPoint& second,
     child.kill();
 }
 
-// Kill points over the whole cycle: before the first transfer, at the first ones, deep into
-// it, while large files are in flight, right at its end. Each round then kills the next engine
-// early as well, so that recovery itself is interrupted once.
-std::vector<KillPoint> killPoints()
+// Kill points over the whole cycle, drawn from the seed: at once, at the first transfers, while
+// each kind of large transfer is in flight, at random depths into the cycle (of the `dones`
+// "done" lines an uninterrupted one gives, kept short of its end, which varies a little) and
+// after its end, in live sync. Each round then kills the next engine early as well, so that
+// recovery itself is interrupted once unless it ends first.
+std::vector<KillPoint> killPoints(std::uint64_t seed, int dones)
 {
-    std::vector<KillPoint> points{
-        {"", 0, 40},
-        {"begin", 1, 0},
-        {"done", 3, 1},
-        {"done", 40, 0},
-        {"begin download /NewRemote/big0.bin", 1, 4},
-        {"begin download /Big/remote.bin", 1, 12},
-        {"begin upload /NewLocal/big1.bin", 1, 6},
-        {"done", 150, 2},
-        {"idle", 1, 0},
+    std::mt19937_64 random(seed);
+    const auto below = [&](int bound) {
+        return static_cast<int>(random() % static_cast<unsigned>(bound));
     };
-    if (longRun()) {
-        for (int count = 5; count < 260; count += 7) {
-            points.push_back({"done", count, count % 5});
-        }
-        for (int delay = 0; delay < 40; delay += 3) {
-            points.push_back({"begin download /NewRemote/big1.bin", 1, delay});
-        }
+    std::vector<KillPoint> points{
+        {"", 0, below(60)},
+        {"begin", 1 + below(3), below(5)},
+        {"begin download /NewRemote/big" + std::to_string(below(2)) + ".bin", 1, below(15)},
+        {"begin download /Big/remote.bin", 1, below(15)},
+        {"begin upload /NewLocal/big" + std::to_string(below(2)) + ".bin", 1, below(15)},
+        {"idle", 1, below(5)},
+    };
+    const int deepest = std::max(1, dones * 9 / 10);
+    for (int i = longRun() ? 60 : 3; i > 0; --i) {
+        points.push_back({"done", 1 + below(deepest), below(5)});
     }
     return points;
 }
@@ -302,11 +370,12 @@ class CycleCrashHalfTest : public CycleCrashTest, public testing::WithParamInter
 TEST_P(CycleCrashHalfTest, KilledAnywhereTheCycleLeavesNoPartialFileAndRecoversEverything)
 {
     ASSERT_TRUE(s_prepared && s_prepared->ready);
-    std::mt19937_64 random(crashSeed());
-    const std::vector<KillPoint> points = killPoints();
+    const std::uint64_t seed = crashSeed();
+    std::mt19937_64 random(seed + 1);
+    const std::vector<KillPoint> points = killPoints(seed, s_prepared->cycleDones);
     for (std::size_t i = static_cast<std::size_t>(GetParam()); i < points.size(); i += 2) {
         SCOPED_TRACE(testing::PrintToString(points[i]));
-        runRound(points[i], KillPoint{"begin", 2, static_cast<int>(random() % 5)}, random);
+        runRound(points[i], KillPoint{"begin", 2, static_cast<int>(random() % 5)});
         if (HasFatalFailure()) {
             return;
         }

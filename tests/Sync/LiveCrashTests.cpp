@@ -165,9 +165,17 @@ TEST_P(LiveCrashTest, KilledWhileLiveLosesNothingAndConverges)
 
     auto child = startChild();
     int kills = 0;
+    int liveKills = 0;  // kills after the child's start-up cycle, in live sync
     for (int step = 0; step < steps; ++step) {
         if (random() % 100 < 5) {
+            // Half the kills wait for live sync first, so that not all of them land in the
+            // start-up cycle of a child that had no time to finish it.
+            if (random() % 2 == 0) {
+                ASSERT_TRUE(child->waitForLines("idle", 1, kTimeout))
+                    << "child " << m_children << " never finished its start-up cycle";
+            }
             child->pump(std::chrono::milliseconds(random() % 6));
+            liveKills += child->isIdle() ? 1 : 0;
             endChild(child);
             ++kills;
             checkAfterKill("kill " + std::to_string(kills) + " at step " + std::to_string(step));
@@ -200,8 +208,9 @@ TEST_P(LiveCrashTest, KilledWhileLiveLosesNothingAndConverges)
     EXPECT_TRUE(survey.stateTemporaries.empty()) << testing::PrintToString(survey.stateTemporaries);
     endChild(child);
     checkNothingLost(survey);
-    std::cout << kills << " kills in " << steps << " steps, " << survey.files.size()
-              << " files in the end\n";
+    EXPECT_GT(liveKills, 0) << "no kill landed in live sync";
+    std::cout << kills << " kills (" << liveKills << " in live sync) in " << steps << " steps, "
+              << survey.files.size() << " files in the end\n";
 }
 
 // Three runs with seeds one apart, side by side under CTest.

@@ -367,7 +367,9 @@ public:
     {
         auto engine = makeEngine();
         engine->start();
-        // The cycle would fetch a marker itself: the push channel opens only after it.
+        // A marker uploaded while the cycle runs may reach the folder through the cycle itself
+        // (or through the announcement held until its end), which proves nothing about the
+        // live channel: the markers go up once the cycle is done.
         EXPECT_TRUE(waitUntil([&] {
             std::lock_guard lock(mutex);
             return std::count(statuses.begin(), statuses.end(), SyncStatus::idle) > 0;

@@ -202,8 +202,9 @@ struct Device {
     // Last script event per sync-relative path.
     std::map<std::string, Event> last;
     // Per sync-relative path, the hashes of the contents that the script removed from it on
-    // this device (overwritten, deleted or moved away): versions the device has seen and let go.
-    std::map<std::string, std::set<std::string>> discarded;
+    // this device (overwritten, deleted or moved away), each with the last step that did so:
+    // versions the device has seen and let go.
+    std::map<std::string, std::map<std::string, int>> discarded;
 };
 
 std::string parentOf(const std::string& path)
@@ -282,10 +283,11 @@ public:
         for (int step = 1; step <= m_steps; ++step) {
             runStep(step);
         }
-        // The faults stop and both engines stop. Then each device starts afresh, one after the
-        // other: a push channel opens only after its engine's full cycle, so whatever changes
-        // on the server during a cycle must come from nobody but that engine, and everything
-        // the second engine's cycle changes must find the first one listening.
+        // The faults stop and both engines stop. Then each device starts afresh (a full cycle),
+        // one after the other: while the first cycle runs the server changes through nobody but
+        // that engine, and the second engine's cycle finds the first one live. An engine opens
+        // its push channel before its cycle reads the trees and applies what it hears meanwhile
+        // after the cycle, so nothing the other engine changes is missed in between.
         m_server.clearFaults();
         pump(300ms);
         for (const auto& device : m_devices) {
@@ -351,7 +353,9 @@ private:
             ASSERT_TRUE(reports->errors.empty())
                 << "device " << device.name << ": " << reports->errors.front();
         }
-        // The push channel opens after the cycle: a file of a third client arriving shows it.
+        // The end of the cycle does not show that the push channel is connected (it opened
+        // before the cycle and may still be connecting): a file of a third client arriving,
+        // uploaded after the cycle so that only a push can bring it, shows it.
         bool arrived = false;
         for (int round = 0; round < 50 && !arrived; ++round) {
             const std::string content = "marker " + device.name + " " + std::to_string(round);
@@ -431,21 +435,23 @@ private:
     }
 
     // A version let go in a conflict copy of a path is let go for that path too.
-    static void noteDiscarded(Device& device, const std::string& path, const std::string& content)
+    static void noteDiscarded(Device& device, const std::string& path, const std::string& content,
+                              int step)
     {
-        device.discarded[path].insert(sha256(content));
+        const std::string hash = sha256(content);
+        device.discarded[path][hash] = step;
         if (const auto base = conflictBase(path)) {
-            device.discarded[*base].insert(sha256(content));
+            device.discarded[*base][hash] = step;
         }
     }
 
     // Notes the content at `path` (if any) as seen and let go by the device.
-    void discard(Device& device, const std::string& path)
+    void discard(Device& device, const std::string& path, int step)
     {
         const fs::path file = localPath(device, path);
         struct stat info {};
         if (::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            noteDiscarded(device, path, readFile(file));
+            noteDiscarded(device, path, readFile(file), step);
         }
     }
 
@@ -472,7 +478,7 @@ private:
         if (error) {
             return;  // the folder is being renamed away just now: no write happened
         }
-        discard(device, path);
+        discard(device, path, step);
         if (replace) {
             // As editors save: a hidden temporary file renamed over the old one.
             const fs::path temporary = file.parent_path() / (".edit-" + std::to_string(step));
@@ -516,12 +522,12 @@ private:
         }
         std::error_code error;
         fs::create_directories(localPath(device, to).parent_path(), error);
-        discard(device, to);
+        discard(device, to, step);
         const auto moved = moveFile(localPath(device, from), localPath(device, to));
         if (!moved) {
             return;
         }
-        noteDiscarded(device, from, *moved);
+        noteDiscarded(device, from, *moved, step);
         record(device, from, step, true);
         record(device, to, step, false, *moved);
     }
@@ -533,7 +539,7 @@ private:
         if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             return;
         }
-        discard(device, path);
+        discard(device, path, step);
         if (::unlink(file.c_str()) == 0) {
             record(device, path, step, true);
         }
@@ -552,7 +558,7 @@ private:
         }
         // Looked at after the move: whatever moved is what the device now has there.
         for (const auto& [relative, content] : visibleFiles(target)) {
-            noteDiscarded(device, from + relative, content);
+            noteDiscarded(device, from + relative, content, step);
             record(device, from + relative, step, true);
             record(device, to + relative, step, false, content);
         }
@@ -571,7 +577,7 @@ private:
             return;
         }
         for (const auto& [relative, content] : visibleFiles(trash)) {
-            noteDiscarded(device, folder + relative, content);
+            noteDiscarded(device, folder + relative, content, step);
             record(device, folder + relative, step, true);
         }
         fs::remove_all(trash, error);
@@ -697,13 +703,20 @@ private:
     //   in the script's order (a higher step) than the write; a deletion in the same step (the
     //   two halves of one rename) is not later;
     // - a device had that very version at the path, or in a conflict copy of it, and the
-    //   script let it go there (wrote over it, deleted it or moved it away): a version seen and
-    //   replaced is not lost. The writer itself counts only through a conflict copy, since its
-    //   own later event at the path would have been its last.
-    static bool letGo(const Device& device, const std::string& path, const std::string& content)
+    //   script let it go there (wrote over it, deleted it or moved it away) in a step after the
+    //   write: a version seen and replaced is not lost. Letting the same bytes go before the
+    //   write excuses nothing: a file moved away and back is written anew by the move back.
+    //   The writer itself counts only through a conflict copy, since its own later event at the
+    //   path would have been its last.
+    static bool letGoAfter(const Device& device, const std::string& path,
+                           const std::string& content, int step)
     {
-        const auto found = device.discarded.find(path);
-        return found != device.discarded.end() && found->second.count(sha256(content)) > 0;
+        const auto atPath = device.discarded.find(path);
+        if (atPath == device.discarded.end()) {
+            return false;
+        }
+        const auto version = atPath->second.find(sha256(content));
+        return version != atPath->second.end() && version->second > step;
     }
 
     void checkNoContentLost()
@@ -726,7 +739,8 @@ private:
                     theirs->second.step > event.step) {
                     continue;
                 }
-                if (letGo(device, path, event.content) || letGo(other, path, event.content)) {
+                if (letGoAfter(device, path, event.content, event.step) ||
+                    letGoAfter(other, path, event.content, event.step)) {
                     continue;
                 }
                 if (!survives(files, path, event.content)) {
