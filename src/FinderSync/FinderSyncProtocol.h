@@ -58,7 +58,7 @@ public:
     static SyncStateProvider& shared();
 
     std::optional<std::string> syncDirectory() const;
-    // Nothing removes the key. Posts no notification.
+    // No value removes the key. Posts no notification.
     void setSyncDirectory(const std::optional<std::string>& path);
 
     void setBadge(const std::string& path, SyncBadge badge);

@@ -17,8 +17,9 @@ namespace corvane {
 // at most one second's worth after a refill, so idle time does not pile up a burst.
 //
 // The limits live in the standard settings ("uploadBandwidthLimit", "downloadBandwidthLimit",
-// bytes per second; 0, less, missing or not a whole number = unlimited) and are read afresh on
-// every use, so a change in the settings window counts at the next pass of a waiting transfer.
+// bytes per second; 0, less, missing or not a number = unlimited; a fraction counts as its whole
+// part) and are read afresh on every use, so a change in the settings window counts at the next
+// pass of a waiting transfer.
 //
 // Elapsed time comes from the monotonic clock: setting the system's wall clock back neither
 // stalls a waiting transfer nor adds tokens.
