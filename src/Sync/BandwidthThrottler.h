@@ -22,7 +22,8 @@ namespace corvane {
 // pass of a waiting transfer.
 //
 // Elapsed time comes from the monotonic clock: setting the system's wall clock back neither
-// stalls a waiting transfer nor adds tokens.
+// stalls a waiting transfer nor adds tokens. A clock that does go back (only an injected one
+// can) adds nothing until it has passed the last refill time again.
 //
 // Thread-safe. One mutex guards the buckets and the refill time and is released while a waiter
 // sleeps, so several waiters interleave, each taking what its bucket holds in each 50 ms pass,
