@@ -1,5 +1,6 @@
 #include "Platform/Unicode.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -49,6 +50,31 @@ bool Unicode::canonicallyEqual(std::string_view a, std::string_view b)
         return true;
     }
     return nfc(a) == nfc(b);
+}
+
+std::optional<std::string> Unicode::pathBelow(std::string_view path, std::string_view folder)
+{
+    while (!folder.empty() && folder.back() == '/') {
+        folder.remove_suffix(1);
+    }
+    const std::string wanted = nfc(folder);
+    const auto folderSlashes = std::count(wanted.begin(), wanted.end(), '/');
+    // NFC keeps every "/" and composes nothing across one, so an equivalent prefix of `path`
+    // holds as many "/" as the folder and ends at the next "/" or at the end.
+    std::ptrdiff_t slashes = 0;
+    std::size_t end = 0;
+    for (; end < path.size(); ++end) {
+        if (path[end] == '/') {
+            if (slashes == folderSlashes) {
+                break;
+            }
+            ++slashes;
+        }
+    }
+    if (slashes != folderSlashes || nfc(path.substr(0, end)) != wanted) {
+        return std::nullopt;
+    }
+    return std::string(path.substr(end));
 }
 
 bool Unicode::isValidUTF8(std::string_view text)

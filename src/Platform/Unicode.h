@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ public:
     static std::string nfc(std::string_view text);
     // True when the two texts are canonically equivalent.
     static bool canonicallyEqual(std::string_view a, std::string_view b);
+    // The part of `path` below `folder`: "" for the folder itself, else beginning with "/", in
+    // the spelling of `path`. Nothing when `path` is neither the folder nor inside it:
+    // "/home/u/Sync2" is not inside "/home/u/Sync". Canonically equivalent spellings count as
+    // equal; a trailing "/" of the folder does not count.
+    static std::optional<std::string> pathBelow(std::string_view path, std::string_view folder);
 
     // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
     static bool isValidUTF8(std::string_view text);
