@@ -323,8 +323,10 @@ private:
     // Replaces the file with `text`. Under m_ioMutex and the folder lock.
     bool writeSnapshot(const std::string& text)
     {
-        if (m_knownCorrupt && m_knownIdentity.exists) {
-            moveCorruptFileAside();
+        // A corrupt file that cannot be kept aside is left alone: the settings stay in memory
+        // rather than destroy what the user may still recover from it.
+        if (m_knownCorrupt && m_knownIdentity.exists && !moveCorruptFileAside()) {
+            return false;
         }
         std::string temporary = m_file.string() + ".tmp-XXXXXX";
         UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
@@ -354,8 +356,9 @@ private:
     }
 
     // Keeps an unreadable settings file as "<name>.corrupt" (or ".corrupt.1", ... when that
-    // name is taken) so that nobody's settings are silently destroyed.
-    void moveCorruptFileAside()
+    // name is taken) so that nobody's settings are silently destroyed. False when it stays
+    // where it is.
+    bool moveCorruptFileAside()
     {
         const std::string base = m_file.string() + ".corrupt";
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -364,11 +367,13 @@ private:
             if (std::filesystem::exists(target, error) || error) {
                 continue;
             }
-            if (::rename(m_file.c_str(), target.c_str()) == 0) {
-                m_knownIdentity = {};
+            if (::rename(m_file.c_str(), target.c_str()) != 0) {
+                return false;
             }
-            return;
+            m_knownIdentity = {};
+            return true;
         }
+        return false;
     }
 
     const std::filesystem::path m_file;

@@ -176,6 +176,31 @@ TEST_F(UserDefaultsTest, SecondCorruptFileDoesNotReplaceTheFirstCopy)
     EXPECT_EQ(readText(aside.string() + ".1"), "second {");
 }
 
+TEST_F(UserDefaultsTest, CorruptFileThatCannotBeKeptAsideIsNotReplaced)
+{
+    // Every name it could be kept under is taken.
+    const std::string aside = suiteFile().string() + ".corrupt";
+    writeText(aside, "taken");
+    for (int i = 1; i < 100; ++i) {
+        writeText(aside + "." + std::to_string(i), "taken");
+    }
+    writeText(suiteFile(), "precious {");
+    UserDefaults defaults(suiteFile());
+    defaults.setString("serverURL", "http://new");
+    defaults.flush();
+    EXPECT_EQ(readText(suiteFile()), "precious {");
+    EXPECT_EQ(defaults.string("serverURL"), "http://new");  // kept in memory
+
+    // Once a name is free again, the next write keeps the file there and replaces it.
+    std::filesystem::remove(aside + ".42");
+    defaults.setBool("setupDone", true);
+    defaults.flush();
+    EXPECT_EQ(readText(aside + ".42"), "precious {");
+    UserDefaults reader(suiteFile());
+    EXPECT_EQ(reader.string("serverURL"), "http://new");
+    EXPECT_EQ(reader.boolean("setupDone"), true);
+}
+
 TEST_F(UserDefaultsTest, DictionaryEntriesChangeInPlace)
 {
     UserDefaults defaults(suiteFile());
