@@ -89,15 +89,18 @@ bool Unicode::isValidUTF8(std::string_view text)
     return true;
 }
 
-std::string Unicode::validUTF8(std::string_view text)
+namespace {
+
+// `text` with each byte that is not part of a valid sequence replaced by `replacement(byte)`.
+template <typename Replacement>
+std::string replacingInvalidBytes(std::string_view text, Replacement replacement)
 {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = sequenceLength(text, at);
+        const std::size_t length = Unicode::sequenceLength(text, at);
         if (length == 0) {
-            result += kReplacement;
+            result += replacement(static_cast<unsigned char>(text[at]));
             ++at;
         } else {
             result += text.substr(at, length);
@@ -105,6 +108,24 @@ std::string Unicode::validUTF8(std::string_view text)
         }
     }
     return result;
+}
+
+}  // namespace
+
+std::string Unicode::validUTF8(std::string_view text)
+{
+    return replacingInvalidBytes(text, [](unsigned char) { return "\xEF\xBF\xBD"; });
+}
+
+std::string Unicode::escapedUTF8(std::string_view text)
+{
+    return replacingInvalidBytes(text, [](unsigned char byte) {
+        // U+EF00 plus the byte, which is 0x80 or more: ASCII is always valid.
+        const unsigned codePoint = 0xEF00u + byte;
+        return std::string{static_cast<char>(0xE0u | (codePoint >> 12)),
+                           static_cast<char>(0x80u | ((codePoint >> 6) & 0x3Fu)),
+                           static_cast<char>(0x80u | (codePoint & 0x3Fu))};
+    });
 }
 
 std::size_t Unicode::sequenceLength(std::string_view text, std::size_t at)

@@ -31,6 +31,11 @@ public:
     // `text` with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD, for
     // texts that must be shown or passed on as UTF-8 whatever bytes they came from.
     static std::string validUTF8(std::string_view text);
+    // `text` as UTF-8 that keeps such texts apart: every byte that is not part of a valid
+    // sequence becomes one of the private-use characters U+EF80 to U+EFFF, one per byte value,
+    // so two texts that differ only in those bytes stay different (unless one spells these
+    // rare characters out itself). Valid UTF-8 stays as it is.
+    static std::string escapedUTF8(std::string_view text);
 };
 
 }  // namespace corvane
