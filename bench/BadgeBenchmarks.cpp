@@ -125,6 +125,7 @@ int main(int argc, char** argv)
         bus.emplace();
     } catch (const std::exception& error) {
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        unsetenv("XDG_RUNTIME_DIR");
         std::printf("no private bus (%s): announcements go nowhere\n", error.what());
     }
 
