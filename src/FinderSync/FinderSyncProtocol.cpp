@@ -93,7 +93,8 @@ std::shared_ptr<UserDefaults> SyncStateProvider::freshDefaults()
     if (suite) {
         // A suite only looks at its file every few milliseconds. The extension reads right
         // after an announcement, often moments after its previous read, and must find the
-        // badge that the announcement is about rather than the one it saw before.
+        // badge that the announcement is about rather than the one it saw before. Looking is
+        // cheap; reading a large map again happens at most once per change and pause.
         suite->synchronize();
     }
     return suite;

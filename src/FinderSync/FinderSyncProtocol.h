@@ -44,11 +44,12 @@ FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncSt
 // write collapse into one.
 //
 // Reads look at the suite's file every time, so that the extension, reading on an announcement,
-// finds the badge announced. Paths are keyed by their NFC form, so canonically equivalent
-// spellings address one entry; bytes of a name that are not UTF-8 are kept apart in the key, so
-// another process finds the badge of such a name too.
-// One badge write updates one entry in memory; the suite persists changes coalesced, so a full
-// sync of many files does not rewrite the file once per file. Thread-safe.
+// finds the badge announced; only while another process keeps rewriting a large map is it read
+// again after a pause instead (UserDefaults::synchronize() says when a change waits for it). Paths
+// are keyed by their NFC form, so canonically equivalent spellings address one entry; bytes of a
+// name that are not UTF-8 are kept apart in the key, so another process finds the badge of such a
+// name too. One badge write updates one entry in memory; the suite persists changes coalesced, so a
+// full sync of many files does not rewrite the file once per file. Thread-safe.
 class SyncStateProvider {
 public:
     static constexpr const char* kSuiteName = "group.com.corvane.app";

@@ -9,6 +9,7 @@
 #include "Nautilus/NautilusExtensionApi.h"
 #include "Nautilus/NautilusMenuBuilder.h"
 #include "Nautilus/NautilusTranslation.h"
+#include "Platform/MainQueue.h"
 #include "Platform/Pasteboard.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
@@ -26,14 +27,8 @@ NautilusHost::NautilusHost(std::shared_ptr<DistributedNotificationCenter> center
 {
     m_extension =
         std::make_unique<CorvaneFinderSync>(m_controller, *m_pasteboard, *m_workspace, m_center);
-    m_badgeObservation =
-        m_center->observe(SyncStateProvider::kChangedNotification, [this](auto&&...) {
-            // The file holds the change already; read it before Nautilus asks again.
-            if (const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName)) {
-                suite->synchronize();
-            }
-            m_controller.badgesChanged();
-        });
+    m_badgeObservation = m_center->observe(SyncStateProvider::kChangedNotification,
+                                           [this](auto&&...) { badgesChanged(); });
 }
 
 NautilusHost::~NautilusHost()
@@ -116,6 +111,37 @@ GList* NautilusHost::menuFor(std::vector<std::string> paths, MenuKind kind)
                                               (*host)->perform(action, paths);
                                           }
                                       });
+}
+
+void NautilusHost::badgesChanged()
+{
+    // The file holds the change already; read it before Nautilus asks again.
+    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
+    if (suite && !suite->synchronize()) {
+        badgesChangedLater();
+        return;
+    }
+    m_controller.badgesChanged();
+}
+
+void NautilusHost::badgesChangedLater()
+{
+    if (std::exchange(m_badgesChangedLater, true)) {
+        return;
+    }
+    const std::weak_ptr<NautilusHost*> self = m_self;
+    m_laterQueue.asyncAfter(UserDefaults::kMaxReloadPause, [self] {
+        MainQueue::async([self] {
+            const auto host = self.lock();
+            if (!host) {
+                return;
+            }
+            (*host)->m_badgesChangedLater = false;
+            // The extension's own handler looked at the file while the change waited, too.
+            (*host)->m_extension->syncStateChanged();
+            (*host)->badgesChanged();
+        });
+    });
 }
 
 void NautilusHost::perform(MenuAction action, const std::vector<std::string>& paths)

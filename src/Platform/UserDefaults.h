@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -20,8 +21,12 @@ namespace corvane {
 //
 // Reads come from memory. Before a read, the file is looked at (at most every few milliseconds,
 // or at once through synchronize()) and read again when another process has replaced it; keys
-// this process changed and has not written yet keep their local values. Typed getters give
-// nothing when the key is missing or holds a value of another type.
+// this process changed and has not written yet keep their local values. A file that took long
+// to read (a large badge map) is read again only after a pause as long as that read took, at
+// most kMaxReloadPause: a reader then spends at most half its time reading a file that another
+// process keeps rewriting, reads it at most once per change, and still sees each change within
+// a pause and a read. Typed getters give nothing when the key is missing or holds a value of
+// another type.
 //
 // Writes change memory at once and reach the file shortly after the first unsaved change
 // (coalesced, well within 200 ms), so that a writer that sets thousands of values rewrites the
@@ -41,6 +46,8 @@ public:
 
     // The identifier that names the standard suite's file.
     static constexpr const char* kStandardSuiteName = "com.corvane.app";
+    // The longest pause after a slow read of the file before it is read again.
+    static constexpr std::chrono::milliseconds kMaxReloadPause{50};
 
     // The process's instances, one per file: created on first use for the folders that Paths
     // gives at that moment, so a test that points HOME elsewhere gets fresh instances.
@@ -98,8 +105,10 @@ public:
     // Writes unsaved changes now and runs the waiting callbacks. Not from a whenPersisted()
     // callback.
     void flush();
-    // Looks at the file now and reads it again when another process has replaced it.
-    void synchronize();
+    // Looks at the file now and reads it again when another process has replaced it. False
+    // when that change is held back by the pause after a slow read: ask again after
+    // kMaxReloadPause to see it.
+    bool synchronize();
 
 private:
     class Impl;
