@@ -287,16 +287,22 @@ private:
         }
         m_knownIdentity = loaded.identity;
         m_knownCorrupt = loaded.corrupt;
-        std::lock_guard lock(m_mutex);
-        for (const std::string& key : m_dirtyKeys) {
-            if (const auto local = m_values.find(key); local != m_values.end()) {
-                loaded.values[key] = *local;
-            } else {
-                loaded.values.erase(key);
+        json previous;
+        {
+            std::lock_guard lock(m_mutex);
+            for (const std::string& key : m_dirtyKeys) {
+                if (const auto local = m_values.find(key); local != m_values.end()) {
+                    loaded.values[key] = *local;
+                } else {
+                    loaded.values.erase(key);
+                }
             }
+            previous = std::exchange(m_values, std::move(loaded.values));
+            m_shapes.clear();
         }
-        m_values = std::move(loaded.values);
-        m_shapes.clear();
+        // Freeing a large badge map takes a while: not under the lock, nor on the reader's
+        // thread, which is often the file manager's main thread.
+        m_queue.async([previous = std::move(previous)] {});
     }
 
     void flushNow()
