@@ -40,8 +40,11 @@ FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncSt
 // app-group suite "group.com.corvane.app" ("fileSyncStates": absolute path -> raw badge value,
 // "syncDirectory": the sync folder). Every badge write and clearAll() is announced with the
 // distributed notification "com.corvane.syncStateChanged", posted once the suite's file holds the
-// change so that a reader in another process sees it; announcements still waiting for the same
-// write collapse into one.
+// change so that a reader in another process sees it. Announcements still waiting for the same
+// write collapse into one: the notification carries nothing but its name, and a reader reads
+// the store afresh on it, so one announcement after the write that holds many changes tells
+// it all that many would, without a flood of them in a full sync. Every call is still followed
+// by at least one announcement posted after the file holds its change.
 //
 // Reads look at the suite's file every time, so that the extension, reading on an announcement,
 // finds the badge announced; only while another process keeps rewriting a large map is it read
