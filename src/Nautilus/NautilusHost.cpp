@@ -84,7 +84,7 @@ GList* NautilusHost::fileItems(GList* files)
         }
         paths.push_back(*path);
     }
-    return menuFor(std::move(paths), MenuKind::contextualMenuForItems);
+    return menuFor(paths, paths, MenuKind::contextualMenuForItems);
 }
 
 GList* NautilusHost::backgroundItems(NautilusFileInfo* folder)
@@ -93,22 +93,25 @@ GList* NautilusHost::backgroundItems(NautilusFileInfo* folder)
     if (!path) {
         return nullptr;
     }
-    return menuFor({*path}, MenuKind::contextualMenuForContainer);
+    // The empty space of a folder has no selected item, and the extension's actions work on
+    // the selection alone: here, as without a selection anywhere, they do nothing.
+    return menuFor({*path}, {}, MenuKind::contextualMenuForContainer);
 }
 
-GList* NautilusHost::menuFor(std::vector<std::string> paths, MenuKind kind)
+GList* NautilusHost::menuFor(const std::vector<std::string>& shown,
+                             std::vector<std::string> selection, MenuKind kind)
 {
     const auto& watched = m_controller.watchedFolders();
-    if (paths.empty() || !std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
+    if (shown.empty() || !std::all_of(shown.begin(), shown.end(), [&](const std::string& path) {
             return NautilusTranslation::isInsideAnyFolder(path, watched);
         })) {
         return nullptr;
     }
     const std::weak_ptr<NautilusHost*> self = m_self;
     return NautilusMenuBuilder::build(NautilusTranslation::describeMenu(m_extension->menu(kind)),
-                                      [self, paths = std::move(paths)](MenuAction action) {
+                                      [self, selection = std::move(selection)](MenuAction action) {
                                           if (const auto host = self.lock()) {
-                                              (*host)->perform(action, paths);
+                                              (*host)->perform(action, selection);
                                           }
                                       });
 }

@@ -40,7 +40,8 @@ public:
     // The extension's menu for the selected files, when they all lie inside the watched
     // folders; null otherwise. The caller owns the list.
     GList* fileItems(GList* files);
-    // The extension's menu for the folder shown, with the folder as the selected item.
+    // The extension's menu for the empty space of a folder inside the watched folders, with
+    // nothing selected; null elsewhere. The caller owns the list.
     GList* backgroundItems(NautilusFileInfo* folder);
 
     // The local path of a file; nothing for one that has none (a remote location).
@@ -49,7 +50,10 @@ public:
     NautilusFinderSyncController& controller() { return m_controller; }
 
 private:
-    GList* menuFor(std::vector<std::string> paths, FinderSyncController::MenuKind kind);
+    // The menu when every shown path lies inside the watched folders; its actions run on
+    // `selection`.
+    GList* menuFor(const std::vector<std::string>& shown, std::vector<std::string> selection,
+                   FinderSyncController::MenuKind kind);
     void perform(FinderSyncController::MenuAction action, const std::vector<std::string>& paths);
     // Reads the badges again and makes Nautilus ask about the shown files, now or, while the
     // change waits for its pause, once that is over.

@@ -189,14 +189,19 @@ TEST_F(NautilusHostTest, NoMenuUnlessEverySelectedFileIsInside)
     EXPECT_EQ(menuFor({&inside}).size(), 3u);
 }
 
-TEST_F(NautilusHostTest, BackgroundMenuActsOnTheFolderShown)
+TEST_F(NautilusHostTest, BackgroundMenuInsideActsOnNothingAsNothingIsSelected)
 {
-    const auto folder = FakeNautilusFileInfo::atPath(kSyncDir);
-    auto top = readItems(m_host->backgroundItems(folder.get()));
-    ASSERT_EQ(top.size(), 1u);
-    ASSERT_EQ(top[0].submenu.size(), 3u);
-    nautilus_menu_item_activate(top[0].submenu[2].item.get());
-    EXPECT_EQ(m_workspace->opened, std::vector<std::string>{"http://localhost:8080/files"});
+    for (const char* shown : {kSyncDir, "/home/u/Sync/docs"}) {
+        const auto folder = FakeNautilusFileInfo::atPath(shown);
+        auto top = readItems(m_host->backgroundItems(folder.get()));
+        ASSERT_EQ(top.size(), 1u);
+        ASSERT_EQ(top[0].submenu.size(), 3u);
+        for (const auto& item : top[0].submenu) {
+            nautilus_menu_item_activate(item.item.get());
+        }
+    }
+    EXPECT_TRUE(m_pasteboard->calls.empty());
+    EXPECT_TRUE(m_workspace->opened.empty());
 
     const auto outside = FakeNautilusFileInfo::atPath("/home/u");
     EXPECT_EQ(m_host->backgroundItems(outside.get()), nullptr);
