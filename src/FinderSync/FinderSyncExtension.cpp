@@ -44,35 +44,6 @@ void assertMainThread()
     MainQueue::assertMainThread("CorvaneFinderSync");
 }
 
-// The part of `path` below `folder`: "" for the folder itself, else beginning with "/". Nothing
-// when `path` is neither the folder nor inside it: "/home/u/Sync2" is not inside
-// "/home/u/Sync". Canonically equivalent spellings count as equal, and the rest keeps the
-// spelling of `path`. A trailing "/" of the folder does not count.
-std::optional<std::string> pathBelow(std::string_view path, std::string_view folder)
-{
-    while (!folder.empty() && folder.back() == '/') {
-        folder.remove_suffix(1);
-    }
-    const std::string wanted = Unicode::nfc(folder);
-    const auto folderSlashes = std::count(wanted.begin(), wanted.end(), '/');
-    // NFC keeps every "/" and composes nothing across one, so an equivalent prefix of `path`
-    // holds as many "/" as the folder and ends at the next "/" or at the end.
-    std::ptrdiff_t slashes = 0;
-    std::size_t end = 0;
-    for (; end < path.size(); ++end) {
-        if (path[end] == '/') {
-            if (slashes == folderSlashes) {
-                break;
-            }
-            ++slashes;
-        }
-    }
-    if (slashes != folderSlashes || Unicode::nfc(path.substr(0, end)) != wanted) {
-        return std::nullopt;
-    }
-    return std::string(path.substr(end));
-}
-
 bool isHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
@@ -267,7 +238,7 @@ std::optional<std::string> CorvaneFinderSync::webLink(const std::string& path) c
     if (!syncDirectory || syncDirectory->empty()) {
         return std::nullopt;
     }
-    const auto relative = pathBelow(path, *syncDirectory);
+    const auto relative = Unicode::pathBelow(path, *syncDirectory);
     if (!relative) {
         return std::nullopt;
     }

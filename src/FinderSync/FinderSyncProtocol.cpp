@@ -17,6 +17,16 @@ constexpr std::array<std::pair<SyncBadge, std::string_view>, 4> kRawValues{{
     {SyncBadge::ignored, "ignored"},
 }};
 
+// The map's key for `path`, derived alike by writers and readers: its NFC form, so that
+// equivalent spellings meet, and for a name that is not UTF-8 (a Linux file name can be any
+// bytes) its stray bytes escaped. The file holds UTF-8 only, so unescaped they would be written
+// as replacement characters, under which a reader asking with the real name finds nothing and
+// names that differ only in those bytes share one entry.
+std::string badgeKey(std::string_view path)
+{
+    return Unicode::nfc(Unicode::escapedUTF8(path));
+}
+
 }  // namespace
 
 std::string_view rawValue(SyncBadge badge)
@@ -83,7 +93,8 @@ std::shared_ptr<UserDefaults> SyncStateProvider::freshDefaults()
     if (suite) {
         // A suite only looks at its file every few milliseconds. The extension reads right
         // after an announcement, often moments after its previous read, and must find the
-        // badge that the announcement is about rather than the one it saw before.
+        // badge that the announcement is about rather than the one it saw before. Looking is
+        // cheap; reading a large map again happens at most once per change and pause.
         suite->synchronize();
     }
     return suite;
@@ -112,8 +123,7 @@ void SyncStateProvider::setBadge(const std::string& path, SyncBadge badge)
 {
     const auto suite = defaults();
     if (suite) {
-        suite->setStringDictionaryValue(kStateKey, Unicode::nfc(path),
-                                        std::string(rawValue(badge)));
+        suite->setStringDictionaryValue(kStateKey, badgeKey(path), std::string(rawValue(badge)));
     }
     notifyFinderExtension(suite);
 }
@@ -124,7 +134,7 @@ void SyncStateProvider::setBadges(const std::map<std::string, SyncBadge>& badges
     if (suite) {
         UserDefaults::StringDictionary entries;
         for (const auto& [path, badge] : badges) {
-            entries.insert_or_assign(Unicode::nfc(path), std::string(rawValue(badge)));
+            entries.insert_or_assign(badgeKey(path), std::string(rawValue(badge)));
         }
         suite->setStringDictionaryValues(kStateKey, entries);
     }
@@ -137,7 +147,7 @@ SyncBadge SyncStateProvider::getBadge(const std::string& path) const
     if (!suite) {
         return SyncBadge::synced;
     }
-    const auto raw = suite->stringDictionaryValue(kStateKey, Unicode::nfc(path));
+    const auto raw = suite->stringDictionaryValue(kStateKey, badgeKey(path));
     const auto badge = raw ? syncBadgeFromRawValue(*raw) : std::nullopt;
     return badge.value_or(SyncBadge::synced);
 }

@@ -40,14 +40,19 @@ FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncSt
 // app-group suite "group.com.corvane.app" ("fileSyncStates": absolute path -> raw badge value,
 // "syncDirectory": the sync folder). Every badge write and clearAll() is announced with the
 // distributed notification "com.corvane.syncStateChanged", posted once the suite's file holds the
-// change so that a reader in another process sees it; announcements still waiting for the same
-// write collapse into one.
+// change so that a reader in another process sees it. Announcements still waiting for the same
+// write collapse into one: the notification carries nothing but its name, and a reader reads
+// the store afresh on it, so one announcement after the write that holds many changes tells
+// it all that many would, without a flood of them in a full sync. Every call is still followed
+// by at least one announcement posted after the file holds its change.
 //
 // Reads look at the suite's file every time, so that the extension, reading on an announcement,
-// finds the badge announced. Paths are keyed by their NFC form, so canonically equivalent
-// spellings address one entry.
-// One badge write updates one entry in memory; the suite persists changes coalesced, so a full
-// sync of many files does not rewrite the file once per file. Thread-safe.
+// finds the badge announced; only while another process keeps rewriting a large map is it read
+// again after a pause instead (UserDefaults::synchronize() says when a change waits for it). Paths
+// are keyed by their NFC form, so canonically equivalent spellings address one entry; bytes of a
+// name that are not UTF-8 are kept apart in the key, so another process finds the badge of such a
+// name too. One badge write updates one entry in memory; the suite persists changes coalesced, so a
+// full sync of many files does not rewrite the file once per file. Thread-safe.
 class SyncStateProvider {
 public:
     static constexpr const char* kSuiteName = "group.com.corvane.app";
@@ -58,7 +63,7 @@ public:
     static SyncStateProvider& shared();
 
     std::optional<std::string> syncDirectory() const;
-    // Nothing removes the key. Posts no notification.
+    // No value removes the key. Posts no notification.
     void setSyncDirectory(const std::optional<std::string>& path);
 
     void setBadge(const std::string& path, SyncBadge badge);

@@ -2,6 +2,7 @@
 // both an info provider (emblems) and a menu provider, all of whose work NautilusHost does.
 // Nautilus calls the entry points and the providers on its main thread.
 
+#include <cstdlib>
 #include <memory>
 
 #include "Nautilus/GLibMainQueueExecutor.h"
@@ -70,6 +71,17 @@ void initMenuProvider(gpointer iface, gpointer)
     menu->get_background_items = backgroundItems;
 }
 
+// Lets go of the host and unbinds the main queue. Nautilus need not call the module's shutdown
+// entry point before it exits, and the host and its notification thread rely on function-local
+// statics (the main queue's binding, the settings' registry) that the exit destroys: this runs
+// at exit too, registered after they were made, so before they go.
+void releaseHost()
+{
+    g_host.reset();
+    MainQueue::uninstall(g_executor);
+    g_executor.reset();
+}
+
 void registerProviderType(GTypeModule* module)
 {
     const GTypeInfo info{
@@ -107,14 +119,13 @@ G_MODULE_EXPORT void nautilus_module_initialize(GTypeModule* module)
         g_host = std::make_unique<NautilusHost>(DistributedNotificationCenter::defaultCenter(),
                                                 std::make_unique<CommandLinePasteboard>(),
                                                 std::make_unique<XdgOpenWorkspace>());
+        std::atexit(releaseHost);
     });
 }
 
 G_MODULE_EXPORT void nautilus_module_shutdown()
 {
-    g_host.reset();
-    MainQueue::uninstall(g_executor);
-    g_executor.reset();
+    releaseHost();
 }
 
 G_MODULE_EXPORT void nautilus_module_list_types(const GType** types, int* count)

@@ -9,6 +9,7 @@
 #include "Nautilus/NautilusExtensionApi.h"
 #include "Nautilus/NautilusMenuBuilder.h"
 #include "Nautilus/NautilusTranslation.h"
+#include "Platform/MainQueue.h"
 #include "Platform/Pasteboard.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
@@ -26,14 +27,8 @@ NautilusHost::NautilusHost(std::shared_ptr<DistributedNotificationCenter> center
 {
     m_extension =
         std::make_unique<CorvaneFinderSync>(m_controller, *m_pasteboard, *m_workspace, m_center);
-    m_badgeObservation =
-        m_center->observe(SyncStateProvider::kChangedNotification, [this](auto&&...) {
-            // The file holds the change already; read it before Nautilus asks again.
-            if (const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName)) {
-                suite->synchronize();
-            }
-            m_controller.badgesChanged();
-        });
+    m_badgeObservation = m_center->observe(SyncStateProvider::kChangedNotification,
+                                           [this](auto&&...) { badgesChanged(); });
 }
 
 NautilusHost::~NautilusHost()
@@ -89,7 +84,7 @@ GList* NautilusHost::fileItems(GList* files)
         }
         paths.push_back(*path);
     }
-    return menuFor(std::move(paths), MenuKind::contextualMenuForItems);
+    return menuFor(paths, paths, MenuKind::contextualMenuForItems);
 }
 
 GList* NautilusHost::backgroundItems(NautilusFileInfo* folder)
@@ -98,24 +93,58 @@ GList* NautilusHost::backgroundItems(NautilusFileInfo* folder)
     if (!path) {
         return nullptr;
     }
-    return menuFor({*path}, MenuKind::contextualMenuForContainer);
+    // The empty space of a folder has no selected item, and the extension's actions work on
+    // the selection alone: here, as without a selection anywhere, they do nothing.
+    return menuFor({*path}, {}, MenuKind::contextualMenuForContainer);
 }
 
-GList* NautilusHost::menuFor(std::vector<std::string> paths, MenuKind kind)
+GList* NautilusHost::menuFor(const std::vector<std::string>& shown,
+                             std::vector<std::string> selection, MenuKind kind)
 {
     const auto& watched = m_controller.watchedFolders();
-    if (paths.empty() || !std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
+    if (shown.empty() || !std::all_of(shown.begin(), shown.end(), [&](const std::string& path) {
             return NautilusTranslation::isInsideAnyFolder(path, watched);
         })) {
         return nullptr;
     }
     const std::weak_ptr<NautilusHost*> self = m_self;
     return NautilusMenuBuilder::build(NautilusTranslation::describeMenu(m_extension->menu(kind)),
-                                      [self, paths = std::move(paths)](MenuAction action) {
+                                      [self, selection = std::move(selection)](MenuAction action) {
                                           if (const auto host = self.lock()) {
-                                              (*host)->perform(action, paths);
+                                              (*host)->perform(action, selection);
                                           }
                                       });
+}
+
+void NautilusHost::badgesChanged()
+{
+    // The file holds the change already; read it before Nautilus asks again.
+    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
+    if (suite && !suite->synchronize()) {
+        badgesChangedLater();
+        return;
+    }
+    m_controller.badgesChanged();
+}
+
+void NautilusHost::badgesChangedLater()
+{
+    if (std::exchange(m_badgesChangedLater, true)) {
+        return;
+    }
+    const std::weak_ptr<NautilusHost*> self = m_self;
+    m_laterQueue.asyncAfter(UserDefaults::kMaxReloadPause, [self] {
+        MainQueue::async([self] {
+            const auto host = self.lock();
+            if (!host) {
+                return;
+            }
+            (*host)->m_badgesChangedLater = false;
+            // The extension's own handler looked at the file while the change waited, too.
+            (*host)->m_extension->syncStateChanged();
+            (*host)->badgesChanged();
+        });
+    });
 }
 
 void NautilusHost::perform(MenuAction action, const std::vector<std::string>& paths)

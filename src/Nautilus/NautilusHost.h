@@ -7,6 +7,7 @@
 
 #include "Nautilus/NautilusFinderSyncController.h"
 #include "Platform/DistributedNotificationCenter.h"
+#include "Platform/SerialQueue.h"
 
 typedef struct _GList GList;
 
@@ -20,7 +21,9 @@ class Workspace;
 // answering Nautilus's requests for file information and menu items. Emblems and menus are
 // offered only for local files inside the watched folders, as a file manager extension of
 // this kind only ever sees those. Badge changes ("com.corvane.syncStateChanged") make Nautilus
-// ask again about the files it shows.
+// ask again about the files it shows, once the badges are read; while a large badge file that
+// another process keeps rewriting waits for its pause, the host comes back after it, so that the
+// last change of a burst is shown too.
 //
 // Main thread only: the main queue must run on the thread that calls it (in Nautilus, through
 // GLibMainQueueExecutor on the default main context).
@@ -37,7 +40,8 @@ public:
     // The extension's menu for the selected files, when they all lie inside the watched
     // folders; null otherwise. The caller owns the list.
     GList* fileItems(GList* files);
-    // The extension's menu for the folder shown, with the folder as the selected item.
+    // The extension's menu for the empty space of a folder inside the watched folders, with
+    // nothing selected; null elsewhere. The caller owns the list.
     GList* backgroundItems(NautilusFileInfo* folder);
 
     // The local path of a file; nothing for one that has none (a remote location).
@@ -46,8 +50,15 @@ public:
     NautilusFinderSyncController& controller() { return m_controller; }
 
 private:
-    GList* menuFor(std::vector<std::string> paths, FinderSyncController::MenuKind kind);
+    // The menu when every shown path lies inside the watched folders; its actions run on
+    // `selection`.
+    GList* menuFor(const std::vector<std::string>& shown, std::vector<std::string> selection,
+                   FinderSyncController::MenuKind kind);
     void perform(FinderSyncController::MenuAction action, const std::vector<std::string>& paths);
+    // Reads the badges again and makes Nautilus ask about the shown files, now or, while the
+    // change waits for its pause, once that is over.
+    void badgesChanged();
+    void badgesChangedLater();
 
     const std::shared_ptr<DistributedNotificationCenter> m_center;
     const std::unique_ptr<Pasteboard> m_pasteboard;
@@ -55,6 +66,9 @@ private:
     NautilusFinderSyncController m_controller;
     std::unique_ptr<CorvaneFinderSync> m_extension;
     std::unique_ptr<DistributedNotificationCenter::Observation> m_badgeObservation;
+    bool m_badgesChangedLater = false;
+    // Only waits, then posts to the main queue.
+    SerialQueue m_laterQueue{"com.corvane.nautilus.later"};
     // Menu items may outlive the host; they reach it through this, weakly.
     const std::shared_ptr<NautilusHost*> m_self;
 };

@@ -1,5 +1,6 @@
 #include "Nautilus/NautilusTranslation.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "Platform/Unicode.h"
@@ -55,23 +56,9 @@ std::string NautilusTranslation::itemName(MenuAction action)
 bool NautilusTranslation::isInsideAnyFolder(const std::string& path,
                                             const std::set<std::string>& folders)
 {
-    const std::string normalPath = Unicode::nfc(path);
-    for (const auto& folder : folders) {
-        if (folder.empty()) {
-            continue;
-        }
-        std::string_view trimmed = folder;
-        while (!trimmed.empty() && trimmed.back() == '/') {
-            trimmed.remove_suffix(1);
-        }
-        const std::string normalFolder = Unicode::nfc(trimmed);
-        // NFC composes nothing across a "/", so the prefix can be compared in NFC as a whole.
-        if (normalPath.compare(0, normalFolder.size(), normalFolder) == 0 &&
-            (normalPath.size() == normalFolder.size() || normalPath[normalFolder.size()] == '/')) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+        return !folder.empty() && Unicode::pathBelow(path, folder);
+    });
 }
 
 }  // namespace corvane

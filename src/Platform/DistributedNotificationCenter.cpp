@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -52,13 +53,23 @@ BusPtr connectTo(const std::string& address)
     return bus;
 }
 
-std::optional<std::string> sessionBusAddress()
+// `value` as the value of a D-Bus address key: bytes other than the optionally escaped ones
+// become "%" and two hexadecimal digits.
+std::string escapedAddressValue(std::string_view value)
 {
-    const char* value = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!value || !*value) {
-        return std::nullopt;
+    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr std::string_view kPlainOthers = "-_/.\\*";
+    std::string escaped;
+    for (const char c : value) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+            kPlainOthers.find(c) != std::string_view::npos) {
+            escaped.push_back(c);
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            escaped += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+        }
     }
-    return std::string(value);
+    return escaped;
 }
 
 int pollTimeout(sd_bus* bus)
@@ -292,6 +303,18 @@ private:
     std::deque<Outgoing> m_outgoing;
     std::jthread m_thread;
 };
+
+std::optional<std::string> DistributedNotificationCenter::sessionBusAddress()
+{
+    if (const char* value = std::getenv("DBUS_SESSION_BUS_ADDRESS"); value && *value) {
+        return std::string(value);
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) {
+        return std::nullopt;
+    }
+    return "unix:path=" + escapedAddressValue(std::string(runtime) + "/bus");
+}
 
 std::shared_ptr<DistributedNotificationCenter> DistributedNotificationCenter::defaultCenter()
 {

@@ -14,11 +14,11 @@ namespace corvane {
 // member "Post", body (s a{ss}) = the notification's name and its user info. Every process on the
 // bus that observes the name receives it, the posting process included.
 //
-// The bus is the one that DBUS_SESSION_BUS_ADDRESS names when the center is created. Without
-// it, or when it cannot be reached or goes away, posting and observing do nothing and nothing
-// fails. A background thread owns the connection: posts are queued to it and sent at once, and
-// received notifications are handed to the main queue (MainQueue::async), where the handlers
-// run. Thread-safe.
+// The bus is the one that DBUS_SESSION_BUS_ADDRESS names when the center is created or, without
+// that variable, the socket "bus" in XDG_RUNTIME_DIR. Without either, or when the bus cannot be
+// reached or goes away, posting and observing do nothing and nothing fails. A background thread
+// owns the connection: posts are queued to it and sent at once, and received notifications are
+// handed to the main queue (MainQueue::async), where the handlers run. Thread-safe.
 class DistributedNotificationCenter {
 public:
     using UserInfo = std::map<std::string, std::string>;
@@ -42,6 +42,10 @@ public:
 
     // The process's center, connected on first use.
     static std::shared_ptr<DistributedNotificationCenter> defaultCenter();
+    // The session bus as sd_bus_open_user() finds it: the address in DBUS_SESSION_BUS_ADDRESS,
+    // else the socket "bus" in XDG_RUNTIME_DIR, where systemd sessions keep it without the
+    // variable; nothing without either.
+    static std::optional<std::string> sessionBusAddress();
 
     // Connects to `address` (a D-Bus address); by default to the session bus of the environment.
     // Returns once the connection is ready to receive, or has failed.

@@ -1,5 +1,6 @@
 #include "Platform/Unicode.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -51,6 +52,31 @@ bool Unicode::canonicallyEqual(std::string_view a, std::string_view b)
     return nfc(a) == nfc(b);
 }
 
+std::optional<std::string> Unicode::pathBelow(std::string_view path, std::string_view folder)
+{
+    while (!folder.empty() && folder.back() == '/') {
+        folder.remove_suffix(1);
+    }
+    const std::string wanted = nfc(folder);
+    const auto folderSlashes = std::count(wanted.begin(), wanted.end(), '/');
+    // NFC keeps every "/" and composes nothing across one, so an equivalent prefix of `path`
+    // holds as many "/" as the folder and ends at the next "/" or at the end.
+    std::ptrdiff_t slashes = 0;
+    std::size_t end = 0;
+    for (; end < path.size(); ++end) {
+        if (path[end] == '/') {
+            if (slashes == folderSlashes) {
+                break;
+            }
+            ++slashes;
+        }
+    }
+    if (slashes != folderSlashes || nfc(path.substr(0, end)) != wanted) {
+        return std::nullopt;
+    }
+    return std::string(path.substr(end));
+}
+
 bool Unicode::isValidUTF8(std::string_view text)
 {
     for (std::size_t at = 0; at < text.size();) {
@@ -63,15 +89,18 @@ bool Unicode::isValidUTF8(std::string_view text)
     return true;
 }
 
-std::string Unicode::validUTF8(std::string_view text)
+namespace {
+
+// `text` with each byte that is not part of a valid sequence replaced by `replacement(byte)`.
+template <typename Replacement>
+std::string replacingInvalidBytes(std::string_view text, Replacement replacement)
 {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::string result;
     result.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = sequenceLength(text, at);
+        const std::size_t length = Unicode::sequenceLength(text, at);
         if (length == 0) {
-            result += kReplacement;
+            result += replacement(static_cast<unsigned char>(text[at]));
             ++at;
         } else {
             result += text.substr(at, length);
@@ -79,6 +108,24 @@ std::string Unicode::validUTF8(std::string_view text)
         }
     }
     return result;
+}
+
+}  // namespace
+
+std::string Unicode::validUTF8(std::string_view text)
+{
+    return replacingInvalidBytes(text, [](unsigned char) { return "\xEF\xBF\xBD"; });
+}
+
+std::string Unicode::escapedUTF8(std::string_view text)
+{
+    return replacingInvalidBytes(text, [](unsigned char byte) {
+        // U+EF00 plus the byte, which is 0x80 or more: ASCII is always valid.
+        const unsigned codePoint = 0xEF00u + byte;
+        return std::string{static_cast<char>(0xE0u | (codePoint >> 12)),
+                           static_cast<char>(0x80u | ((codePoint >> 6) & 0x3Fu)),
+                           static_cast<char>(0x80u | (codePoint & 0x3Fu))};
+    });
 }
 
 std::size_t Unicode::sequenceLength(std::string_view text, std::size_t at)

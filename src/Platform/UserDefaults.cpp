@@ -1,5 +1,6 @@
 #include "Platform/UserDefaults.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -32,6 +33,14 @@ using nlohmann::json;
 constexpr auto kPersistDelay = std::chrono::milliseconds(25);
 // How often reads look at the file for another process's writes.
 constexpr auto kCheckInterval = std::chrono::milliseconds(5);
+// A read quicker than this is repeated whenever the file changes; a slower one is repeated only
+// after a pause as long as it took (see UserDefaults::kMaxReloadPause).
+constexpr auto kQuickRead = std::chrono::milliseconds(1);
+
+std::int64_t nanoseconds(std::chrono::nanoseconds duration)
+{
+    return duration.count();
+}
 
 // What identifies one version of the file: a rename gives a new inode, a rewrite in place a
 // new size or modification time.
@@ -139,7 +148,7 @@ public:
         : m_file(std::move(file)), m_queue("com.corvane.defaults")
     {
         std::lock_guard io(m_ioMutex);
-        install(loadFile(m_file));
+        reload();
         m_lastCheck = steadyNanoseconds();
     }
 
@@ -214,25 +223,32 @@ public:
         }
     }
 
-    void maybeReload(bool force)
+    // Looks at the file (at most every kCheckInterval, unless `force`) and reads it again when
+    // another process has replaced it and its pause is over. False when the file holds a
+    // change that is not read yet.
+    bool maybeReload(bool force)
     {
         const std::int64_t now = steadyNanoseconds();
-        if (!force) {
-            const std::int64_t interval =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(kCheckInterval).count();
-            if (now - m_lastCheck.load(std::memory_order_relaxed) < interval) {
-                return;
-            }
+        if (!force &&
+            now - m_lastCheck.load(std::memory_order_relaxed) < nanoseconds(kCheckInterval)) {
+            return true;
         }
         m_lastCheck.store(now, std::memory_order_relaxed);
         std::unique_lock io(m_ioMutex, std::try_to_lock);
         if (!io) {
             if (!force) {
-                return;  // a load or write is under way; memory is at least as new
+                return true;  // a load or write is under way; memory is at least as new
             }
             io.lock();
         }
-        reloadIfChanged();
+        if (identityOf(m_file) == m_knownIdentity) {
+            return true;
+        }
+        if (steadyNanoseconds() < m_pauseEnd) {
+            return false;
+        }
+        reload();
+        return true;
     }
 
 private:
@@ -241,13 +257,25 @@ private:
         m_queue.asyncAfter(kPersistDelay, [this] { flushNow(); });
     }
 
-    // Reads the file again when it is not the version we know. Under m_ioMutex.
+    // Reads the file again when it is not the version we know, pause or not. Under m_ioMutex.
     void reloadIfChanged()
     {
-        if (identityOf(m_file) == m_knownIdentity) {
-            return;
+        if (identityOf(m_file) != m_knownIdentity) {
+            reload();
         }
+    }
+
+    // Reads the file and takes its values; a slow read sets the pause before the next. Under
+    // m_ioMutex.
+    void reload()
+    {
+        const std::int64_t start = steadyNanoseconds();
         install(loadFile(m_file));
+        const std::int64_t end = steadyNanoseconds();
+        const std::int64_t took = end - start;
+        m_pauseEnd = took < nanoseconds(kQuickRead)
+                         ? end
+                         : end + std::min(took, nanoseconds(UserDefaults::kMaxReloadPause));
     }
 
     // Takes the values of a freshly read file; local changes not yet written win. Under
@@ -259,16 +287,22 @@ private:
         }
         m_knownIdentity = loaded.identity;
         m_knownCorrupt = loaded.corrupt;
-        std::lock_guard lock(m_mutex);
-        for (const std::string& key : m_dirtyKeys) {
-            if (const auto local = m_values.find(key); local != m_values.end()) {
-                loaded.values[key] = *local;
-            } else {
-                loaded.values.erase(key);
+        json previous;
+        {
+            std::lock_guard lock(m_mutex);
+            for (const std::string& key : m_dirtyKeys) {
+                if (const auto local = m_values.find(key); local != m_values.end()) {
+                    loaded.values[key] = *local;
+                } else {
+                    loaded.values.erase(key);
+                }
             }
+            previous = std::exchange(m_values, std::move(loaded.values));
+            m_shapes.clear();
         }
-        m_values = std::move(loaded.values);
-        m_shapes.clear();
+        // Freeing a large badge map takes a while: not under the lock, nor on the reader's
+        // thread, which is often the file manager's main thread.
+        m_queue.async([previous = std::move(previous)] {});
     }
 
     void flushNow()
@@ -323,8 +357,10 @@ private:
     // Replaces the file with `text`. Under m_ioMutex and the folder lock.
     bool writeSnapshot(const std::string& text)
     {
-        if (m_knownCorrupt && m_knownIdentity.exists) {
-            moveCorruptFileAside();
+        // A corrupt file that cannot be kept aside is left alone: the settings stay in memory
+        // rather than destroy what the user may still recover from it.
+        if (m_knownCorrupt && m_knownIdentity.exists && !moveCorruptFileAside()) {
+            return false;
         }
         std::string temporary = m_file.string() + ".tmp-XXXXXX";
         UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
@@ -354,8 +390,9 @@ private:
     }
 
     // Keeps an unreadable settings file as "<name>.corrupt" (or ".corrupt.1", ... when that
-    // name is taken) so that nobody's settings are silently destroyed.
-    void moveCorruptFileAside()
+    // name is taken) so that nobody's settings are silently destroyed. False when it stays
+    // where it is.
+    bool moveCorruptFileAside()
     {
         const std::string base = m_file.string() + ".corrupt";
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -364,11 +401,13 @@ private:
             if (std::filesystem::exists(target, error) || error) {
                 continue;
             }
-            if (::rename(m_file.c_str(), target.c_str()) == 0) {
-                m_knownIdentity = {};
+            if (::rename(m_file.c_str(), target.c_str()) != 0) {
+                return false;
             }
-            return;
+            m_knownIdentity = {};
+            return true;
         }
+        return false;
     }
 
     const std::filesystem::path m_file;
@@ -384,6 +423,7 @@ private:
     std::mutex m_ioMutex;
     FileIdentity m_knownIdentity;  // the version of the file that m_values reflects
     bool m_knownCorrupt = false;
+    std::int64_t m_pauseEnd = 0;  // steady nanoseconds before which reads do not reload
     std::atomic<std::int64_t> m_lastCheck{0};
 
     SerialQueue m_queue;  // last: stopped before the members above go away
@@ -651,9 +691,9 @@ void UserDefaults::flush()
     m_impl->flush();
 }
 
-void UserDefaults::synchronize()
+bool UserDefaults::synchronize()
 {
-    m_impl->maybeReload(true);
+    return m_impl->maybeReload(true);
 }
 
 }  // namespace corvane

@@ -136,14 +136,8 @@ void BandwidthThrottler::refillTokensLocked(std::int64_t uploadLimit, std::int64
 {
     const Clock::TimePoint now = m_clock->now();
     const Clock::Duration elapsed = now - m_lastRefill;
-    if (elapsed == Clock::Duration::zero()) {
-        return;
-    }
-    if (elapsed < Clock::Duration::zero()) {
-        // Only an injected clock can step back; start counting from here rather than waiting
-        // for it to catch up with the old refill time.
-        m_lastRefill = now;
-        return;
+    if (elapsed <= Clock::Duration::zero()) {
+        return;  // the refill time stays until the clock has passed it again
     }
     if (uploadLimit > 0) {
         m_uploadTokens = refilled(m_uploadTokens, accrued(uploadLimit, elapsed), uploadLimit);

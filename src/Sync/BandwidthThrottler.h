@@ -17,11 +17,13 @@ namespace corvane {
 // at most one second's worth after a refill, so idle time does not pile up a burst.
 //
 // The limits live in the standard settings ("uploadBandwidthLimit", "downloadBandwidthLimit",
-// bytes per second; 0, less, missing or not a whole number = unlimited) and are read afresh on
-// every use, so a change in the settings window counts at the next pass of a waiting transfer.
+// bytes per second; 0, less, missing or not a number = unlimited; a fraction counts as its whole
+// part) and are read afresh on every use, so a change in the settings window counts at the next
+// pass of a waiting transfer.
 //
 // Elapsed time comes from the monotonic clock: setting the system's wall clock back neither
-// stalls a waiting transfer nor adds tokens.
+// stalls a waiting transfer nor adds tokens. A clock that does go back (only an injected one
+// can) adds nothing until it has passed the last refill time again.
 //
 // Thread-safe. One mutex guards the buckets and the refill time and is released while a waiter
 // sleeps, so several waiters interleave, each taking what its bucket holds in each 50 ms pass,

@@ -139,6 +139,27 @@ TEST_F(FinderSyncNotificationTest, ChangesWrittenByTheApplicationProcessReachThe
     EXPECT_EQ(m_controller.badgeIdentifiers[path], "syncing");
 }
 
+TEST_F(FinderSyncNotificationTest, ABurstOfBadgeWritesEndsWithAnAnnouncementOfItsLastBadge)
+{
+    const std::string path = "/home/u/Sync/burst.txt";
+    std::vector<std::string> read;  // on each announcement, as the file manager asks then
+    const auto observation =
+        m_application->observe(SyncStateProvider::kChangedNotification, [&](auto&&...) {
+            m_extension->requestBadgeIdentifier(path);
+            read.push_back(m_controller.badgeIdentifiers[path]);
+        });
+    // Badges in a row, and across the settings' own writes (pauses longer than their delay),
+    // read here while the burst goes on.
+    test::HelperProcess application(CORVANE_FINDER_SYNC_APP_PROBE,
+                                    {"badge",   path,      "syncing", "badge",   path,    "error",
+                                     "pause",   "40",      "badge",   path,      "error", "badge",
+                                     path,      "syncing", "pause",   "40",      "badge", path,
+                                     "syncing", "badge",   path,      "ignored", "pause", "40"});
+    // However the announcements were merged, one of them came after the last badge.
+    EXPECT_TRUE(m_loop.runUntil([&] { return !read.empty() && read.back() == "ignored"; }));
+    EXPECT_EQ(application.wait(), 0);
+}
+
 TEST_F(FinderSyncNotificationTest, ABadgeLeftForTheExitIsWrittenAndAnnouncedOnTheWayOut)
 {
     const std::string path = "/home/u/Sync/late.txt";

@@ -269,6 +269,9 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"Outside", kSyncDir, std::nullopt, "/tmp/a.txt", std::nullopt, std::nullopt},
         LinkCase{"NoSyncFolder", std::nullopt, std::nullopt, "/home/u/Sync/a.txt", std::nullopt,
                  std::nullopt},
+        // An empty folder would put every path on the disk below it: it counts as none.
+        LinkCase{"EmptySyncFolder", "", std::nullopt, "/home/u/Sync/a.txt", std::nullopt,
+                 std::nullopt},
         // A server address without a scheme forms a link to copy but no address to open.
         LinkCase{"ServerAddressWithoutScheme", kSyncDir, "", "/home/u/Sync/a.txt", "/files/a.txt",
                  std::nullopt}),

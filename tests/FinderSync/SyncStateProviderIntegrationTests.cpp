@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,6 +123,22 @@ TEST_F(SyncStateProviderIntegrationTest, AnotherProcessReadsABadgeWithoutAnExpli
     m_provider.setBadge(path, SyncBadge::error);
     EXPECT_EQ(reader.readLine(), "seen");
     EXPECT_EQ(reader.wait(), 0);
+}
+
+TEST_F(SyncStateProviderIntegrationTest, NamesThatAreNotUTF8KeepTheirOwnBadgesInAnotherProcess)
+{
+    // Latin-1 names: the bytes E9 and E8 are no UTF-8, and the two differ only in them.
+    const std::string first = "/home/u/Corvane/caf\xE9.txt";
+    const std::string second = "/home/u/Corvane/caf\xE8.txt";
+    m_provider.setBadge(first, SyncBadge::error);
+    m_provider.setBadge(second, SyncBadge::syncing);
+    m_provider.flush();
+    for (const auto& [path, badge] : {std::pair{first, "error"}, std::pair{second, "syncing"}}) {
+        test::HelperProcess reader(CORVANE_FINDER_SYNC_PROBE, {"wait-badge", path, badge, "2000"});
+        EXPECT_EQ(reader.readLine(), "ready");
+        EXPECT_EQ(reader.readLine(), "seen");
+        EXPECT_EQ(reader.wait(), 0);
+    }
 }
 
 TEST_F(SyncStateProviderIntegrationTest, TheExtensionReadsTheNewBadgeOnEachAnnouncement)

@@ -1,10 +1,13 @@
 #include "Nautilus/NautilusHost.h"
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "FinderSync/FakePasteboard.h"
 #include "FinderSync/FakeWorkspace.h"
@@ -186,14 +189,19 @@ TEST_F(NautilusHostTest, NoMenuUnlessEverySelectedFileIsInside)
     EXPECT_EQ(menuFor({&inside}).size(), 3u);
 }
 
-TEST_F(NautilusHostTest, BackgroundMenuActsOnTheFolderShown)
+TEST_F(NautilusHostTest, BackgroundMenuInsideActsOnNothingAsNothingIsSelected)
 {
-    const auto folder = FakeNautilusFileInfo::atPath(kSyncDir);
-    auto top = readItems(m_host->backgroundItems(folder.get()));
-    ASSERT_EQ(top.size(), 1u);
-    ASSERT_EQ(top[0].submenu.size(), 3u);
-    nautilus_menu_item_activate(top[0].submenu[2].item.get());
-    EXPECT_EQ(m_workspace->opened, std::vector<std::string>{"http://localhost:8080/files"});
+    for (const char* shown : {kSyncDir, "/home/u/Sync/docs"}) {
+        const auto folder = FakeNautilusFileInfo::atPath(shown);
+        auto top = readItems(m_host->backgroundItems(folder.get()));
+        ASSERT_EQ(top.size(), 1u);
+        ASSERT_EQ(top[0].submenu.size(), 3u);
+        for (const auto& item : top[0].submenu) {
+            nautilus_menu_item_activate(item.item.get());
+        }
+    }
+    EXPECT_TRUE(m_pasteboard->calls.empty());
+    EXPECT_TRUE(m_workspace->opened.empty());
 
     const auto outside = FakeNautilusFileInfo::atPath("/home/u");
     EXPECT_EQ(m_host->backgroundItems(outside.get()), nullptr);
@@ -266,6 +274,36 @@ TEST_F(NautilusHostNotificationTest, BadgeChangesMakeNautilusAskAgainAboutShownF
     ASSERT_TRUE(m_loop.runUntil([&] { return inside.invalidations() == 1; }));
     EXPECT_EQ(outside.invalidations(), 0);
     // Asked again, the file gets its new emblem at once.
+    m_host->updateFileInfo(inside.get());
+    EXPECT_EQ(inside.emblems(), std::vector<std::string>{"important-symbolic"});
+}
+
+TEST_F(NautilusHostNotificationTest, TheLastChangeOfALargeBadgeFileReachesNautilusAfterItsPause)
+{
+    const std::string path = "/home/u/Sync/a.txt";
+    const auto inside = FakeNautilusFileInfo::atPath(path);
+    m_host->updateFileInfo(inside.get());
+    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
+    suite->flush();
+    // The application's map in a full sync, large enough to be slow to read: read here just
+    // now, then replaced at once by one with the file's new badge, and announced.
+    nlohmann::json values{{"syncDirectory", kSyncDir},
+                          {"fileSyncStates", nlohmann::json::object()}};
+    for (int i = 0; i < 50000; ++i) {
+        values["fileSyncStates"]["/home/u/Sync/f" + std::to_string(i)] = "synced";
+    }
+    const auto replace = [&](const nlohmann::json& content) {
+        const std::filesystem::path next = suite->file().string() + ".next";
+        std::ofstream(next) << content.dump();
+        std::filesystem::rename(next, suite->file());
+    };
+    replace(values);
+    suite->synchronize();
+    values["fileSyncStates"][path] = "error";
+    replace(values);
+    m_application.post("com.corvane.syncStateChanged");
+
+    ASSERT_TRUE(m_loop.runUntil([&] { return inside.invalidations() > 0; }));
     m_host->updateFileInfo(inside.get());
     EXPECT_EQ(inside.emblems(), std::vector<std::string>{"important-symbolic"});
 }

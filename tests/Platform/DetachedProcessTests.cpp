@@ -18,6 +18,7 @@
 
 #include "Platform/CommandLinePasteboard.h"
 #include "Platform/XdgOpenWorkspace.h"
+#include "support/ScopedEnv.h"
 #include "support/TempHome.h"
 
 namespace corvane {
@@ -53,36 +54,6 @@ std::optional<std::string> waitForFile(const fs::path& path)
     return std::nullopt;
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            m_saved = old;
-        }
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv()
-    {
-        if (m_saved) {
-            setenv(m_name, m_saved->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_saved;
-};
-
 bool hasChildren()
 {
     int status = 0;
@@ -106,7 +77,7 @@ TEST_F(DetachedProcessTest, FindExecutableSearchesThePathForExecutableFilesOnly)
     fs::create_directories(bin / "folder");
     fs::permissions(bin / "folder", fs::perms::owner_all);
 
-    const ScopedEnv path("PATH", ":" + bin.string() + ":" + other.string());
+    const test::ScopedEnv path("PATH", ":" + bin.string() + ":" + other.string());
     EXPECT_EQ(DetachedProcess::findExecutable("tool"), (bin / "tool").string());
     EXPECT_EQ(DetachedProcess::findExecutable((other / "tool").string()),
               (other / "tool").string());
@@ -165,9 +136,9 @@ TEST_F(DetachedProcessTest, PasteboardUsesTheFirstToolWhoseDisplayIsSetAndWhichI
     const fs::path first = writeRecorder(m_dir.path(), "first");
     const fs::path chosen = writeRecorder(m_dir.path(), "chosen");
     const fs::path last = writeRecorder(m_dir.path(), "last");
-    const ScopedEnv unset("CORVANE_TEST_NO_DISPLAY", std::nullopt);
-    const ScopedEnv empty("CORVANE_TEST_EMPTY_DISPLAY", "");
-    const ScopedEnv set("CORVANE_TEST_DISPLAY", ":1");
+    const test::ScopedEnv unset("CORVANE_TEST_NO_DISPLAY", std::nullopt);
+    const test::ScopedEnv empty("CORVANE_TEST_EMPTY_DISPLAY", "");
+    const test::ScopedEnv set("CORVANE_TEST_DISPLAY", ":1");
     CommandLinePasteboard pasteboard({
         {"CORVANE_TEST_NO_DISPLAY", {first.string()}},
         {"CORVANE_TEST_EMPTY_DISPLAY", {first.string()}},
@@ -188,7 +159,7 @@ TEST_F(DetachedProcessTest, PasteboardUsesTheFirstToolWhoseDisplayIsSetAndWhichI
 TEST_F(DetachedProcessTest, PasteboardWithoutAToolCopiesNothing)
 {
     const fs::path recorder = writeRecorder(m_dir.path(), "recorder");
-    const ScopedEnv unset("CORVANE_TEST_NO_DISPLAY", std::nullopt);
+    const test::ScopedEnv unset("CORVANE_TEST_NO_DISPLAY", std::nullopt);
     CommandLinePasteboard({{"CORVANE_TEST_NO_DISPLAY", {recorder.string()}}}).setString("x");
     CommandLinePasteboard(std::vector<CommandLinePasteboard::Tool>{}).setString("x");
     EXPECT_FALSE(hasChildren());

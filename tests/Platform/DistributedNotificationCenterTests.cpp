@@ -11,6 +11,8 @@
 #include "Platform/HelperProcess.h"
 #include "Platform/MainQueue.h"
 #include "Platform/PrivateBus.h"
+#include "support/ScopedEnv.h"
+#include "support/TempHome.h"
 
 namespace corvane {
 namespace {
@@ -42,20 +44,64 @@ TEST(DistributedNotificationCenterTest, WithoutABusNothingHappensAndNothingFails
     }
 }
 
-TEST(DistributedNotificationCenterTest, NoSessionAddressMeansNoBus)
+TEST(DistributedNotificationCenterTest, NoSessionAddressAndNoBusInTheRuntimeFolderMeansNoBus)
 {
-    const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::optional<std::string> restore =
-        saved ? std::optional<std::string>(saved) : std::nullopt;
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    {
+    const test::TempDir runtime;  // holds no "bus"
+    for (const std::optional<std::string>& runtimeDir :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>(runtime.path().string())}) {
+        SCOPED_TRACE(runtimeDir.value_or("(unset)"));
+        const test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+        const test::ScopedEnv runtimeFolder("XDG_RUNTIME_DIR", runtimeDir);
         DistributedNotificationCenter center;
         EXPECT_FALSE(center.isConnected());
         center.post("com.corvane.copyLink", {{"path", "/x"}});
     }
-    if (restore) {
-        setenv("DBUS_SESSION_BUS_ADDRESS", restore->c_str(), 1);
+}
+
+TEST(DistributedNotificationCenterTest, TheSessionAddressComesFirstThenTheRuntimeFolder)
+{
+    const struct {
+        std::optional<std::string> address;
+        std::optional<std::string> runtimeDir;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"unix:path=/a/bus", "/run/user/1000", "unix:path=/a/bus"},
+        {std::nullopt, "/run/user/1000", "unix:path=/run/user/1000/bus"},
+        {"", "/run/user/1000", "unix:path=/run/user/1000/bus"},
+        // Bytes that an address value cannot carry as they are.
+        {std::nullopt, "/tmp/run time,1;x=\xC3\xA9",
+         "unix:path=/tmp/run%20time%2c1%3bx%3d%c3%a9/bus"},
+        {std::nullopt, "", std::nullopt},
+        {std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", c.address);
+        const test::ScopedEnv runtimeFolder("XDG_RUNTIME_DIR", c.runtimeDir);
+        EXPECT_EQ(DistributedNotificationCenter::sessionBusAddress(), c.expected)
+            << c.runtimeDir.value_or("(unset)");
     }
+}
+
+TEST(DistributedNotificationCenterTest, WithoutASessionAddressTheBusInTheRuntimeFolderIsUsed)
+{
+    const test::TempDir runtime;
+    test::PrivateBus bus(runtime.path() / "bus");
+    const test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+    const test::ScopedEnv runtimeFolder("XDG_RUNTIME_DIR", runtime.path().string());
+    RunLoop loop;
+    DistributedNotificationCenter poster;
+    DistributedNotificationCenter observer;
+    ASSERT_TRUE(poster.isConnected());
+    ASSERT_TRUE(observer.isConnected());
+    std::vector<UserInfo> received;
+    const auto observation =
+        observer.observe("com.corvane.copyLink", [&](const std::string&, const UserInfo& info) {
+            received.push_back(info);
+        });
+    poster.post("com.corvane.copyLink", {{"path", "/x"}});
+    ASSERT_TRUE(loop.runUntil([&] { return !received.empty(); }));
+    EXPECT_EQ(received.front(), (UserInfo{{"path", "/x"}}));
 }
 
 TEST(DistributedNotificationCenterTest, DeliversOnTheMainThreadToObserversOfTheName)

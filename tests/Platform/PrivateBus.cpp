@@ -41,16 +41,18 @@ std::string readLine(int fd, int timeoutMs)
 
 }  // namespace
 
-PrivateBus::PrivateBus()
+PrivateBus::PrivateBus(const std::optional<std::filesystem::path>& socket)
 {
+    const std::string listen =
+        socket ? "unix:path=" + socket->string() : "unix:dir=" + m_dir.path().string();
     const auto config = m_dir.path() / "session.conf";
     std::ofstream(config)
         << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:dir=)"
-        << m_dir.path().string() << R"(</listen>
+  <listen>)"
+        << listen << R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>

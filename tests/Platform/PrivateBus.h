@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -7,12 +8,12 @@
 
 namespace corvane::test {
 
-// A dbus-daemon of our own for one test: a session bus on a socket in a temporary folder.
-// While it lives, DBUS_SESSION_BUS_ADDRESS names it (child processes inherit it); the previous
-// value comes back afterwards. One thread (the test's).
+// A dbus-daemon of our own for one test: a session bus on a socket in a temporary folder, or at
+// `socket` when one is given. While it lives, DBUS_SESSION_BUS_ADDRESS names it (child processes
+// inherit it); the previous value comes back afterwards. One thread (the test's).
 class PrivateBus {
 public:
-    PrivateBus();
+    explicit PrivateBus(const std::optional<std::filesystem::path>& socket = std::nullopt);
     ~PrivateBus();  // stops the daemon
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;

@@ -65,6 +65,27 @@ TEST(UnicodeTest, ValidityAndReplacementOfInvalidBytes)
     }
 }
 
+TEST(UnicodeTest, EscapingKeepsTextsThatDifferOnlyInInvalidBytesApart)
+{
+    const struct {
+        std::string input;
+        std::string escaped;
+    } cases[] = {
+        {"", ""},
+        {"Caf\xC3\xA9 \xE2\x82\xAC", "Caf\xC3\xA9 \xE2\x82\xAC"},  // valid: unchanged
+        {"caf\xE9", "caf\xEE\xBF\xA9"},                            // Latin-1: U+EFE9
+        {"caf\xE8", "caf\xEE\xBF\xA8"},
+        {"\x80|\xFF", "\xEE\xBE\x80|\xEE\xBF\xBF"},  // the ends of the range
+        {"cut \xC3\xA9\xC3", "cut \xC3\xA9\xEE\xBF\x83"},
+        {"\xC0\xAF", "\xEE\xBF\x80\xEE\xBE\xAF"},  // overlong "/": no "/" comes out
+    };
+    for (const auto& c : cases) {
+        const std::string escaped = Unicode::escapedUTF8(c.input);
+        EXPECT_EQ(escaped, c.escaped) << c.input;
+        EXPECT_TRUE(Unicode::isValidUTF8(escaped)) << c.input;
+    }
+}
+
 TEST(UnicodeTest, SequenceLengthAtAnyPlaceInTheText)
 {
     const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E\xC0\xAF\xED\xA0\x80\xE2\x82";

@@ -1,7 +1,9 @@
 #include "Platform/UserDefaults.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -176,6 +178,31 @@ TEST_F(UserDefaultsTest, SecondCorruptFileDoesNotReplaceTheFirstCopy)
     EXPECT_EQ(readText(aside.string() + ".1"), "second {");
 }
 
+TEST_F(UserDefaultsTest, CorruptFileThatCannotBeKeptAsideIsNotReplaced)
+{
+    // Every name it could be kept under is taken.
+    const std::string aside = suiteFile().string() + ".corrupt";
+    writeText(aside, "taken");
+    for (int i = 1; i < 100; ++i) {
+        writeText(aside + "." + std::to_string(i), "taken");
+    }
+    writeText(suiteFile(), "precious {");
+    UserDefaults defaults(suiteFile());
+    defaults.setString("serverURL", "http://new");
+    defaults.flush();
+    EXPECT_EQ(readText(suiteFile()), "precious {");
+    EXPECT_EQ(defaults.string("serverURL"), "http://new");  // kept in memory
+
+    // Once a name is free again, the next write keeps the file there and replaces it.
+    std::filesystem::remove(aside + ".42");
+    defaults.setBool("setupDone", true);
+    defaults.flush();
+    EXPECT_EQ(readText(aside + ".42"), "precious {");
+    UserDefaults reader(suiteFile());
+    EXPECT_EQ(reader.string("serverURL"), "http://new");
+    EXPECT_EQ(reader.boolean("setupDone"), true);
+}
+
 TEST_F(UserDefaultsTest, DictionaryEntriesChangeInPlace)
 {
     UserDefaults defaults(suiteFile());
@@ -225,6 +252,42 @@ TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
     first.flush();
     second.synchronize();
     EXPECT_FALSE(second.contains("serverURL"));
+}
+
+TEST_F(UserDefaultsTest, AFileThatIsSlowToReadIsReadAgainOnlyAfterAPause)
+{
+    using std::chrono::steady_clock;
+    // A badge map of a size that takes well over a millisecond to read.
+    json values{{"states", json::object()}};
+    for (int i = 0; i < 50000; ++i) {
+        values["states"]["/home/u/Corvane/f" + std::to_string(i / 100) + "/" + std::to_string(i)] =
+            "synced";
+    }
+    writeText(suiteFile(), values.dump());
+    values["states"]["/home/u/Corvane/f0/0"] = "error";
+    const std::filesystem::path next = suiteFile().string() + ".next";
+    writeText(next, values.dump());
+
+    const auto start = steady_clock::now();
+    UserDefaults reader(suiteFile());
+    const auto readEnd = steady_clock::now();
+    // Another process replaces the file right after the read.
+    std::filesystem::rename(next, suiteFile());
+    const auto asked = steady_clock::now();
+    const bool readAgain = reader.synchronize();
+    const auto pause =
+        std::min<steady_clock::duration>(readEnd - start, UserDefaults::kMaxReloadPause);
+    if (asked - readEnd < pause / 2) {
+        EXPECT_FALSE(readAgain);
+        EXPECT_EQ(reader.stringDictionaryValue("states", "/home/u/Corvane/f0/0"), "synced");
+    }
+    // After the pause it is read, and nothing more waits.
+    const auto deadline = steady_clock::now() + std::chrono::seconds(5);
+    while (!reader.synchronize() && steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(reader.stringDictionaryValue("states", "/home/u/Corvane/f0/0"), "error");
+    EXPECT_TRUE(reader.synchronize());
 }
 
 TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
