@@ -8,11 +8,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "support/TiedChild.h"
 
 namespace corvane::test {
 
@@ -25,23 +24,10 @@ HelperProcess::HelperProcess(const std::string& executable,
     }
     UniqueFd output(fds[0]);
     UniqueFd childOutput(fds[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childOutput.get(), STDOUT_FILENO);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(executable.c_str()));
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    const int spawned =
-        ::posix_spawn(&m_pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    std::vector<std::string> argv{executable};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    m_pid = spawnTiedChild(argv, {{childOutput.get(), STDOUT_FILENO}});
     childOutput.reset();  // the child holds its own copy
-    if (spawned != 0) {
-        m_pid = -1;
-        throw std::runtime_error("cannot start " + executable);
-    }
     m_output = std::move(output);
 }
 

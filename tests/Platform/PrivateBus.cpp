@@ -8,13 +8,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "Platform/UniqueFd.h"
-
-extern char** environ;
+#include "support/TiedChild.h"
 
 namespace corvane::test {
 namespace {
@@ -67,20 +65,10 @@ PrivateBus::PrivateBus(const std::optional<std::filesystem::path>& socket)
     }
     const UniqueFd output(fds[0]);
     UniqueFd daemonOutput(fds[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, daemonOutput.get(), 3);
     const std::string configArgument = "--config-file=" + config.string();
-    const char* argv[] = {"dbus-daemon", configArgument.c_str(), "--print-address=3", "--nofork",
-                          nullptr};
-    const int spawned =
-        ::posix_spawnp(&m_pid, "dbus-daemon", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    m_pid = spawnTiedChild({"dbus-daemon", configArgument, "--print-address=3", "--nofork"},
+                           {{daemonOutput.get(), 3}});
     daemonOutput.reset();  // the daemon holds its own copy
-    if (spawned != 0) {
-        m_pid = -1;
-        throw std::runtime_error("cannot start dbus-daemon");
-    }
     try {
         m_address = readLine(output.get(), 10000);
     } catch (...) {

@@ -292,6 +292,11 @@ public:
                                    [](const auto& engine) { return engine.use_count() == 1; });
             },
             30s);
+        // A use count is read without ordering: the reports' lock is what orders a task's last
+        // report before the members it wrote go.
+        {
+            const std::lock_guard lock(mutex);
+        }
         UserDefaults::resetShared();
     }
 

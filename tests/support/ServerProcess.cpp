@@ -12,12 +12,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/RawHttp.h"
 #include "support/TempHome.h"
+#include "support/TiedChild.h"
 
 extern char** environ;
 
@@ -173,23 +173,15 @@ void ServerProcess::start()
         arguments.emplace_back("--test-timeout-ms");
         arguments.push_back(std::to_string(m_options.timeout->count()));
     }
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
+    try {
+        pid = spawnTiedChild(arguments, {{fds[1], STDOUT_FILENO}});
+    } catch (...) {
         ::close(fds[0]);
-        throw std::runtime_error(std::string("cannot start corvane-server: ") + std::strerror(rc));
+        ::close(fds[1]);
+        throw;
     }
+    ::close(fds[1]);
     m_pid = pid;
     std::string rest;
     try {
