@@ -218,11 +218,20 @@ std::size_t inotifyWatches()
     return watches;
 }
 
+// The folders the engine syncs: the root and every visible folder below it.
 std::size_t folderCount(const fs::path& root)
 {
     std::size_t count = 1;  // the root itself
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        count += entry.is_directory() && !entry.is_symlink() ? 1 : 0;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        if (!it->is_directory() || it->is_symlink()) {
+            continue;
+        }
+        if (it->path().filename().string().starts_with('.')) {
+            it.disable_recursion_pending();
+        } else {
+            ++count;
+        }
     }
     return count;
 }
@@ -1215,7 +1224,7 @@ private:
                   << result.at("idle_cpu_seconds").get<double>() << " s CPU in "
                   << std::setprecision(1) << result.at("idle_wall_seconds").get<double>() << " s); "
                   << result.at("watches") << " inotify watches for " << result.at("folders")
-                  << " folders (root and .corvane included); RSS "
+                  << " folders (the root included); RSS "
                   << result.at("rss_kib").get<double>() / 1024 << " MiB, peak " << run.peakRssMiB
                   << " MiB; " << errors.size() << " engine errors\n";
         record("idle CPU %", cpuPercent);

@@ -161,10 +161,10 @@ class FileEventStream::Watcher {
 public:
     Watcher(const std::string& root, Clock::Duration latency, std::shared_ptr<Clock> clock,
             std::shared_ptr<Outlet> outlet, std::uint64_t session, TestHooks hooks,
-            std::atomic<std::size_t>& watchCount)
+            bool skipsHiddenFolders, std::atomic<std::size_t>& watchCount)
         : m_root(root), m_latency(latency), m_clock(std::move(clock)), m_outlet(std::move(outlet)),
-          m_session(session), m_hooks(std::move(hooks)), m_watchCount(watchCount),
-          m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          m_session(session), m_hooks(std::move(hooks)), m_skipsHiddenFolders(skipsHiddenFolders),
+          m_watchCount(watchCount), m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
           m_wake(std::make_shared<WakeSignal>())
     {
     }
@@ -307,16 +307,25 @@ private:
             departures[event.cookie] = departureOf(path);
         } else if (event.mask & IN_MOVED_TO) {
             const auto departed = departures.extract(event.cookie);
-            if (departed && departed.mapped().watched) {
+            if (skips(name)) {
+                if (departed && departed.mapped().watched) {
+                    unwatch(departed.mapped().watches);  // renamed to a hidden name
+                }
+            } else if (departed && departed.mapped().watched) {
                 move(departed.mapped(), path);
             } else {
                 // Moved in from outside the tree, or renamed before its watch could be added
                 // (made and renamed at once): watched and scanned under its new name.
                 watchTree(path, true);
             }
-        } else if (event.mask & IN_CREATE) {
+        } else if ((event.mask & IN_CREATE) && !skips(name)) {
             watchTree(path, true);
         }
+    }
+
+    bool skips(std::string_view name) const
+    {
+        return m_skipsHiddenFolders && name.starts_with('.');
     }
 
     // Watches `top` and every folder below it, symbolic links not followed (the root may be
@@ -347,7 +356,8 @@ private:
                     take(path);
                 }
                 std::error_code typeError;
-                if (it->symlink_status(typeError).type() == std::filesystem::file_type::directory) {
+                if (it->symlink_status(typeError).type() == std::filesystem::file_type::directory &&
+                    !skips(it->path().filename().native())) {
                     folders.push_back(path);
                 }
             }
@@ -460,6 +470,7 @@ private:
     const std::shared_ptr<Outlet> m_outlet;
     const std::uint64_t m_session;
     const TestHooks m_hooks;
+    const bool m_skipsHiddenFolders;
     std::atomic<std::size_t>& m_watchCount;
     const UniqueFd m_inotify;
     const std::shared_ptr<WakeSignal> m_wake;
@@ -493,6 +504,11 @@ void FileEventStream::setTestHooks(TestHooks hooks)
     m_hooks = std::move(hooks);
 }
 
+void FileEventStream::setSkipsHiddenFolders(bool skips)
+{
+    m_skipsHiddenFolders = skips;
+}
+
 bool FileEventStream::start()
 {
     if (m_worker.joinable()) {
@@ -500,7 +516,7 @@ bool FileEventStream::start()
     }
     const std::uint64_t session = m_outlet->open();
     auto watcher = std::make_unique<Watcher>(m_root, m_latency, m_clock, m_outlet, session, m_hooks,
-                                             m_watchCount);
+                                             m_skipsHiddenFolders, m_watchCount);
     if (!watcher->open()) {
         return false;
     }

@@ -17,12 +17,12 @@ namespace corvane {
 // creations, finished writes (close after writing), attribute changes, deletions and moves (the
 // old and the new path; a move out of the tree gives the old path, a move in the new one).
 //
-// Every folder below the root is watched, hidden ones included; symbolic links inside the tree
-// are reported but not followed. The root may itself be a link: paths keep the root as given.
-// Folders that appear later (created or moved in) are watched at once and scanned, and what they
-// already hold is reported too, so nothing created in a fresh folder is missed. Only changes from
-// start() on are reported. When the kernel's event queue overflows, the root's own path is
-// reported: something below it changed and was not seen.
+// Every folder below the root is watched, hidden ones included unless setSkipsHiddenFolders()
+// says otherwise; symbolic links inside the tree are reported but not followed. The root may itself
+// be a link: paths keep the root as given. Folders that appear later (created or moved in) are
+// watched at once and scanned, and what they already hold is reported too, so nothing created in a
+// fresh folder is missed. Only changes from start() on are reported. When the kernel's event queue
+// overflows, the root's own path is reported: something below it changed and was not seen.
 //
 // Paths are coalesced and handed to `onPaths` on the main queue (MainQueue::async), each path
 // once per delivery. The first change after a quiet period is delivered at once; whatever follows
@@ -58,6 +58,10 @@ public:
 
     // Only before start().
     void setTestHooks(TestHooks hooks);
+    // Only before start(). With true, folders below the root whose name begins with "." are not
+    // watched: they are reported when they appear, change or go, but nothing inside them is. A
+    // hidden folder renamed to a visible name is then watched and scanned like one moved in.
+    void setSkipsHiddenFolders(bool skips);
 
     // Watches the tree and starts reporting; every folder that exists now is watched when it
     // returns (the walk runs on the calling thread). False when inotify cannot be set up or the
@@ -81,6 +85,7 @@ private:
     const std::shared_ptr<Clock> m_clock;
     const std::shared_ptr<Outlet> m_outlet;
     TestHooks m_hooks;
+    bool m_skipsHiddenFolders = false;
     std::atomic<std::size_t> m_watchCount{0};
     std::unique_ptr<Watcher> m_watcher;
     std::jthread m_worker;

@@ -399,6 +399,8 @@ void SyncEngine::startFSEvents()
         },
         [](const std::string& warning) { FileLogger::shared().warn("sync", warning); },
         m_options.clock);
+    // Nothing in a hidden folder is synced: watching one (.git, .corvane) only spends watches.
+    stream->setSkipsHiddenFolders(true);
     if (m_options.prepareStream) {
         m_options.prepareStream(*stream);
     }

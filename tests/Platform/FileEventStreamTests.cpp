@@ -287,6 +287,37 @@ TEST_F(FileEventStreamTest, WatchesEveryFolderOnceAndFollowsNoSymbolicLink)
     EXPECT_EQ(kernelWatchCount(), 0u);
 }
 
+TEST_F(FileEventStreamTest, HiddenFoldersCanBeLeftUnwatched)
+{
+    fs::create_directories(m_root / "a");
+    fs::create_directories(m_root / ".git" / "objects");
+    const auto stream = makeStream();
+    stream->setSkipsHiddenFolders(true);
+    ASSERT_TRUE(stream->start());
+    EXPECT_EQ(stream->watchCount(), 2u);  // root, a
+
+    // Appearing, a hidden folder is reported, but not what it holds.
+    fs::create_directories(m_root / ".cache" / "deep");
+    writeFile(m_root / ".git" / "objects" / "x");
+    ASSERT_TRUE(waitFor(at(".cache")));
+    // Renamed to a visible name, it is watched and scanned like a folder moved in; a visible
+    // folder renamed to a hidden name is no longer watched.
+    writeFile(m_root / ".cache" / "deep" / "kept.txt");
+    fs::rename(m_root / ".cache", m_root / "shown");
+    EXPECT_TRUE(waitFor(at("shown/deep/kept.txt")));
+    fs::rename(m_root / "a", m_root / ".a");
+    ASSERT_TRUE(waitFor(at(".a")));
+    EXPECT_TRUE(m_loop.runUntil([&] { return stream->watchCount() == 3; }));  // root, shown/…
+    writeFile(m_root / ".a" / "inside");
+    writeFile(m_root / "marker");
+    ASSERT_TRUE(waitFor(at("marker")));
+    for (const auto& path : allDelivered()) {
+        EXPECT_EQ(path.find(".git/"), std::string::npos) << path;
+        EXPECT_EQ(path.find(".a/"), std::string::npos) << path;
+    }
+    EXPECT_EQ(kernelWatchCount(), 3u);
+}
+
 TEST_F(FileEventStreamTest, RootGivenThroughASymbolicLinkKeepsItsPaths)
 {
     const fs::path link = m_dir.path() / "root-link";
