@@ -11,6 +11,30 @@ namespace corvane::server {
 
 namespace {
 
+// Commits inside its scope do not wait for the disk. For records that need not survive a power
+// cut: in WAL mode the database stays consistent either way, and the next full commit makes them
+// durable too.
+class UnsyncedCommits {
+public:
+    explicit UnsyncedCommits(Database& database) : m_database(database)
+    {
+        m_database.execute("PRAGMA synchronous=NORMAL");
+    }
+    ~UnsyncedCommits()
+    {
+        try {
+            m_database.execute("PRAGMA synchronous=FULL");
+        } catch (...) {
+            // Nothing else to do: the setting is only ever changed here.
+        }
+    }
+    UnsyncedCommits(const UnsyncedCommits&) = delete;
+    UnsyncedCommits& operator=(const UnsyncedCommits&) = delete;
+
+private:
+    Database& m_database;
+};
+
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS users (
     id TEXT PRIMARY KEY,
@@ -375,6 +399,8 @@ std::optional<StoredUpload> Store::recordKnownContent(const PendingUpload& uploa
 void Store::addPendingUpload(const PendingUpload& upload, const std::string& now)
 {
     std::lock_guard lock(m_mutex);
+    // A pending upload lost in a power cut only makes its client start the upload again.
+    const UnsyncedCommits unsynced(*m_database);
     m_database
         ->statement("INSERT INTO pending_uploads (id, user_id, folder_id, relative_path, hash, "
                     "size, base_version, created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
