@@ -444,13 +444,16 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
 bool Transfers::receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
                             const std::optional<std::string>& expectedLocal)
 {
-    const auto temporary = receive(checkedPath(path), hash, std::nullopt);
-    // Charged after the transfer: the size is known only once the bytes are in.
-    m_bandwidthThrottler->waitForDownload(temporary->received);
-    const bool placed = replaceIfHolding(*temporary, path, expectedLocal);
-    if (!placed && temporary->holdsFile()) {
-        placeConflictCopy(*temporary, path);
-    }
+    const bool placed = [&] {
+        const auto temporary = receive(checkedPath(path), hash, std::nullopt);
+        // Charged after the transfer: the size is known only once the bytes are in.
+        m_bandwidthThrottler->waitForDownload(temporary->received);
+        const bool inPlace = replaceIfHolding(*temporary, path, expectedLocal);
+        if (!inPlace && temporary->holdsFile()) {
+            placeConflictCopy(*temporary, path);
+        }
+        return inPlace;
+    }();  // the version it replaced is gone before the new one is recorded
     // Either way the announced version is accounted for: a file left in place counts as an
     // edit on top of it.
     m_state->set(path, FileState{hash, version, currentStateTime()});
@@ -620,8 +623,12 @@ void Transfers::restore(const std::filesystem::path& entry) const
         return;
     }
     const auto movedHash = regularFileHash(moved->path());
-    if (movedHash && holdsContent(m_paths.localPath(path), *movedHash)) {
-        ::unlink(moved->path().c_str());  // the same content is back under its name already
+    const auto stored = m_state->get(path);
+    // The version last in step with the server is what a download or a deletion was replacing
+    // when the process died: the server has it, so it goes as it would have gone.
+    const bool synced = movedHash && stored && stored->hash == *movedHash;
+    if (movedHash && (synced || holdsContent(m_paths.localPath(path), *movedHash))) {
+        ::unlink(moved->path().c_str());
         return;
     }
     const std::string copy = placeConflictCopy(*moved, path);

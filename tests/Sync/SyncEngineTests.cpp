@@ -354,6 +354,23 @@ TEST_F(SyncEngineTest, UserFilesLeftMovedAsideComeBackAtStart)
     EXPECT_EQ(other->contents(), localContents());
 }
 
+TEST_F(SyncEngineTest, TheSyncedVersionLeftAsideByAKilledDownloadIsNotKeptAsACopy)
+{
+    writeFile(local("/c.txt"), "synced");
+    runCycle();
+    // Killed between swapping a download in and removing the version it replaced.
+    other->upload("/c.txt", "from the server");
+    writeFile(local("/c.txt"), "from the server");
+    writeFile(local("/.corvane-aside-3A4B5C6D-c.txt"), "synced");
+
+    runCycle();
+
+    EXPECT_TRUE(conflictCopies("/").empty());
+    EXPECT_EQ(localContents(), (std::map<std::string, std::string>{{"/c.txt", "from the server"}}));
+    EXPECT_TRUE(hiddenFilesNamed(syncDir, ".corvane-aside-").empty());
+    EXPECT_EQ(other->contents(), localContents());
+}
+
 TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
 {
     struct Case {
