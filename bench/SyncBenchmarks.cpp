@@ -179,7 +179,7 @@ std::vector<std::string> localFiles(const fs::path& root)
             continue;
         }
         if (walk->is_regular_file()) {
-            paths.push_back("/" + fs::relative(walk->path(), root).string());
+            paths.push_back("/" + walk->path().lexically_relative(root).string());
         }
     }
     std::sort(paths.begin(), paths.end());

@@ -150,7 +150,7 @@ inline FolderSurvey surveyFolder(const fs::path& syncDir)
     }
     for (auto it = fs::recursive_directory_iterator(syncDir);
          it != fs::recursive_directory_iterator(); ++it) {
-        const std::string relative = "/" + fs::relative(it->path(), syncDir).string();
+        const std::string relative = "/" + it->path().lexically_relative(syncDir).string();
         const std::string name = it->path().filename().string();
         if (it->is_symlink() || !it->is_regular_file()) {
             continue;

@@ -142,7 +142,7 @@ std::vector<std::string> foldersBelow(const fs::path& root)
     std::vector<std::string> folders;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         if (entry.is_directory()) {
-            folders.push_back(fs::relative(entry.path(), root).string());
+            folders.push_back(entry.path().lexically_relative(root).string());
         }
     }
     std::sort(folders.begin(), folders.end());

@@ -75,14 +75,15 @@ inline std::map<std::string, std::string> visibleFiles(const fs::path& dir)
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(dir, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string relative = fs::relative(it->path(), dir).string();
+        const std::string relative = it->path().lexically_relative(dir).string();
+        std::error_code gone;  // a file removed meanwhile is left out
         if (isHiddenRelative(relative)) {
-            if (it->is_directory()) {
+            if (it->is_directory(gone)) {
                 it.disable_recursion_pending();
             }
             continue;
         }
-        if (it->is_regular_file()) {
+        if (it->is_regular_file(gone)) {
             files["/" + relative] = readFile(it->path());
         }
     }

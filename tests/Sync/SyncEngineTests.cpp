@@ -321,7 +321,7 @@ std::vector<std::string> hiddenFilesNamed(const fs::path& dir, const std::string
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         if (entry.path().filename().string().starts_with(prefix)) {
-            found.push_back(fs::relative(entry.path(), dir).string());
+            found.push_back(entry.path().lexically_relative(dir).string());
         }
     }
     return found;

@@ -47,7 +47,7 @@ protected:
         for (auto it = fs::recursive_directory_iterator(syncDir, error);
              !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
             if (it->path().filename().string().starts_with(".corvane-download-")) {
-                found.push_back(fs::relative(it->path(), syncDir).string());
+                found.push_back(it->path().lexically_relative(syncDir).string());
             }
         }
         return found;

@@ -767,7 +767,7 @@ private:
         // Inside them, the state file is the only hidden file.
         for (const auto& device : m_devices) {
             for (const auto& entry : fs::recursive_directory_iterator(device->dir)) {
-                const std::string relative = fs::relative(entry.path(), device->dir).string();
+                const std::string relative = entry.path().lexically_relative(device->dir).string();
                 if (isHiddenRelative(relative) && relative != ".corvane" &&
                     relative != ".corvane/sync_state.json") {
                     ADD_FAILURE() << "seed " << m_seed << ": device " << device->name
