@@ -618,18 +618,27 @@ void Transfers::restore(const std::filesystem::path& entry) const
     }
     const std::string path = (folder->empty() ? "" : "/" + *folder) + "/" + *name;
     const auto moved = TemporaryDownload::adopt(entry);
-    if (moved->placeIfFree(m_paths.localPath(path))) {
+    const auto movedHash = regularFileHash(moved->path());
+    const auto stored = m_state->get(path);
+    const std::optional<std::string> synced =
+        stored ? std::optional<std::string>(stored->hash) : std::nullopt;
+    // The process died while a download or a deletion replaced the version last in step with
+    // the server. Whichever of the two files holds that version goes, as it would have gone;
+    // the other keeps the name.
+    if (movedHash && (movedHash == synced || holdsContent(m_paths.localPath(path), *movedHash))) {
+        ::unlink(moved->path().c_str());
+        return;
+    }
+    if (replaceIfHolding(*moved, path, synced)) {
+        if (!moved->path().empty()) {
+            ::unlink(moved->path().c_str());  // the synced version that was at the name
+        }
         FileLogger::shared().info("sync", "moved-aside file restored", {{"path", path}});
         return;
     }
-    const auto movedHash = regularFileHash(moved->path());
-    const auto stored = m_state->get(path);
-    // The version last in step with the server is what a download or a deletion was replacing
-    // when the process died: the server has it, so it goes as it would have gone.
-    const bool synced = movedHash && stored && stored->hash == *movedHash;
-    if (movedHash && (synced || holdsContent(m_paths.localPath(path), *movedHash))) {
-        ::unlink(moved->path().c_str());
-        return;
+    struct stat info {};
+    if (::lstat(moved->path().c_str(), &info) != 0) {
+        return;  // it found a name of its own on the way
     }
     const std::string copy = placeConflictCopy(*moved, path);
     FileLogger::shared().info("sync", "moved-aside file restored", {{"path", copy}});

@@ -356,17 +356,23 @@ TEST_F(SyncEngineTest, UserFilesLeftMovedAsideComeBackAtStart)
 
 TEST_F(SyncEngineTest, TheSyncedVersionLeftAsideByAKilledDownloadIsNotKeptAsACopy)
 {
-    writeFile(local("/c.txt"), "synced");
+    writeFile(local("/after.txt"), "synced");
+    writeFile(local("/before.txt"), "synced");
     runCycle();
-    // Killed between swapping a download in and removing the version it replaced.
-    other->upload("/c.txt", "from the server");
-    writeFile(local("/c.txt"), "from the server");
-    writeFile(local("/.corvane-aside-3A4B5C6D-c.txt"), "synced");
+    other->upload("/after.txt", "from the server");
+    other->upload("/before.txt", "from the server");
+    // Killed just after swapping a download in, before removing the version it replaced.
+    writeFile(local("/after.txt"), "from the server");
+    writeFile(local("/.corvane-aside-3A4B5C6D-after.txt"), "synced");
+    // Killed between naming the download aside and swapping it in.
+    writeFile(local("/.corvane-aside-7E8F9A0B-before.txt"), "from the server");
 
     runCycle();
 
     EXPECT_TRUE(conflictCopies("/").empty());
-    EXPECT_EQ(localContents(), (std::map<std::string, std::string>{{"/c.txt", "from the server"}}));
+    EXPECT_EQ(localContents(),
+              (std::map<std::string, std::string>{{"/after.txt", "from the server"},
+                                                  {"/before.txt", "from the server"}}));
     EXPECT_TRUE(hiddenFilesNamed(syncDir, ".corvane-aside-").empty());
     EXPECT_EQ(other->contents(), localContents());
 }
