@@ -87,10 +87,22 @@ SyncEngine::~SyncEngine() = default;
 
 SyncContext SyncEngine::context() const
 {
+    // A change handled while the engine stops still finishes, but a stopped engine reports
+    // nothing more. The handlers live no longer than the engine.
+    const auto onStatusChange = [this](SyncStatus status) {
+        if (m_isRunning) {
+            m_onStatusChange(status);
+        }
+    };
+    const auto onError = [this](const std::string& message) {
+        if (m_isRunning) {
+            m_onError(message);
+        }
+    };
     return SyncContext{m_apiClient,       m_paths,         m_folderResolver,
                        m_state,           m_transfers,     m_selectiveSyncManager,
                        m_activityManager, m_options.clock, m_recentDeletions,
-                       m_onStatusChange,  m_onError};
+                       onStatusChange,    onError};
 }
 
 void SyncEngine::start()

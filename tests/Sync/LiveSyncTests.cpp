@@ -308,6 +308,25 @@ TEST_F(LiveSyncTest, OwnUploadAnnouncedBackIsNeitherDownloadedNorUploadedAgain)
     EXPECT_EQ(readFile(local("/own.txt")), "mine");
 }
 
+TEST_F(LiveSyncTest, AnUploadUnderWayWhenTheEngineStopsEndsWithoutAReport)
+{
+    const auto engine = startLive();
+    server.injectFault({{"path_prefix", "/api/sync/upload/init"}, {"delay_ms", 300}});
+    const auto reports = [&] {
+        std::lock_guard lock(mutex);
+        return statuses.size() + errors.size();
+    };
+    const std::size_t before = reports();
+    writeFile(local("/late.txt"), "late");
+    ASSERT_TRUE(waitUntil([&] { return reports() > before; }));  // its handling has begun
+    engine->stop();
+    const std::size_t atStop = reports();
+
+    EXPECT_TRUE(waitUntil([&] { return serverHas("/late.txt", "late"); }));
+    loop.runUntil([] { return false; }, 100ms);
+    EXPECT_EQ(reports(), atStop);
+}
+
 TEST_F(LiveSyncTest, ACopyOfManyFilesRunsAtMostFourTransfersAtOnce)
 {
     startLive();
