@@ -316,9 +316,12 @@ TEST_F(LiveSyncTest, AnUploadUnderWayWhenTheEngineStopsEndsWithoutAReport)
         std::lock_guard lock(mutex);
         return statuses.size() + errors.size();
     };
-    const std::size_t before = reports();
     writeFile(local("/late.txt"), "late");
-    ASSERT_TRUE(waitUntil([&] { return reports() > before; }));  // its handling has begun
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& transfers = activity->activeTransfers();
+        return std::any_of(transfers.begin(), transfers.end(),
+                           [](const ActivityItem& item) { return item.fileName == "late.txt"; });
+    }));
     engine->stop();
     const std::size_t atStop = reports();
 
