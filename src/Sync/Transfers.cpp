@@ -29,6 +29,8 @@ constexpr std::string_view kDownloadPrefix = ".corvane-download-";
 constexpr std::string_view kAsidePrefix = ".corvane-aside-";
 constexpr std::size_t kAsideTagLength = 8;
 constexpr std::size_t kNameMax = 255;
+// How much shorter than the room a cut name can come out: it ends at a character boundary.
+constexpr std::size_t kMaxCutBytes = 3;
 
 // A fresh moved-aside name for the file `name`. A name too long to fit is shortened (at a
 // character boundary): the file then comes back under the shorter name.
@@ -523,7 +525,7 @@ bool Transfers::deleteLocalFileIfUnchanged(const std::string& path, const std::s
     // removal is never removed with it; a file saved under the name after the move is another
     // file and stays. A process killed in between leaves the moved file for the next start to
     // put back.
-    const auto aside = TemporaryDownload::moveAside(m_paths.localPath(path));
+    auto aside = TemporaryDownload::moveAside(m_paths.localPath(path));
     if (!aside) {
         forgetLocalFile(path);  // already gone
         return true;
@@ -535,7 +537,10 @@ bool Transfers::deleteLocalFileIfUnchanged(const std::string& path, const std::s
         keepBeside(*aside, path);
         return false;
     }
-    forgetLocalFile(path);  // the moved file goes with `aside`
+    // Removed before its state is forgotten: a process killed in between must not find the
+    // file without a state and take it for a new one.
+    aside.reset();
+    forgetLocalFile(path);
     return true;
 }
 
@@ -619,7 +624,10 @@ void Transfers::restore(const std::filesystem::path& entry) const
     const std::string path = (folder->empty() ? "" : "/" + *folder) + "/" + *name;
     const auto moved = TemporaryDownload::adopt(entry);
     const auto movedHash = regularFileHash(moved->path());
-    const auto stored = m_state->get(path);
+    // A name that may have been cut short belongs perhaps to another file than the one at the
+    // shorter name: that file's synced version tells nothing of it.
+    const bool mayBeCut = entry.filename().string().size() + kMaxCutBytes >= kNameMax;
+    const auto stored = mayBeCut ? std::nullopt : m_state->get(path);
     const std::optional<std::string> synced =
         stored ? std::optional<std::string>(stored->hash) : std::nullopt;
     // The process died while a download or a deletion replaced the version last in step with

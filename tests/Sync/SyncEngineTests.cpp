@@ -377,6 +377,27 @@ TEST_F(SyncEngineTest, TheSyncedVersionLeftAsideByAKilledDownloadIsNotKeptAsACop
     EXPECT_EQ(other->contents(), localContents());
 }
 
+TEST_F(SyncEngineTest, AMovedAsideFileWhoseNameWasCutNeverReplacesTheFileAtTheShorterName)
+{
+    // A moved-aside name has room for 231 bytes of the file's name: a longer name is cut, and
+    // may then be that of another synced file.
+    const std::string shorter = std::string(227, 'p') + ".txt";
+    writeFile(local("/" + shorter), "synced");
+    runCycle();
+    writeFile(local("/.corvane-aside-1A2B3C4D-" + shorter), "the longer name's");
+
+    runCycle();
+
+    EXPECT_EQ(readFile(local("/" + shorter)), "synced");
+    std::vector<std::string> contents;
+    for (const auto& entry : fs::recursive_directory_iterator(syncDir)) {
+        if (entry.is_regular_file()) {
+            contents.push_back(readFile(entry.path()));
+        }
+    }
+    EXPECT_EQ(std::count(contents.begin(), contents.end(), "the longer name's"), 1);
+}
+
 TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
 {
     struct Case {
