@@ -410,10 +410,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
                                           : path;
         const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
         onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
-        const auto stored = m_state->get(path);
-        const std::optional<std::string> expected =
-            stored ? std::optional<std::string>(stored->hash) : std::nullopt;
-        if (!asConflict && replaceIfHolding(*temporary, path, expected)) {
+        if (!asConflict && replaceIfHolding(*temporary, path, syncedHash(path))) {
             written = path;
         } else {
             onMain([&] {
@@ -493,6 +490,12 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
         keepBeside(temporary, path);  // the name went away meanwhile: the edit keeps one of its own
     }
     return false;
+}
+
+std::optional<std::string> Transfers::syncedHash(const std::string& path) const
+{
+    const auto stored = m_state->get(path);
+    return stored ? std::optional<std::string>(stored->hash) : std::nullopt;
 }
 
 bool Transfers::holdsContent(const std::filesystem::path& file, const std::string& hash) const
@@ -627,9 +630,7 @@ void Transfers::restore(const std::filesystem::path& entry) const
     // A name that may have been cut short belongs perhaps to another file than the one at the
     // shorter name: that file's synced version tells nothing of it.
     const bool mayBeCut = entry.filename().string().size() + kMaxCutBytes >= kNameMax;
-    const auto stored = mayBeCut ? std::nullopt : m_state->get(path);
-    const std::optional<std::string> synced =
-        stored ? std::optional<std::string>(stored->hash) : std::nullopt;
+    const auto synced = mayBeCut ? std::nullopt : syncedHash(path);
     // The process died while a download or a deletion replaced the version last in step with
     // the server. Whichever of the two files holds that version goes, as it would have gone;
     // the other keeps the name.

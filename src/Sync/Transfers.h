@@ -94,6 +94,8 @@ private:
     // `expected`: false otherwise, and that file stays where it is.
     bool replaceIfHolding(TemporaryDownload& temporary, const std::string& path,
                           const std::optional<std::string>& expected) const;
+    // The hash of the version of `path` last in step with the server, when one is stored.
+    std::optional<std::string> syncedHash(const std::string& path) const;
     // Whether `file` is a regular file with content `hash`.
     bool holdsContent(const std::filesystem::path& file, const std::string& hash) const;
     // Renames the user's file moved aside to `moved` back to `path`, or, when `path` is taken by
