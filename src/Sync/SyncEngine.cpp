@@ -115,7 +115,20 @@ void SyncEngine::start()
     std::error_code ignored;  // a folder that cannot be made shows up as failures later
     std::filesystem::create_directories(m_paths.syncDir(), ignored);
     m_state->load();
-    Task::detached([self = shared_from_this()] { self->runStartup(); });
+    m_startupRunning = true;
+    Task::detached([self = shared_from_this()] {
+        // Cleared however the task ends, so that an owner waiting for it is never left waiting.
+        struct Finished {
+            SyncEngine& engine;
+            ~Finished() { engine.m_startupRunning = false; }
+        } finished{*self};
+        self->runStartup();
+    });
+}
+
+bool SyncEngine::hasBackgroundWork() const
+{
+    return m_startupRunning || m_work->unfinished() > 0;
 }
 
 void SyncEngine::stop()

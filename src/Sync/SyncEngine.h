@@ -91,6 +91,11 @@ public:
     void handleFSEvent(const std::string& path);
 
     bool isRunning() const { return m_isRunning; }
+    // Whether the start-up task or the handling of a change is still under way. Once stop() has
+    // returned and this is false, the engine's background work has ended and its owner may let
+    // it go, also at quit. That work may wait for the main thread, so an owner waiting for it
+    // there keeps the main queue served meanwhile. Any thread.
+    bool hasBackgroundWork() const;
     const std::filesystem::path& stateFilePath() const { return m_state->filePath(); }
 
 private:
@@ -162,6 +167,7 @@ private:
 
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_started{false};
+    std::atomic<bool> m_startupRunning{false};
     std::vector<std::string> m_folderIDs;  // written once by the start-up task before the cycle
     std::set<std::string> m_remotePaths;   // the cycle's server files, written before its actions
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "Platform/FileEventStream.h"
+#include "Sync/SyncEngineFactory.h"
 #include "Sync/SyncEngineFixture.h"
 
 namespace corvane::test {
@@ -313,6 +314,33 @@ TEST_F(SyncEngineTest, AtMostFourTransfersRunAtOnceAndStopEndsTheHandOut)
     std::lock_guard lock(mutex);
     // A stopped engine reports nothing more.
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), SyncStatus::idle), 0);
+}
+
+TEST_F(SyncEngineTest, BackgroundWorkIsSeenToEndAfterStop)
+{
+    for (int i = 0; i < 8; ++i) {
+        other->upload("/f" + std::to_string(i) + ".txt", "content " + std::to_string(i));
+    }
+    server.injectFault({{"path_prefix", "/api/sync/download/"}, {"delay_ms", 150}, {"count", 100}});
+    const auto engine = makeSyncEngineFactory(options)(SyncEngineParts{
+        client, syncDir, activity, selective, throttler, statusReport(), errorReport()});
+    EXPECT_FALSE(engine->hasBackgroundWork());
+    engine->start();
+    EXPECT_TRUE(engine->hasBackgroundWork());
+    ASSERT_TRUE(loop.runUntil([&] { return activity->hasActiveTransfers(); }));
+    engine->stop();
+    EXPECT_TRUE(engine->hasBackgroundWork());  // the downloads under way go on
+
+    // The downloads wait for the main thread to show their end: served here meanwhile.
+    ASSERT_TRUE(loop.runUntil([&] { return !engine->hasBackgroundWork(); }, 20s));
+    loop.runPending();
+    const auto files = localContents();
+    const auto finished = activity->recentActivities().size();
+    EXPECT_FALSE(activity->hasActiveTransfers());
+    loop.runUntil([] { return false; }, 300ms);
+    EXPECT_EQ(localContents(), files);
+    EXPECT_EQ(activity->recentActivities().size(), finished);
+    EXPECT_FALSE(engine->hasBackgroundWork());
 }
 
 // The engine's hidden files anywhere in `dir` whose names begin with `prefix`.
