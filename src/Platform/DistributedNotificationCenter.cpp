@@ -17,6 +17,7 @@
 
 #include "Platform/CallGuarded.h"
 #include "Platform/MainQueue.h"
+#include "Platform/SdBus.h"
 #include "Platform/WakeSignal.h"
 
 namespace corvane {
@@ -25,33 +26,6 @@ namespace {
 constexpr const char* kPath = "/com/corvane/Notifications";
 constexpr const char* kInterface = "com.corvane.DistributedNotification";
 constexpr const char* kMember = "Post";
-
-struct BusDeleter {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-struct SlotDeleter {
-    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
-};
-struct MessageDeleter {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusDeleter>;
-using SlotPtr = std::unique_ptr<sd_bus_slot, SlotDeleter>;
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-BusPtr connectTo(const std::string& address)
-{
-    sd_bus* raw = nullptr;
-    if (sd_bus_new(&raw) < 0) {
-        return nullptr;
-    }
-    BusPtr bus(raw);
-    if (sd_bus_set_address(bus.get(), address.c_str()) < 0 ||
-        sd_bus_set_bus_client(bus.get(), 1) < 0 || sd_bus_start(bus.get()) < 0) {
-        return nullptr;
-    }
-    return bus;
-}
 
 // `value` as the value of a D-Bus address key: bytes other than the optionally escaped ones
 // become "%" and two hexadecimal digits.
@@ -131,7 +105,7 @@ public:
         if (!address || !m_wake.valid()) {
             return;
         }
-        BusPtr bus = connectTo(*address);
+        SdBusPtr bus = connectToBus(*address);
         if (!bus) {
             return;
         }
@@ -229,7 +203,7 @@ private:
         if (sd_bus_message_new_signal(m_bus.get(), &raw, kPath, kInterface, kMember) < 0) {
             return;
         }
-        const MessagePtr message(raw);
+        const SdBusMessagePtr message(raw);
         if (sd_bus_message_append(raw, "s", name.c_str()) < 0 ||
             sd_bus_message_open_container(raw, 'a', "{ss}") < 0) {
             return;
@@ -296,8 +270,8 @@ private:
 
     const std::shared_ptr<Observation::Registry> m_registry;
     const WakeSignal m_wake;
-    BusPtr m_bus;
-    SlotPtr m_match;
+    SdBusPtr m_bus;
+    SdBusSlotPtr m_match;
     std::atomic<bool> m_connected{false};
     std::mutex m_mutex;  // guards m_outgoing
     std::deque<Outgoing> m_outgoing;
