@@ -93,6 +93,13 @@ int HelperProcess::wait(std::chrono::milliseconds timeout)
     }
 }
 
+void HelperProcess::signal(int signal)
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, signal);
+    }
+}
+
 void HelperProcess::kill()
 {
     if (m_pid > 0) {

@@ -24,6 +24,8 @@ public:
     readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // The exit status, or -1 when it has not ended within `timeout` (it is then killed).
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Sends `signal` (SIGTERM, say) while it runs; does nothing once it has ended.
+    void signal(int signal);
     // Ends it at once with SIGKILL and reaps it; does nothing once it has ended. Output already
     // written can still be read.
     void kill();
