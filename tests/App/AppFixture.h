@@ -149,7 +149,7 @@ public:
                                engines.push_back({engine, parts});
                                return engine;
                            },
-                           poster, loginItem, nullptr, [this] { return now; }};
+                           notifications, loginItem, nullptr, [this] { return now; }};
     }
 
     AppState& makeState()
@@ -184,6 +184,7 @@ public:
     TempHome home;
     QtMainQueue mainQueue;
     std::shared_ptr<RecordingPoster> poster = std::make_shared<RecordingPoster>();
+    std::shared_ptr<NotificationPoster> notifications = poster;  // what the state is given
     std::shared_ptr<CountingLoginItem> loginItem = std::make_shared<CountingLoginItem>();
     std::chrono::system_clock::time_point now =
         std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000));
