@@ -82,6 +82,8 @@ int CorvaneApp::main(int argc, char** argv)
 {
     // First, before any thread starts, so that every thread leaves the signals to the loop.
     TerminationSignals termination;
+    // The log's echo reaches a pipe (the session's journal) line by line, as it happens.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::optional<InstanceLock> lock;
     try {
         lock = InstanceLock::acquire();
