@@ -354,6 +354,7 @@ void AppState::sendNotification(const QString& title, const QString& body)
 void AppState::observeActivity()
 {
     m_summaryPause.setSingleShot(true);
+    m_summaryPause.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
     m_summaryPause.setInterval(kSummaryInterval);
     connect(&m_summaryPause, &QTimer::timeout, this, [this] {
         if (std::exchange(m_summaryWaiting, false)) {
