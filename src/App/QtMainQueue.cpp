@@ -1,55 +1,79 @@
 #include "App/QtMainQueue.h"
 
+#include <deque>
 #include <mutex>
 #include <utility>
 
 #include <QEventLoop>
-#include <QMetaObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "Platform/CallGuarded.h"
 #include "Platform/MainQueue.h"
+#include "Platform/WakeSignal.h"
 
 namespace corvane {
 
-// Posts to a receiver object of the main thread. The receiver belongs to the binding, which
-// closes the executor before it destroys the receiver: a thread that is still inside post()
-// then either reaches a live receiver or none at all.
+// Keeps the posted work in a queue of its own, guarded by a mutex, and wakes the main thread
+// through an eventfd that a socket notifier of the main thread watches. No Qt object is touched
+// off the main thread, and the hand-over of the work is ordered by the mutex.
 class QtMainQueueExecutor final : public MainQueue::Executor {
 public:
-    explicit QtMainQueueExecutor(QObject* receiver) : m_receiver(receiver) {}
-
     void post(MainQueue::Work work) override
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_receiver) {
-            return;  // the application is going: nothing runs on its main thread any more
+        bool wake = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_closed) {
+                return;  // the application is going: nothing runs on its main thread any more
+            }
+            wake = m_work.empty();
+            m_work.push_back(std::move(work));
         }
-        QMetaObject::invokeMethod(
-            m_receiver,
-            [work = std::move(work)] {
-                // Main-thread work reports its own failures; one that escapes must not reach
-                // the Qt event loop.
-                callGuarded("main queue: work item", work);
-            },
-            Qt::QueuedConnection);
+        if (wake) {
+            m_wake.signal();
+        }
+    }
+
+    int fd() const { return m_wake.fd(); }
+
+    // Main thread: runs what was posted up to now, in order.
+    void drain()
+    {
+        m_wake.drain();
+        std::deque<MainQueue::Work> due;
+        {
+            std::lock_guard lock(m_mutex);
+            due.swap(m_work);
+        }
+        for (const auto& work : due) {
+            // Main-thread work reports its own failures; one that escapes must not reach the Qt
+            // event loop.
+            callGuarded("main queue: work item", work);
+        }
     }
 
     void close()
     {
+        std::deque<MainQueue::Work> dropped;
         std::lock_guard lock(m_mutex);
-        m_receiver = nullptr;
+        m_closed = true;
+        dropped.swap(m_work);
     }
 
 private:
-    std::mutex m_mutex;
-    QObject* m_receiver;  // guarded by m_mutex
+    const WakeSignal m_wake;
+    std::mutex m_mutex;  // guards the members below
+    std::deque<MainQueue::Work> m_work;
+    bool m_closed = false;
 };
 
 QtMainQueue::QtMainQueue()
-    : m_receiver(std::make_unique<QObject>()),
-      m_executor(std::make_shared<QtMainQueueExecutor>(m_receiver.get()))
+    : m_executor(std::make_shared<QtMainQueueExecutor>()),
+      m_notifier(std::make_unique<QSocketNotifier>(m_executor->fd(), QSocketNotifier::Read))
 {
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                     [executor = m_executor.get()] { executor->drain(); });
     MainQueue::install(m_executor);
 }
 

@@ -4,14 +4,14 @@
 #include <functional>
 #include <memory>
 
-#include <QObject>
+#include <QSocketNotifier>
 
 namespace corvane {
 
 class QtMainQueueExecutor;
 
 // Binds MainQueue to the Qt event loop of the thread that creates it (the main thread) for its
-// lifetime: work posted from any thread runs there, in order, as queued Qt events. Work posted
+// lifetime: work posted from any thread runs there, in order, from the event loop. Work posted
 // once the binding is gone waits in MainQueue for the next binding. Main thread only.
 class QtMainQueue {
 public:
@@ -25,8 +25,8 @@ public:
     static bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 private:
-    std::unique_ptr<QObject> m_receiver;
     std::shared_ptr<QtMainQueueExecutor> m_executor;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
 }  // namespace corvane
