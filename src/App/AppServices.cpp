@@ -1,5 +1,6 @@
 #include "App/AppServices.h"
 
+#include "App/FolderChooser.h"
 #include "Platform/FreedesktopNotifications.h"
 #include "Platform/XdgAutostartLoginItem.h"
 #include "Platform/XdgOpenWorkspace.h"
@@ -13,6 +14,7 @@ AppServices AppServices::production()
         std::make_shared<FreedesktopNotifications>(),
         std::make_shared<XdgAutostartLoginItem>(),
         std::make_shared<XdgOpenWorkspace>(),
+        FolderChooser::fileDialog(),
         [] { return std::chrono::system_clock::now(); },
     };
 }

@@ -8,6 +8,7 @@
 
 namespace corvane {
 
+class FolderChooser;
 class LoginItem;
 class NotificationPoster;
 class Workspace;
@@ -21,10 +22,11 @@ struct AppServices {
     std::shared_ptr<NotificationPoster> notifications;
     std::shared_ptr<LoginItem> loginItem;
     std::shared_ptr<Workspace> workspace;
+    std::shared_ptr<FolderChooser> folderChooser;
     WallClock now;
 
     // The product's engines, the desktop's notification service, the XDG autostart entry of
-    // the running program, xdg-open and the system clock.
+    // the running program, xdg-open, the desktop's folder dialog and the system clock.
     static AppServices production();
 };
 

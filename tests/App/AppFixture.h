@@ -149,7 +149,11 @@ public:
                                engines.push_back({engine, parts});
                                return engine;
                            },
-                           notifications, loginItem, nullptr, [this] { return now; }};
+                           notifications,
+                           loginItem,
+                           nullptr,
+                           nullptr,
+                           [this] { return now; }};
     }
 
     AppState& makeState()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+namespace corvane {
+
+// The images of the system-symbol names the views use ("checkmark.icloud", "folder.fill", ...):
+// the logical ids stay those names in code and tests. Each maps to a freedesktop icon-theme
+// name and, where the theme has no such icon, to an SVG bundled with the application, so the
+// tray and the rows look right on any theme. Main thread only (the GUI thread).
+//
+// The names known here; any other name gives a null icon.
+QStringList knownSymbolNames();
+// The icon of `symbolName` as the theme or the bundle draws it.
+QIcon symbolIcon(const QString& symbolName);
+// The symbol at `size` device-independent pixels, painted in `color` (its shape kept, its own
+// colours replaced), for the tinted symbols of rows and headers.
+QPixmap symbolPixmap(const QString& symbolName, int size, const QColor& color,
+                     qreal devicePixelRatio = 1.0);
+
+}  // namespace corvane
