@@ -21,8 +21,11 @@ struct Request {
     std::shared_ptr<ChunkUploadReceiver> upload;  // POST /api/sync/upload/chunk only
 
     std::optional<std::string> header(const std::string& lowerCaseName) const;
-    // The value of one query parameter, percent-decoded; nothing when absent.
+    // The value of one query parameter, percent-decoded; nothing when absent. Throws HttpError
+    // 400 when the value does not decode.
     std::optional<std::string> queryValue(const std::string& name) const;
+    // Whether every name and value of the query percent-decodes.
+    bool queryDecodes() const;
 
     static std::pair<std::string, std::string> splitTarget(const std::string& target);
     // Percent-decodes; nothing when an escape is malformed or decodes to NUL.

@@ -138,6 +138,9 @@ Response Router::dispatch(const Request& request) const
     if (!segments) {
         return Response::error(400, "malformed path");
     }
+    if (!request.queryDecodes()) {
+        return Response::error(400, "malformed query: a percent-escape does not decode");
+    }
     bool pathKnown = false;
     for (const auto& route : m_routes) {
         const auto parameters = match(route, *segments);

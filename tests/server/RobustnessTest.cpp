@@ -223,6 +223,28 @@ TEST_F(ServerRobustness, MalformedChunkUploadsGetJsonErrors)
     EXPECT_EQ(accepted.status, 200) << accepted.body;
 }
 
+TEST_F(ServerRobustness, QueriesThatDoNotDecodeAreRefusedNotTakenAsMissing)
+{
+    upload(m_docs, "a.txt", "a");
+    for (const std::string target :
+         {"/api/folders?parent_id=%zz", "/api/folders?parent_id=%2", "/api/folders?parent_id=%00",
+          "/api/sync/events?since=%zz", "/api/sync/events?folder_ids=%g1", "/api/files?folder_id=%",
+          "/api/folders?other=%zz", "/api/folders?%zz=1"}) {
+        const auto response = get(target);
+        EXPECT_EQ(response.status, 400) << target;
+        ASSERT_TRUE(isJsonError(response)) << target << " -> " << response.body;
+        EXPECT_TRUE(nlohmann::json::parse(response.body)["error"].get<std::string>().starts_with(
+            "malformed query"))
+            << response.body;
+    }
+    // Well-formed escapes still decode: the folder id with its dashes escaped.
+    std::string escaped;
+    for (const char c : m_docs) {
+        escaped += c == '-' ? std::string("%2D") : std::string(1, c);
+    }
+    EXPECT_EQ(get("/api/files?folder_id=" + escaped).status, 200);
+}
+
 TEST_F(ServerRobustness, GarbageOnTheWireDoesNotHurtTheServer)
 {
     const std::vector<std::string> garbage{
