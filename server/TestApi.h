@@ -17,7 +17,9 @@ struct Services;
 //   POST /__test/faults/clear  removes every fault
 //   GET  /__test/last-request  the last request outside /__test/: method, target, headers, body,
 //                              "connection", the number of the connection it came on, and
-//                              "number", how many such requests came so far
+//                              "number", how many such requests came so far; "Authorization"
+//                              reads "Bearer <redacted>", and "authorization_sha256" holds the
+//                              SHA-256 of the value that came
 //   POST /__test/clock         {"advance_seconds": n} moves the server's clock
 //   POST /__test/ws/drop       closes every open push socket without a close frame
 //

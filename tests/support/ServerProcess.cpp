@@ -18,6 +18,7 @@
 #include "support/RawHttp.h"
 #include "support/TempHome.h"
 #include "support/TiedChild.h"
+#include "support/UploadSupport.h"
 
 extern char** environ;
 
@@ -243,7 +244,8 @@ std::string ServerProcess::signIn(const std::string& email)
     const nlohmann::json verify{{"email", email}, {"code", latestCode(email)}};
     const auto answer = parseJson(
         httpRequest("POST", baseURL() + "/api/auth/verify", verify.dump(), json), "verify");
-    return answer.at("token").get<std::string>();
+    m_tokens.push_back(answer.at("token").get<std::string>());
+    return m_tokens.back();
 }
 
 void ServerProcess::injectFault(const nlohmann::json& fault)
@@ -264,6 +266,12 @@ nlohmann::json ServerProcess::lastRequest() const
 {
     auto record = parseJson(httpRequest("GET", baseURL() + "/__test/last-request"), "last-request");
     record["body"] = decodeBase64(record.value("body_base64", ""));
+    const std::string digest = record.value("authorization_sha256", "");
+    for (const auto& token : m_tokens) {
+        if (!digest.empty() && sha256Hex("Bearer " + token) == digest) {
+            record["headers"]["authorization"] = "Bearer " + token;
+        }
+    }
     return record;
 }
 

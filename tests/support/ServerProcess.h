@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -43,7 +44,9 @@ public:
     std::string signIn(const std::string& email);   // send-code + verify; returns the token
     void injectFault(const nlohmann::json& fault);  // POST /__test/faults
     void clearFaults();
-    nlohmann::json lastRequest() const;  // GET /__test/last-request, body decoded into "body"
+    // GET /__test/last-request, body decoded into "body". The server redacts credentials; when
+    // the request carried a token that signIn() handed out, "authorization" names it again.
+    nlohmann::json lastRequest() const;
 
 private:
     void start();
@@ -54,7 +57,8 @@ private:
     std::filesystem::path m_dataDir;
     int m_pid = -1;
     std::uint16_t m_port = 0;
-    std::jthread m_drain;  // forwards the server's output until it closes
+    std::jthread m_drain;               // forwards the server's output until it closes
+    std::vector<std::string> m_tokens;  // every token signIn() handed out
 };
 
 }  // namespace corvane::test
