@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Database.h"
+#include "Platform/Sha256.h"
 #include "Random.h"
 #include "Statement.h"
 #include "Transaction.h"
@@ -48,7 +49,7 @@ CREATE TABLE IF NOT EXISTS sign_in_codes (
     expires_at INTEGER NOT NULL,
     failures INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS tokens (
-    token TEXT PRIMARY KEY,
+    digest TEXT PRIMARY KEY,
     user_id TEXT NOT NULL REFERENCES users(id),
     created_at TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS folders (
@@ -139,6 +140,13 @@ std::string conflictCopyName(const std::string& name, const std::string& now, in
     return copy + "." + extension;
 }
 
+// Tokens are kept only as their SHA-256: a copy of the database signs nobody in. A token is 32
+// random bytes, so a plain hash is enough; there is nothing to guess.
+std::string tokenDigest(const std::string& token)
+{
+    return Sha256::of(token);
+}
+
 std::string displayName(const std::string& email)
 {
     const auto at = email.find('@');
@@ -158,7 +166,45 @@ Store::~Store() = default;
 void Store::createSchema()
 {
     std::lock_guard lock(m_mutex);
+    Transaction transaction(*m_database);
     m_database->execute(kSchema);
+    const bool hashed = hashClearTokens();
+    transaction.commit();
+    if (!hashed) {
+        return;
+    }
+    // Moves the rewritten pages into the database file and empties the WAL, so that no copy of
+    // a clear token is left in either.
+    m_database->execute("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+bool Store::hashClearTokens()
+{
+    // Databases of earlier versions kept bearer tokens in clear, in a "token" column.
+    auto& column =
+        m_database->statement("SELECT 1 FROM pragma_table_info('tokens') WHERE name = 'token'");
+    const bool clear = column.step();
+    column.reset();
+    if (!clear) {
+        return false;
+    }
+    // Zeroes the pages that the old table and its index leave free.
+    m_database->execute("PRAGMA secure_delete=ON");
+    m_database->execute("CREATE TABLE token_digests (digest TEXT PRIMARY KEY, "
+                        "user_id TEXT NOT NULL REFERENCES users(id), created_at TEXT NOT NULL)");
+    auto& select = m_database->statement("SELECT token, user_id, created_at FROM tokens");
+    while (select.step()) {
+        m_database
+            ->statement("INSERT OR IGNORE INTO token_digests (digest, user_id, created_at) "
+                        "VALUES (?, ?, ?)")
+            .bind(1, tokenDigest(select.text(0)))
+            .bind(2, select.text(1))
+            .bind(3, select.text(2))
+            .run();
+    }
+    m_database->execute("DROP TABLE tokens; ALTER TABLE token_digests RENAME TO tokens;");
+    m_database->execute("PRAGMA secure_delete=OFF");
+    return true;
 }
 
 FolderRecord Store::readFolder(const Statement& row)
@@ -259,8 +305,8 @@ User Store::signInUser(const std::string& emailKey, const std::string& email,
 void Store::saveToken(const std::string& token, const std::string& userId, const std::string& now)
 {
     std::lock_guard lock(m_mutex);
-    m_database->statement("INSERT INTO tokens (token, user_id, created_at) VALUES (?, ?, ?)")
-        .bind(1, token)
+    m_database->statement("INSERT INTO tokens (digest, user_id, created_at) VALUES (?, ?, ?)")
+        .bind(1, tokenDigest(token))
         .bind(2, userId)
         .bind(3, now)
         .run();
@@ -270,8 +316,8 @@ std::optional<User> Store::userForToken(const std::string& token)
 {
     std::lock_guard lock(m_mutex);
     auto& select = m_database->statement("SELECT u.id, u.email, u.name FROM tokens t "
-                                         "JOIN users u ON u.id = t.user_id WHERE t.token = ?");
-    select.bind(1, token);
+                                         "JOIN users u ON u.id = t.user_id WHERE t.digest = ?");
+    select.bind(1, tokenDigest(token));
     if (!select.step()) {
         return std::nullopt;
     }

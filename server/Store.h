@@ -35,6 +35,7 @@ public:
                               std::int64_t now, int maxFailures);
     // The account for this e-mail, created on first sign-in.
     User signInUser(const std::string& emailKey, const std::string& email, const std::string& now);
+    // Tokens are stored and looked up by their SHA-256 digest.
     void saveToken(const std::string& token, const std::string& userId, const std::string& now);
     std::optional<User> userForToken(const std::string& token);
 
@@ -72,7 +73,11 @@ public:
                                     const std::vector<std::string>& folderIds);
 
 private:
+    // Creates what is missing and brings a database of an earlier version up to date, in one
+    // transaction.
     void createSchema();
+    // Replaces clear tokens by their digests; false when there were none to replace.
+    bool hashClearTokens();
     StoredUpload upsertFile(const PendingUpload& upload, const std::string& now);
     // The version of a new file at this path: one past any the path had before.
     std::int64_t firstVersion(const std::string& folderId, const std::string& relativePath);

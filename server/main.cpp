@@ -8,6 +8,7 @@
 #include <boost/asio/signal_set.hpp>
 
 #include "BlobStore.h"
+#include "DataFolder.h"
 #include "FaultInjector.h"
 #include "HttpSession.h"
 #include "Listener.h"
@@ -32,7 +33,7 @@ constexpr int kThreads = 4;
 int serve(const ServerOptions& options)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    std::filesystem::create_directories(options.dataDir);
+    DataFolder::makePrivate(options.dataDir);
 
     BlobStore blobs(options.dataDir);
     Store store(options.dataDir);
