@@ -66,6 +66,8 @@ HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context,
     : m_stream(std::move(socket)), m_context(context), m_connection(connection),
       m_timer(m_stream.get_executor())
 {
+    ErrorCode ignored;
+    m_peer = m_stream.socket().remote_endpoint(ignored).address().to_string();
 }
 
 void HttpSession::run()
@@ -107,6 +109,7 @@ void HttpSession::onHeader(ErrorCode error)
         m_keepAlive = header.keep_alive();
         m_request.method = std::string(header.method_string());
         m_request.target = std::string(header.target());
+        m_request.peer = m_peer;
         std::tie(m_request.path, m_request.query) = Request::splitTarget(m_request.target);
         for (const auto& field : header) {
             auto& value = m_request.headers[lowerCase(field.name_string())];

@@ -77,6 +77,7 @@ private:
     boost::beast::flat_buffer m_buffer;
     const Context& m_context;
     const std::uint64_t m_connection;
+    std::string m_peer;  // the client's IP address
     boost::asio::steady_timer m_timer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>>
         m_headerParser;

@@ -17,6 +17,7 @@ struct Request {
     std::string path;                             // target without the query, still percent-encoded
     std::string query;                            // after "?", without it
     std::map<std::string, std::string> headers;   // lower-case names
+    std::string peer;                             // the client's IP address
     std::string body;                             // JSON routes
     std::shared_ptr<ChunkUploadReceiver> upload;  // POST /api/sync/upload/chunk only
 

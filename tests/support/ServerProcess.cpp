@@ -239,8 +239,15 @@ std::string ServerProcess::signIn(const std::string& email)
 {
     const std::vector<std::string> json{"Content-Type: application/json"};
     const nlohmann::json request{{"email", email}};
-    parseJson(httpRequest("POST", baseURL() + "/api/auth/send-code", request.dump(), json),
-              "send-code");
+    auto sent = httpRequest("POST", baseURL() + "/api/auth/send-code", request.dump(), json);
+    if (sent.status == 429 && m_options.testFaults && sent.headers.contains("retry-after")) {
+        // A code went to this address moments ago: step the server's clock past the wait
+        // rather than make the test wait.
+        const nlohmann::json step{{"advance_seconds", std::stoi(sent.headers.at("retry-after"))}};
+        parseJson(httpRequest("POST", baseURL() + "/__test/clock", step.dump(), json), "clock");
+        sent = httpRequest("POST", baseURL() + "/api/auth/send-code", request.dump(), json);
+    }
+    parseJson(sent, "send-code");
     const nlohmann::json verify{{"email", email}, {"code", latestCode(email)}};
     const auto answer = parseJson(
         httpRequest("POST", baseURL() + "/api/auth/verify", verify.dump(), json), "verify");

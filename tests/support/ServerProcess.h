@@ -41,7 +41,9 @@ public:
     void kill();     // SIGKILL, for crash tests; restart() brings it back
 
     std::string latestCode(const std::string& email) const;  // last code in outbox.log
-    std::string signIn(const std::string& email);   // send-code + verify; returns the token
+    // send-code + verify; returns the token. When a code went to the address moments ago, it
+    // moves the server's clock past the wait for the next one.
+    std::string signIn(const std::string& email);
     void injectFault(const nlohmann::json& fault);  // POST /__test/faults
     void clearFaults();
     // GET /__test/last-request, body decoded into "body". The server redacts credentials; when
