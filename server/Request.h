@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "StoreRecords.h"
+
 namespace corvane::server {
 
 class ChunkUploadReceiver;
@@ -18,6 +20,7 @@ struct Request {
     std::string query;                            // after "?", without it
     std::map<std::string, std::string> headers;   // lower-case names
     std::string peer;                             // the client's IP address
+    std::optional<User> account;                  // whose bearer token it carries, if valid
     std::string body;                             // JSON routes
     std::shared_ptr<ChunkUploadReceiver> upload;  // POST /api/sync/upload/chunk only
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Response.h"
@@ -23,6 +24,9 @@ public:
     explicit SyncApi(Services& services) : m_services(services) {}
 
     Response uploadInit(const Request& request, const User& user);
+    // The size the account's pending upload was started for; nothing when there is none.
+    std::optional<std::int64_t> pendingUploadSize(const User& user,
+                                                  const std::string& uploadId) const;
     Response uploadChunk(const Request& request, const User& user);
     Response download(const std::string& hash, const User& user);
     Response deleteFile(const Request& request, const User& user);

@@ -51,7 +51,8 @@ int serve(const ServerOptions& options)
         options.testFaults ? &recorder : nullptr,
         &push,
         blobs.tempDir(),
-        options.testTimeout.value_or(HttpSession::kIdleTimeout)};
+        options.testTimeout.value_or(HttpSession::kIdleTimeout),
+        options.testUnauthenticatedTimeout.value_or(HttpSession::kUnauthenticatedTimeout)};
 
     net::io_context context(kThreads);
     const net::ip::tcp::endpoint endpoint(net::ip::make_address(options.address), options.port);

@@ -174,6 +174,10 @@ void ServerProcess::start()
         arguments.emplace_back("--test-timeout-ms");
         arguments.push_back(std::to_string(m_options.timeout->count()));
     }
+    if (m_options.unauthenticatedTimeout) {
+        arguments.emplace_back("--test-unauthenticated-timeout-ms");
+        arguments.push_back(std::to_string(m_options.unauthenticatedTimeout->count()));
+    }
     pid_t pid = -1;
     try {
         pid = spawnTiedChild(arguments, {{fds[1], STDOUT_FILENO}});

@@ -23,6 +23,9 @@ struct ServerOptions {
     std::uint16_t port = 0;  // 0: any free port (chosen anew on every start)
     // With testFaults: the server's read and push-socket idle timeouts (--test-timeout-ms).
     std::optional<std::chrono::milliseconds> timeout = std::nullopt;
+    // With testFaults: how long a body without a valid token may take
+    // (--test-unauthenticated-timeout-ms).
+    std::optional<std::chrono::milliseconds> unauthenticatedTimeout = std::nullopt;
 };
 
 // Runs corvane-server (CORVANE_SERVER_PATH) on a free loopback port for one test. The server's
