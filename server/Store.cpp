@@ -103,6 +103,9 @@ CREATE TABLE IF NOT EXISTS events (
     size INTEGER,
     version INTEGER,
     timestamp TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS pending_uploads_by_user ON pending_uploads(user_id);
+CREATE INDEX IF NOT EXISTS pending_uploads_by_hash ON pending_uploads(hash);
+CREATE INDEX IF NOT EXISTS files_by_hash ON files(hash);
 CREATE INDEX IF NOT EXISTS events_by_user ON events(user_id, id);
 CREATE INDEX IF NOT EXISTS events_by_path ON events(folder_id, relative_path);
 )sql";
@@ -442,7 +445,8 @@ std::optional<StoredUpload> Store::recordKnownContent(const PendingUpload& uploa
     return change;
 }
 
-void Store::addPendingUpload(const PendingUpload& upload, const std::string& now)
+void Store::addPendingUpload(const PendingUpload& upload, const std::string& now,
+                             std::int64_t keepPerAccount)
 {
     std::lock_guard lock(m_mutex);
     // A pending upload lost in a power cut only makes its client start the upload again.
@@ -459,16 +463,42 @@ void Store::addPendingUpload(const PendingUpload& upload, const std::string& now
         .bind(7, upload.baseVersion)
         .bind(8, now)
         .run();
+    // The account's oldest go first (rowids grow in insertion order).
+    m_database
+        ->statement("DELETE FROM pending_uploads WHERE user_id = ? AND rowid <= (SELECT rowid "
+                    "FROM pending_uploads WHERE user_id = ? ORDER BY rowid DESC LIMIT 1 OFFSET ?)")
+        .bind(1, upload.userId)
+        .bind(2, upload.userId)
+        .bind(3, keepPerAccount)
+        .run();
+}
+
+std::int64_t Store::expirePendingUploads(const std::string& createdBefore)
+{
+    std::lock_guard lock(m_mutex);
+    m_database->statement("DELETE FROM pending_uploads WHERE created_at < ?")
+        .bind(1, createdBefore)
+        .run();
+    return changedRows();
+}
+
+std::int64_t Store::changedRows()
+{
+    auto& changes = m_database->statement("SELECT changes()");
+    const std::int64_t count = changes.step() ? changes.integer(0) : 0;
+    changes.reset();
+    return count;
 }
 
 std::optional<PendingUpload> Store::pendingUpload(const std::string& userId,
-                                                  const std::string& uploadId)
+                                                  const std::string& uploadId,
+                                                  const std::string& createdSince)
 {
     std::lock_guard lock(m_mutex);
-    auto& select =
-        m_database->statement("SELECT id, user_id, folder_id, relative_path, hash, size, "
-                              "base_version FROM pending_uploads WHERE user_id = ? AND id = ?");
-    select.bind(1, userId).bind(2, uploadId);
+    auto& select = m_database->statement(
+        "SELECT id, user_id, folder_id, relative_path, hash, size, base_version FROM "
+        "pending_uploads WHERE user_id = ? AND id = ? AND created_at >= ?");
+    select.bind(1, userId).bind(2, uploadId).bind(3, createdSince);
     if (!select.step()) {
         return std::nullopt;
     }
@@ -486,11 +516,8 @@ std::optional<StoredUpload> Store::completeUpload(const PendingUpload& upload,
     auto& remove =
         m_database->statement("DELETE FROM pending_uploads WHERE id = ? AND user_id = ?");
     remove.bind(1, upload.id).bind(2, upload.userId).run();
-    auto& changes = m_database->statement("SELECT changes()");
-    const bool wasPending = changes.step() && changes.integer(0) > 0;
-    changes.reset();
-    if (!wasPending) {
-        return std::nullopt;  // completed meanwhile by a parallel request
+    if (changedRows() == 0) {
+        return std::nullopt;  // completed, expired or pushed out meanwhile
     }
     m_database->statement("INSERT OR IGNORE INTO blobs (hash, size) VALUES (?, ?)")
         .bind(1, upload.hash)

@@ -58,9 +58,15 @@ public:
                                                    const std::string& now);
     bool ownsBlob(const std::string& userId, const std::string& hash);
 
-    void addPendingUpload(const PendingUpload& upload, const std::string& now);
+    // Adds a pending upload; of the account's, only the newest keepPerAccount stay.
+    void addPendingUpload(const PendingUpload& upload, const std::string& now,
+                          std::int64_t keepPerAccount);
+    // The pending upload, unless it was created before createdSince (an ISO-8601 UTC time).
     std::optional<PendingUpload> pendingUpload(const std::string& userId,
-                                               const std::string& uploadId);
+                                               const std::string& uploadId,
+                                               const std::string& createdSince);
+    // Drops the pending uploads created before that time; returns how many.
+    std::int64_t expirePendingUploads(const std::string& createdBefore);
     // The content of a pending upload is now a blob on disk: record blob and file, drop the
     // pending upload, all in one transaction. Returns nothing when the upload is gone.
     std::optional<StoredUpload> completeUpload(const PendingUpload& upload, const std::string& now);
@@ -76,6 +82,8 @@ private:
     // Creates what is missing and brings a database of an earlier version up to date, in one
     // transaction.
     void createSchema();
+    // The number of rows the last statement changed.
+    std::int64_t changedRows();
     // Replaces clear tokens by their digests; false when there were none to replace.
     bool hashClearTokens();
     StoredUpload upsertFile(const PendingUpload& upload, const std::string& now);

@@ -197,6 +197,22 @@ TEST_F(ServerSync, MismatchedContentIsRefusedAndNothingStored)
     EXPECT_EQ(uploadChunk("no-such-upload", content).status, 404);
 }
 
+TEST_F(ServerSync, PendingUploadsExpireAfterADay)
+{
+    const std::string first = uploadInit(m_docs, "a.txt", "a")["upload_id"];
+    const std::string second = uploadInit(m_docs, "b.txt", "b")["upload_id"];
+    const auto advance = [&](int seconds) {
+        ASSERT_EQ(post("/__test/clock", {{"advance_seconds", seconds}}).status, 200);
+    };
+    advance(24 * 3600 - 1);
+    EXPECT_EQ(uploadChunk(first, "a").status, 200);
+    advance(2);
+    const auto expired = uploadChunk(second, "b");
+    EXPECT_EQ(expired.status, 404);
+    EXPECT_TRUE(isJsonError(expired));
+    EXPECT_TRUE(std::filesystem::is_empty(m_server.dataDir() / "tmp"));
+}
+
 TEST_F(ServerSync, InitValidatesEveryField)
 {
     const std::string hash = sha256Hex("x");
