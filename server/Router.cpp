@@ -76,6 +76,8 @@ Router::Router(Services& services, bool testRoutes)
             [this](auto& request, auto&, auto&) { return m_test.advanceClock(request); });
         add("POST", "/__test/ws/drop", false,
             [this](auto&, auto&, auto&) { return m_test.dropSockets(); });
+        add("POST", "/__test/housekeeping", false,
+            [this](auto&, auto&, auto&) { return m_test.housekeeping(); });
     }
 }
 

@@ -554,6 +554,53 @@ std::optional<FileChange> Store::deleteFile(const std::string& userId, const std
     return FileChange{*file, event};
 }
 
+std::int64_t
+Store::collectUnreferencedBlobs(std::int64_t batch,
+                                const std::function<void(const std::string&)>& removeBlob)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> hashes;
+    {
+        Transaction transaction(*m_database);
+        auto& select = m_database->statement(
+            "SELECT hash FROM blobs b WHERE NOT EXISTS (SELECT 1 FROM files f WHERE f.hash = "
+            "b.hash) AND NOT EXISTS (SELECT 1 FROM pending_uploads p WHERE p.hash = b.hash) "
+            "LIMIT ?");
+        select.bind(1, batch);
+        while (select.step()) {
+            hashes.push_back(select.text(0));
+        }
+        for (const auto& hash : hashes) {
+            m_database->statement("DELETE FROM blob_owners WHERE hash = ?").bind(1, hash).run();
+            m_database->statement("DELETE FROM blobs WHERE hash = ?").bind(1, hash).run();
+        }
+        transaction.commit();
+    }
+    // After the commit: a blob file without rows is only an orphan that the next sweep finds,
+    // while rows without their file would be a loss.
+    for (const auto& hash : hashes) {
+        removeBlob(hash);
+    }
+    return static_cast<std::int64_t>(hashes.size());
+}
+
+bool Store::removeIfUnrecorded(const std::string& hash,
+                               const std::function<void(const std::string&)>& removeBlob)
+{
+    std::lock_guard lock(m_mutex);
+    auto& select = m_database->statement(
+        "SELECT EXISTS (SELECT 1 FROM blobs WHERE hash = ?1) OR EXISTS (SELECT 1 FROM "
+        "pending_uploads WHERE hash = ?1)");
+    select.bind(1, hash);
+    const bool known = select.step() && select.integer(0) != 0;
+    select.reset();
+    if (known) {
+        return false;
+    }
+    removeBlob(hash);
+    return true;
+}
+
 std::vector<EventRecord> Store::events(const std::string& userId, std::int64_t sinceId,
                                        const std::vector<std::string>& folderIds)
 {

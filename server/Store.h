@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,7 +20,8 @@ class Statement;
 // The server's metadata in SQLite (<data>/corvane.db): accounts, sign-in codes, tokens,
 // folders, files, blobs, pending uploads and the change log. Every operation is one
 // transaction, so a kill at any moment leaves the last committed state.
-// Thread-safe: one connection behind one mutex; nothing calls out while holding it.
+// Thread-safe: one connection behind one mutex; nothing calls out while holding it but the blob
+// collection, whose removal must not interleave with an upload.
 class Store {
 public:
     explicit Store(const std::filesystem::path& dataDir);
@@ -73,6 +75,18 @@ public:
 
     std::optional<FileChange> deleteFile(const std::string& userId, const std::string& folderId,
                                          const std::string& relativePath, const std::string& now);
+
+    // Blobs that no file (conflict copies included) and no pending upload refers to: forgets up
+    // to `batch` of them and calls removeBlob for each, still under the store's lock, so that no
+    // upload can come to refer to a blob between the decision and the removal (an upload's
+    // reference is made under the same lock). Returns how many went.
+    std::int64_t
+    collectUnreferencedBlobs(std::int64_t batch,
+                             const std::function<void(const std::string&)>& removeBlob);
+    // Calls removeBlob, under the lock, when the store neither records this blob nor has a
+    // pending upload of it (a file left by a run that died before recording it).
+    bool removeIfUnrecorded(const std::string& hash,
+                            const std::function<void(const std::string&)>& removeBlob);
 
     // The account's change log after sinceId, oldest first; an empty filter means every folder.
     std::vector<EventRecord> events(const std::string& userId, std::int64_t sinceId,

@@ -10,6 +10,7 @@
 #include "BlobStore.h"
 #include "DataFolder.h"
 #include "FaultInjector.h"
+#include "Housekeeper.h"
 #include "HttpSession.h"
 #include "Listener.h"
 #include "Outbox.h"
@@ -38,12 +39,14 @@ int serve(const ServerOptions& options)
     BlobStore blobs(options.dataDir);
     Store store(options.dataDir);
     ServerClock clock;
+    Housekeeper housekeeper(store, blobs, clock);
     Outbox outbox(options.dataDir / "outbox.log");
     FaultInjector faults;
     RequestRecorder recorder;
     PushHub push(options.testTimeout.value_or(WebSocketSession::kIdleTimeout));
-    Services services{
-        store, blobs, clock, outbox, faults, recorder, push, WireFormat(options.filePaths), &push};
+    Services services{store,  blobs,       clock, outbox,
+                      faults, recorder,    push,  WireFormat(options.filePaths),
+                      &push,  &housekeeper};
     const Router router(services, options.testFaults);
     const HttpSession::Context sessionContext{
         router,

@@ -63,5 +63,35 @@ TEST_F(StoreTest, PendingUploadsExpire)
     EXPECT_EQ(m_store.expirePendingUploads(kNow), 0);
 }
 
+TEST_F(StoreTest, ABlobIsCollectedOnlyWhenNoFileOrPendingUploadRefersToIt)
+{
+    std::vector<std::string> removed;
+    const auto collect = [&] {
+        removed.clear();
+        m_store.collectUnreferencedBlobs(10,
+                                         [&](const std::string& hash) { removed.push_back(hash); });
+        return removed;
+    };
+    const PendingUpload first = pending("first", m_user.id);
+    m_store.addPendingUpload(first, kNow, 10);
+    EXPECT_EQ(collect(), std::vector<std::string>{});
+    ASSERT_TRUE(m_store.completeUpload(first, kNow));
+    ASSERT_TRUE(m_store.deleteFile(m_user.id, m_folder.id, first.relativePath, kNow));
+
+    // An upload of the same content that has begun (the server told it to send the bytes, and
+    // will find the blob there when they come) keeps the blob.
+    const PendingUpload second = pending("second", m_user.id);
+    m_store.addPendingUpload(second, kNow, 10);
+    EXPECT_EQ(collect(), std::vector<std::string>{});
+    ASSERT_TRUE(m_store.completeUpload(second, kNow));
+    EXPECT_EQ(collect(), std::vector<std::string>{});
+
+    ASSERT_TRUE(m_store.deleteFile(m_user.id, m_folder.id, second.relativePath, kNow));
+    EXPECT_EQ(collect(), std::vector<std::string>{second.hash});
+    // Once forgotten, the content is no longer known: a new upload must send it again.
+    EXPECT_FALSE(m_store.recordKnownContent(pending("third", m_user.id), kNow));
+    EXPECT_TRUE(m_store.removeIfUnrecorded(second.hash, [](const std::string&) {}));
+}
+
 }  // namespace
 }  // namespace corvane::server
