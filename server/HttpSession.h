@@ -31,8 +31,9 @@ class UpgradeHandler;
 //
 // What a request may cost before anyone knows who sent it stays small: a request for an
 // account's route without a valid token is answered 401 before its body is read; other bodies
-// without a valid token (sign-in) are held to kUnauthenticatedBodyLimit and must arrive whole
-// within the short unauthenticated time-out. A time-out covers a whole body, not each read: an
+// without a valid token (sign-in, unknown routes; the test routes keep kJsonBodyLimit) are held
+// to kUnauthenticatedBodyLimit, and every one must arrive whole within the short unauthenticated
+// time-out. A time-out covers a whole body, not each read: an
 // account's body must keep up kMinBodyBytesPerSecond after the idle time-out (so an upload of
 // any size goes through at a sound speed, and one trickling in is cut off), and no single wait
 // may pass the idle time-out. Runs on the connection's strand only; one write in flight at a
@@ -40,7 +41,6 @@ class UpgradeHandler;
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     static constexpr std::chrono::milliseconds kIdleTimeout{30'000};
-
     static constexpr std::chrono::milliseconds kUnauthenticatedTimeout{5'000};
 
     struct Context {
