@@ -35,6 +35,13 @@ std::string emailKey(const std::string& email)
     return key;
 }
 
+Response tooManyRequests(const SignInThrottle::Refusal& refusal)
+{
+    Response response = Response::text(429, refusal.message);
+    response.headers.emplace_back("Retry-After", std::to_string(refusal.retryAfterSeconds));
+    return response;
+}
+
 }  // namespace
 
 Response AuthApi::sendCode(const Request& request)
@@ -42,6 +49,9 @@ Response AuthApi::sendCode(const Request& request)
     const JsonBody body(request.body);
     const std::string email = body.text("email");
     const std::string key = emailKey(email);
+    if (const auto refusal = m_throttle.admitCodeRequest(key, m_services.clock.nowSeconds())) {
+        return tooManyRequests(*refusal);
+    }
     const std::string code = Random::digits(6);
     m_services.store.saveSignInCode(key, code,
                                     m_services.clock.nowSeconds() + kCodeLifetimeSeconds);
@@ -55,9 +65,13 @@ Response AuthApi::verify(const Request& request)
     const std::string email = body.text("email");
     const std::string code = body.text("code");
     const std::string key = emailKey(email);
-    switch (m_services.store.checkSignInCode(key, code, m_services.clock.nowSeconds(),
-                                             kMaxWrongCodes)) {
+    const std::int64_t now = m_services.clock.nowSeconds();
+    if (const auto refusal = m_throttle.admitAttempt(key, request.peer, now)) {
+        return tooManyRequests(*refusal);
+    }
+    switch (m_services.store.checkSignInCode(key, code, now, kMaxWrongCodes)) {
     case CodeCheck::accepted:
+        m_throttle.attemptSucceeded(key, request.peer);
         break;
     case CodeCheck::expired:
         return Response::error(401, "code expired");
@@ -65,10 +79,10 @@ Response AuthApi::verify(const Request& request)
     case CodeCheck::missing:
         return Response::error(401, "invalid code");
     }
-    const std::string now = m_services.clock.nowText();
-    const User user = m_services.store.signInUser(key, email, now);
+    const std::string nowText = m_services.clock.nowText();
+    const User user = m_services.store.signInUser(key, email, nowText);
     const std::string token = Random::hex(32);
-    m_services.store.saveToken(token, user.id, now);
+    m_services.store.saveToken(token, user.id, nowText);
     return Response::json(200, {{"token", token}, {"user", WireFormat::user(user)}});
 }
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "PathRules.h"
 #include "Platform/Error.h"
 
 namespace corvane::server {
@@ -56,6 +57,29 @@ void BlobStore::publish(const std::filesystem::path& tempFile, const std::string
         throw FileError("rename", tempFile.string(), errno);
     }
     syncFolder(target.parent_path());
+}
+
+void BlobStore::remove(const std::string& hash) const
+{
+    const auto path = blobPath(hash);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        throw FileError("remove", path.string(), errno);
+    }
+}
+
+void BlobStore::forEachBlob(const std::function<void(const std::string& hash)>& visit) const
+{
+    for (const auto& shard : std::filesystem::directory_iterator(m_blobDir)) {
+        if (!shard.is_directory()) {
+            continue;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(shard.path())) {
+            const std::string name = entry.path().filename().string();
+            if (entry.is_regular_file() && PathRules::isContentHash(name)) {
+                visit(name);
+            }
+        }
+    }
 }
 
 }  // namespace corvane::server

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace corvane::server {
@@ -20,6 +21,10 @@ public:
 
     // Moves a finished (synced) temp file to the blob's final name.
     void publish(const std::filesystem::path& tempFile, const std::string& hash) const;
+    // Removes a blob's file; one that is already gone is no error.
+    void remove(const std::string& hash) const;
+    // Calls `visit` with the hash of every blob file on disk.
+    void forEachBlob(const std::function<void(const std::string& hash)>& visit) const;
 
 private:
     std::filesystem::path m_blobDir;

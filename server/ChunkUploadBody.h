@@ -17,6 +17,10 @@ namespace corvane::server {
 struct ChunkUploadBody {
     using value_type = std::shared_ptr<ChunkUploadReceiver>;
 
+    // The error that ends the read when the receiver failed.
+    static inline const boost::beast::error_code kStopped =
+        boost::system::errc::make_error_code(boost::system::errc::operation_canceled);
+
     class reader {
     public:
         template <bool isRequest, class Fields>
@@ -41,7 +45,9 @@ struct ChunkUploadBody {
                 m_receiver->put(static_cast<const char*>(buffer.data()), buffer.size());
                 total += buffer.size();
             }
-            error = {};
+            // A receiver that failed takes nothing more: the read stops here, and the session
+            // answers with the receiver's failure.
+            error = m_receiver->failure() ? kStopped : boost::beast::error_code{};
             return total;
         }
 

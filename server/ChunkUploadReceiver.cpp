@@ -4,6 +4,7 @@
 #include <exception>
 #include <string_view>
 
+#include "HttpError.h"
 #include "Platform/Error.h"
 #include "TempFile.h"
 
@@ -16,13 +17,15 @@ constexpr std::size_t kMaxUploadIdBytes = 256;
 }  // namespace
 
 ChunkUploadReceiver::ChunkUploadReceiver(std::optional<std::string> boundary,
-                                         std::filesystem::path tempDir, std::size_t recordLimit)
-    : m_tempDir(std::move(tempDir)), m_recordLimit(recordLimit)
+                                         DeclaredSize declaredSize, std::filesystem::path tempDir,
+                                         std::size_t recordLimit)
+    : m_declaredSize(std::move(declaredSize)), m_tempDir(std::move(tempDir)),
+      m_recordLimit(recordLimit)
 {
     if (boundary) {
         m_parser.emplace(std::move(*boundary), static_cast<MultipartParser::Handler&>(*this));
     } else {
-        m_failure = "expected multipart/form-data with a boundary";
+        fail(400, "expected multipart/form-data with a boundary");
     }
 }
 
@@ -38,10 +41,12 @@ void ChunkUploadReceiver::put(const char* data, std::size_t size)
     }
     try {
         m_parser->feed(data, size);
+    } catch (const HttpError& error) {
+        fail(error.status(), error.localizedDescription());
     } catch (const FileError& error) {
-        fail(error.localizedDescription(), true);
+        fail(500, error.localizedDescription());
     } catch (const std::exception& error) {
-        fail(error.what(), false);
+        fail(400, error.what());
     }
 }
 
@@ -53,7 +58,7 @@ void ChunkUploadReceiver::finish()
     try {
         m_parser->finish();
     } catch (const std::exception& error) {
-        fail(error.what(), false);
+        fail(400, error.what());
     }
 }
 
@@ -74,6 +79,9 @@ void ChunkUploadReceiver::partBegin(const MultipartParser::Part& part)
         if (m_file) {
             throw Error("more than one data part");
         }
+        if (!m_declared) {
+            throw Error("the upload_id part must come before the data part");
+        }
         m_file = std::make_unique<TempFile>(m_tempDir);
         m_sha.emplace();
         m_target = Target::data;
@@ -92,6 +100,10 @@ void ChunkUploadReceiver::partData(const char* data, std::size_t size)
         m_uploadId->append(data, size);
         break;
     case Target::data:
+        if (static_cast<std::int64_t>(size) > *m_declared - m_size) {
+            throw Error("size mismatch: expected " + std::to_string(*m_declared) +
+                        " bytes, received more");
+        }
         m_sha->update(std::string_view(data, size));
         m_file->write(data, size);
         m_size += static_cast<std::int64_t>(size);
@@ -103,6 +115,12 @@ void ChunkUploadReceiver::partData(const char* data, std::size_t size)
 
 void ChunkUploadReceiver::partEnd()
 {
+    if (m_target == Target::uploadId) {
+        m_declared = m_declaredSize(*m_uploadId);
+        if (!m_declared) {
+            throw HttpError(404, "unknown upload");
+        }
+    }
     if (m_target == Target::data) {
         m_file->finish();
         m_hash = m_sha->finish();
@@ -111,10 +129,9 @@ void ChunkUploadReceiver::partEnd()
     m_target = Target::none;
 }
 
-void ChunkUploadReceiver::fail(const std::string& reason, bool serverSide)
+void ChunkUploadReceiver::fail(int status, const std::string& reason)
 {
-    m_failure = reason;
-    m_serverFailure = serverSide;
+    m_failure = Failure{status, reason};
     m_file.reset();  // removes the partial temp file at once
 }
 

@@ -36,6 +36,11 @@ constexpr const char* kChunkPath = "/api/sync/upload/chunk";
 // in 512-byte steps costs a thread hop per step and caps the server near 40 MB/s.
 constexpr std::size_t kUploadReadBytes = 256 * 1024;
 constexpr const char* kTestPrefix = "/__test/";
+// After an answer to a request whose body was not read to its end: how long, and how much, of
+// the rest is read and dropped before the connection closes.
+constexpr std::chrono::milliseconds kLingerTime{2'000};
+constexpr std::size_t kLingerBytes = 1024 * 1024;
+constexpr std::size_t kDrainReadBytes = 16 * 1024;
 
 std::string lowerCase(beast::string_view text)
 {
@@ -66,6 +71,8 @@ HttpSession::HttpSession(net::ip::tcp::socket&& socket, const Context& context,
     : m_stream(std::move(socket)), m_context(context), m_connection(connection),
       m_timer(m_stream.get_executor())
 {
+    ErrorCode ignored;
+    m_peer = m_stream.socket().remote_endpoint(ignored).address().to_string();
 }
 
 void HttpSession::run()
@@ -78,6 +85,9 @@ void HttpSession::readHeader()
 {
     guarded("read", [&] {
         m_request = Request{};
+        m_fault.reset();
+        m_bodyReceived = 0;
+        m_bodyUnread = false;
         m_stringParser.reset();
         m_uploadParser.reset();
         m_headerParser.emplace();
@@ -107,6 +117,7 @@ void HttpSession::onHeader(ErrorCode error)
         m_keepAlive = header.keep_alive();
         m_request.method = std::string(header.method_string());
         m_request.target = std::string(header.target());
+        m_request.peer = m_peer;
         std::tie(m_request.path, m_request.query) = Request::splitTarget(m_request.target);
         for (const auto& field : header) {
             auto& value = m_request.headers[lowerCase(field.name_string())];
@@ -119,20 +130,37 @@ void HttpSession::onHeader(ErrorCode error)
 
 void HttpSession::startBody()
 {
+    const bool isTestRoute = m_request.path.starts_with(kTestPrefix);
     const bool isUpload = m_request.method == "POST" && m_request.path == kChunkPath;
-    const std::uint64_t limit = isUpload ? kUploadBodyLimit : kJsonBodyLimit;
+    if (m_context.faults && !isTestRoute) {
+        m_fault = m_context.faults->take(m_request.path, m_request.method);
+    }
+    m_request.account = m_context.router.authenticate(m_request);
+    m_bodyUnread = !m_headerParser->is_done();
+    m_bodyStart = std::chrono::steady_clock::now();
+    // A fault comes before authentication: a test may fake any answer to any caller.
+    if (!m_request.account && !m_fault && m_context.router.needsAccount(m_request)) {
+        return refuseWithoutAccount();
+    }
+    const std::uint64_t limit = bodyLimit(isUpload, isTestRoute);
     if (const auto length = m_headerParser->content_length(); length && *length > limit) {
         return answerAndClose(413, "request body too large");
     }
     if (isUpload) {
-        // Content from a caller without a valid token is read and dropped, never written.
-        auto boundary =
-            m_context.router.authenticate(m_request)
-                ? MultipartParser::boundaryOf(m_request.header("content-type").value_or(""))
-                : std::nullopt;
+        // Without a valid token (only under a test fault) the receiver takes nothing, so the
+        // read stops at once and nothing is written.
+        std::optional<std::string> boundary;
+        ChunkUploadReceiver::DeclaredSize declaredSize;
+        if (m_request.account) {
+            boundary = MultipartParser::boundaryOf(m_request.header("content-type").value_or(""));
+            declaredSize = [&router = m_context.router,
+                            account = *m_request.account](const std::string& uploadId) {
+                return router.pendingUploadSize(account, uploadId);
+            };
+        }
         const std::size_t recordLimit = m_context.recorder ? RequestRecorder::kBodyLimit : 0;
-        m_request.upload = std::make_shared<ChunkUploadReceiver>(std::move(boundary),
-                                                                 m_context.tempDir, recordLimit);
+        m_request.upload = std::make_shared<ChunkUploadReceiver>(
+            std::move(boundary), std::move(declaredSize), m_context.tempDir, recordLimit);
         m_uploadParser.emplace(std::move(*m_headerParser));
         m_uploadParser->body_limit(limit);
         m_uploadParser->get().body() = m_request.upload;
@@ -143,19 +171,8 @@ void HttpSession::startBody()
     }
     m_headerParser.reset();
 
-    auto readBody = [self = shared_from_this(), isUpload] {
-        if (isUpload) {
-            return self->readUploadSome();
-        }
-        if (self->m_stringParser->is_done()) {
-            return self->onStringBody({});
-        }
-        self->m_stream.expires_after(self->m_context.idleTimeout);
-        http::async_read(self->m_stream, self->m_buffer, *self->m_stringParser,
-                         [self](ErrorCode error, std::size_t) { self->onStringBody(error); });
-    };
     const auto expect = m_request.header("expect");
-    if (!expect || lowerCase(*expect) != "100-continue") {
+    if (!m_bodyUnread || !expect || lowerCase(*expect) != "100-continue") {
         return readBody();
     }
     // curl waits for this before it sends a large body.
@@ -163,12 +180,45 @@ void HttpSession::startBody()
         std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
     m_stream.expires_after(m_context.idleTimeout);
     http::async_write(m_stream, *interim,
-                      [self = shared_from_this(), interim, readBody](ErrorCode error, std::size_t) {
+                      [self = shared_from_this(), interim](ErrorCode error, std::size_t) {
                           if (error) {
                               return self->close();
                           }
-                          guarded("continue", readBody);
+                          guarded("continue", [&] { self->readBody(); });
                       });
+}
+
+std::uint64_t HttpSession::bodyLimit(bool isUpload, bool isTestRoute) const
+{
+    if (isUpload) {
+        return kUploadBodyLimit;
+    }
+    return m_request.account || isTestRoute ? kJsonBodyLimit : kUnauthenticatedBodyLimit;
+}
+
+std::chrono::steady_clock::time_point HttpSession::bodyDeadline() const
+{
+    if (!m_request.account) {
+        return m_bodyStart + std::min(m_context.unauthenticatedTimeout, m_context.idleTimeout);
+    }
+    const std::chrono::milliseconds earned(
+        static_cast<std::int64_t>(m_bodyReceived * 1000 / kMinBodyBytesPerSecond));
+    return std::min(std::chrono::steady_clock::now() + m_context.idleTimeout,
+                    m_bodyStart + m_context.idleTimeout + earned);
+}
+
+void HttpSession::readBody()
+{
+    if (m_uploadParser) {
+        return readUploadSome();
+    }
+    if (m_stringParser->is_done()) {
+        return onStringBody({});
+    }
+    m_stream.expires_at(bodyDeadline());
+    http::async_read(
+        m_stream, m_buffer, *m_stringParser,
+        [self = shared_from_this()](ErrorCode error, std::size_t) { self->onStringBody(error); });
 }
 
 void HttpSession::onStringBody(ErrorCode error)
@@ -179,6 +229,7 @@ void HttpSession::onStringBody(ErrorCode error)
     if (error) {
         return close();
     }
+    m_bodyUnread = false;
     guarded("body", [&] {
         m_request.body = m_stringParser->get().body();
         onRequest();
@@ -189,19 +240,25 @@ void HttpSession::readUploadSome()
 {
     guarded("upload", [&] {
         if (m_uploadParser->is_done()) {
-            return onUploadSome({});
+            return onUploadSome({}, 0);
         }
-        // A fresh timeout per read: a large upload may take long, a stalled one may not.
-        m_stream.expires_after(m_context.idleTimeout);
+        m_stream.expires_at(bodyDeadline());
         http::async_read_some(m_stream, m_buffer, *m_uploadParser,
-                              [self = shared_from_this()](ErrorCode error, std::size_t) {
-                                  self->onUploadSome(error);
+                              [self = shared_from_this()](ErrorCode error, std::size_t bytes) {
+                                  self->onUploadSome(error, bytes);
                               });
     });
 }
 
-void HttpSession::onUploadSome(ErrorCode error)
+void HttpSession::onUploadSome(ErrorCode error, std::size_t bytes)
 {
+    m_bodyReceived += bytes;
+    if (error == ChunkUploadBody::kStopped) {
+        // The receiver will take no more (a bad body, an unknown upload, content past the
+        // declared size): answer now, and end the connection after the answer.
+        m_keepAlive = false;
+        return guarded("upload", [&] { onRequest(); });
+    }
     if (error == http::error::body_limit) {
         return answerAndClose(413, "request body too large");
     }
@@ -211,52 +268,62 @@ void HttpSession::onUploadSome(ErrorCode error)
     if (!m_uploadParser->is_done()) {
         return readUploadSome();
     }
+    m_bodyUnread = false;
     guarded("upload", [&] { onRequest(); });
 }
 
-void HttpSession::onRequest()
+void HttpSession::refuseWithoutAccount()
 {
-    const bool isTestRoute = m_request.path.starts_with(kTestPrefix);
-    if (m_context.recorder && !isTestRoute) {
+    record();
+    if (m_bodyUnread) {
+        m_keepAlive = false;  // the body is never read
+    }
+    answer(Response::error(401, "unauthorized"));
+}
+
+void HttpSession::record()
+{
+    if (m_context.recorder && !m_request.path.starts_with(kTestPrefix)) {
         m_context.recorder->record(
             m_connection, m_request.method, m_request.target, m_request.headers,
             m_request.upload ? m_request.upload->recordedBody() : m_request.body);
     }
-    std::optional<Fault> fault;
-    if (m_context.faults && !isTestRoute) {
-        fault = m_context.faults->take(m_request.path, m_request.method);
-    }
-    if (fault && fault->delay.count() > 0) {
-        m_timer.expires_after(fault->delay);
-        m_timer.async_wait([self = shared_from_this(), fault](ErrorCode error) {
+}
+
+void HttpSession::onRequest()
+{
+    record();
+    if (m_fault && m_fault->delay.count() > 0) {
+        m_timer.expires_after(m_fault->delay);
+        m_timer.async_wait([self = shared_from_this()](ErrorCode error) {
             if (error) {
                 return self->close();
             }
-            guarded("fault", [&] { self->proceed(fault); });
+            guarded("fault", [&] { self->proceed(); });
         });
         return;
     }
-    proceed(fault);
+    proceed();
 }
 
-void HttpSession::proceed(const std::optional<Fault>& fault)
+void HttpSession::proceed()
 {
-    if (fault && fault->push) {
+    if (m_fault && m_fault->push) {
         // Before the route runs: it arrives ahead of the change it causes.
-        m_context.router.pushToAccountOf(m_request, fault->push);
+        m_context.router.pushToAccountOf(m_request, m_fault->push);
     }
-    if (fault && fault->cut) {
-        return cutConnection(*fault);
+    if (m_fault && m_fault->cut) {
+        return cutConnection(*m_fault);
     }
-    if (fault && fault->status) {
+    if (m_fault && m_fault->status) {
         Response response;
-        response.status = *fault->status;
-        if (fault->body) {
-            response.body = *fault->body;
-            response.contentType = fault->contentType.value_or("text/plain");
+        response.status = *m_fault->status;
+        if (m_fault->body) {
+            response.body = *m_fault->body;
+            response.contentType = m_fault->contentType.value_or("text/plain");
         } else {
-            response = Response::error(*fault->status, "injected fault");
-            response.contentType = fault->contentType.value_or("application/json");
+            response = Response::error(*m_fault->status, "injected fault");
+            response.contentType = m_fault->contentType.value_or("application/json");
         }
         return answer(std::move(response));
     }
@@ -264,8 +331,8 @@ void HttpSession::proceed(const std::optional<Fault>& fault)
         return;
     }
     Response response = m_context.router.handle(m_request);
-    if (fault) {
-        FaultAnswer::apply(*fault, response);
+    if (m_fault) {
+        FaultAnswer::apply(*m_fault, response);
     }
     answer(std::move(response));
 }
@@ -276,13 +343,12 @@ bool HttpSession::handOverUpgrade()
         !beast::websocket::is_upgrade(m_stringParser->get())) {
         return false;
     }
-    const auto user = m_context.router.authenticate(m_request);
-    if (!user) {
+    if (!m_request.account) {
         answer(Response::error(401, "unauthorized"));
         return true;
     }
     m_stream.expires_never();
-    m_context.upgrade->accept(std::move(m_stream), m_stringParser->release(), *user);
+    m_context.upgrade->accept(std::move(m_stream), m_stringParser->release(), *m_request.account);
     return true;
 }
 
@@ -382,9 +448,40 @@ void HttpSession::writeSome(std::shared_ptr<Message> message,
 void HttpSession::afterWrite(bool close)
 {
     if (close || !m_keepAlive) {
-        return this->close();
+        return endAfterAnswer();
     }
     readHeader();
+}
+
+void HttpSession::endAfterAnswer()
+{
+    if (!m_bodyUnread) {
+        return close();
+    }
+    // Closing while the request's bytes still come in would reset the connection, and a reset
+    // can destroy the answer before the peer has read it. So only the sending side closes now,
+    // and what still arrives is read and dropped, for a short while and up to a bound.
+    ErrorCode ignored;
+    m_stream.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+    m_stream.expires_after(
+        std::min<std::chrono::milliseconds>(kLingerTime, m_context.unauthenticatedTimeout));
+    m_buffer.clear();
+    drainSome(0);
+}
+
+void HttpSession::drainSome(std::size_t drained)
+{
+    if (drained >= kLingerBytes) {
+        return close();
+    }
+    m_stream.async_read_some(
+        m_buffer.prepare(kDrainReadBytes),
+        [self = shared_from_this(), drained](ErrorCode error, std::size_t bytes) {
+            if (error) {
+                return self->close();
+            }
+            self->drainSome(drained + bytes);
+        });
 }
 
 void HttpSession::close()

@@ -9,7 +9,6 @@ namespace corvane::server {
 
 namespace {
 
-constexpr std::size_t kMaxHeaderBlock = 16 * 1024;
 constexpr std::size_t kMaxBoundary = 200;
 constexpr std::size_t kMaxPadding = 256;
 
@@ -177,10 +176,17 @@ bool MultipartParser::scanHeaders()
         blockEnd = m_pending.find("\r\n\r\n");
         skip = 4;
     }
+    // The same limit whether the block came in one read or in many: unfinished, all but the
+    // last three bytes (which may start the closing "\r\n\r\n") surely belong to it.
+    constexpr std::size_t kTerminatorStart = 3;
+    const std::size_t blockSize =
+        blockEnd == std::string::npos
+            ? m_pending.size() - std::min(m_pending.size(), kTerminatorStart)
+            : blockEnd;
+    if (blockSize > kMaxHeaderBlock) {
+        throw Error("multipart part headers too large");
+    }
     if (blockEnd == std::string::npos) {
-        if (m_pending.size() > kMaxHeaderBlock) {
-            throw Error("multipart part headers too large");
-        }
         return false;
     }
     const Part part = parseHeaders(std::string_view(m_pending).substr(0, blockEnd));

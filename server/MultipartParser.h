@@ -27,6 +27,9 @@ public:
         virtual void partEnd() = 0;
     };
 
+    // The most bytes a part's header block may take, its closing empty line not counted.
+    static constexpr std::size_t kMaxHeaderBlock = 16 * 1024;
+
     MultipartParser(std::string boundary, Handler& handler);
 
     // Throws corvane::Error on malformed input; the handler's exceptions pass through.

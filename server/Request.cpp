@@ -1,5 +1,7 @@
 #include "Request.h"
 
+#include "HttpError.h"
+
 namespace corvane::server {
 
 namespace {
@@ -18,6 +20,27 @@ int hexValue(char c)
     return -1;
 }
 
+// Calls visit(name, value) for each "name=value" pair of the query, both still encoded, until it
+// returns false.
+template <class Visitor>
+void forEachPair(const std::string& query, Visitor&& visit)
+{
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        auto end = query.find('&', start);
+        if (end == std::string::npos) {
+            end = query.size();
+        }
+        const std::string pair = query.substr(start, end - start);
+        const auto equals = pair.find('=');
+        const std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
+        if (!visit(pair.substr(0, equals), value)) {
+            return;
+        }
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> Request::header(const std::string& lowerCaseName) const
@@ -31,21 +54,29 @@ std::optional<std::string> Request::header(const std::string& lowerCaseName) con
 
 std::optional<std::string> Request::queryValue(const std::string& name) const
 {
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        auto end = query.find('&', start);
-        if (end == std::string::npos) {
-            end = query.size();
+    std::optional<std::string> found;
+    forEachPair(query, [&](const std::string& key, const std::string& value) {
+        if (key != name) {
+            return true;
         }
-        const std::string pair = query.substr(start, end - start);
-        const auto equals = pair.find('=');
-        const std::string key = pair.substr(0, equals);
-        if (key == name) {
-            return percentDecode(equals == std::string::npos ? "" : pair.substr(equals + 1));
+        found = percentDecode(value);
+        if (!found) {
+            // Never taken for an absent parameter: that would widen what the request asks for.
+            throw HttpError(400, "malformed query: " + name + " is not valid percent-encoding");
         }
-        start = end + 1;
-    }
-    return std::nullopt;
+        return false;
+    });
+    return found;
+}
+
+bool Request::queryDecodes() const
+{
+    bool decodes = true;
+    forEachPair(query, [&](const std::string& key, const std::string& value) {
+        decodes = percentDecode(key) && percentDecode(value);
+        return decodes;
+    });
+    return decodes;
 }
 
 std::pair<std::string, std::string> Request::splitTarget(const std::string& target)

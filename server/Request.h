@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "StoreRecords.h"
+
 namespace corvane::server {
 
 class ChunkUploadReceiver;
@@ -17,12 +19,17 @@ struct Request {
     std::string path;                             // target without the query, still percent-encoded
     std::string query;                            // after "?", without it
     std::map<std::string, std::string> headers;   // lower-case names
+    std::string peer;                             // the client's IP address
+    std::optional<User> account;                  // whose bearer token it carries, if valid
     std::string body;                             // JSON routes
     std::shared_ptr<ChunkUploadReceiver> upload;  // POST /api/sync/upload/chunk only
 
     std::optional<std::string> header(const std::string& lowerCaseName) const;
-    // The value of one query parameter, percent-decoded; nothing when absent.
+    // The value of one query parameter, percent-decoded; nothing when absent. Throws HttpError
+    // 400 when the value does not decode.
     std::optional<std::string> queryValue(const std::string& name) const;
+    // Whether every name and value of the query percent-decodes.
+    bool queryDecodes() const;
 
     static std::pair<std::string, std::string> splitTarget(const std::string& target);
     // Percent-decodes; nothing when an escape is malformed or decodes to NUL.

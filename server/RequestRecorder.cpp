@@ -3,8 +3,26 @@
 #include <nlohmann/json.hpp>
 
 #include "Base64.h"
+#include "Platform/Sha256.h"
 
 namespace corvane::server {
+
+namespace {
+
+constexpr const char* kAuthorization = "authorization";
+
+// "Bearer abc" becomes "Bearer <redacted>". A value without credentials (a lone scheme, or a
+// scheme followed by blanks only) holds no secret and stays as it is.
+std::string redacted(const std::string& value)
+{
+    const auto blank = value.find(' ');
+    if (blank == std::string::npos || value.find_first_not_of(" \t", blank) == std::string::npos) {
+        return value;
+    }
+    return value.substr(0, blank) + " <redacted>";
+}
+
+}  // namespace
 
 void RequestRecorder::record(std::uint64_t connection, std::string method, std::string target,
                              std::map<std::string, std::string> headers, std::string body)
@@ -12,8 +30,13 @@ void RequestRecorder::record(std::uint64_t connection, std::string method, std::
     if (body.size() > kBodyLimit) {
         body.resize(kBodyLimit);
     }
-    Recorded recorded{connection, std::move(method), std::move(target), std::move(headers),
-                      std::move(body)};
+    std::optional<std::string> digest;
+    if (const auto found = headers.find(kAuthorization); found != headers.end()) {
+        digest = Sha256::of(found->second);
+        found->second = redacted(found->second);
+    }
+    Recorded recorded{connection,         std::move(method), std::move(target),
+                      std::move(headers), std::move(body),   std::move(digest)};
     std::lock_guard lock(m_mutex);
     m_last = std::move(recorded);
     ++m_count;
@@ -35,12 +58,16 @@ std::optional<nlohmann::json> RequestRecorder::last() const
     for (const auto& [name, value] : copy->headers) {
         headers[name] = value;
     }
-    return nlohmann::json{{"connection", copy->connection},
+    nlohmann::json record{{"connection", copy->connection},
                           {"method", copy->method},
                           {"target", copy->target},
                           {"headers", headers},
                           {"body_base64", Base64::encode(copy->body)},
                           {"number", number}};
+    if (copy->authorizationDigest) {
+        record["authorization_sha256"] = *copy->authorizationDigest;
+    }
+    return record;
 }
 
 }  // namespace corvane::server

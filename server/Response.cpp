@@ -18,6 +18,15 @@ Response Response::error(int status, const std::string& message)
     return json(status, nlohmann::json{{"error", message}});
 }
 
+Response Response::text(int status, const std::string& message)
+{
+    Response response;
+    response.status = status;
+    response.contentType = "text/plain; charset=utf-8";
+    response.body = message;
+    return response;
+}
+
 Response Response::fileContent(const std::filesystem::path& file)
 {
     Response response;

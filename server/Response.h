@@ -21,6 +21,8 @@ struct Response {
     static Response json(int status, const nlohmann::json& value);
     // {"error": message}
     static Response error(int status, const std::string& message);
+    // The message as plain UTF-8 text: for answers whose body the client shows a user as it is.
+    static Response text(int status, const std::string& message);
     static Response fileContent(const std::filesystem::path& file);
 };
 

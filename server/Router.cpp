@@ -76,6 +76,8 @@ Router::Router(Services& services, bool testRoutes)
             [this](auto& request, auto&, auto&) { return m_test.advanceClock(request); });
         add("POST", "/__test/ws/drop", false,
             [this](auto&, auto&, auto&) { return m_test.dropSockets(); });
+        add("POST", "/__test/housekeeping", false,
+            [this](auto&, auto&, auto&) { return m_test.housekeeping(); });
     }
 }
 
@@ -107,12 +109,23 @@ Response Router::handle(const Request& request) const noexcept
 
 void Router::pushToAccountOf(const Request& request, std::shared_ptr<const std::string> text) const
 {
-    if (!m_services.push) {
-        return;
+    if (m_services.push && request.account) {
+        m_services.push->sendToAccount(request.account->id, std::move(text));
     }
-    if (const auto user = authenticate(request)) {
-        m_services.push->sendToAccount(user->id, std::move(text));
-    }
+}
+
+bool Router::needsAccount(const Request& request) const
+{
+    const auto segments = segmentsOf(request.path);
+    bool pathKnown = false;
+    const Route* route = segments ? find(*segments, request.method, pathKnown) : nullptr;
+    return route && route->needsAccount;
+}
+
+std::optional<std::int64_t> Router::pendingUploadSize(const User& user,
+                                                      const std::string& uploadId) const
+{
+    return m_sync.pendingUploadSize(user, uploadId);
 }
 
 std::optional<User> Router::authenticate(const Request& request) const
@@ -138,27 +151,39 @@ Response Router::dispatch(const Request& request) const
     if (!segments) {
         return Response::error(400, "malformed path");
     }
+    if (!request.queryDecodes()) {
+        return Response::error(400, "malformed query: a percent-escape does not decode");
+    }
     bool pathKnown = false;
+    const Route* route = find(*segments, request.method, pathKnown);
+    if (!route) {
+        return pathKnown ? Response::error(405, "method not allowed")
+                         : Response::error(404, "not found");
+    }
+    const auto parameters = match(*route, *segments);
+    if (!route->needsAccount) {
+        return route->handler(request, User{}, *parameters);
+    }
+    if (!request.account) {
+        return Response::error(401, "unauthorized");
+    }
+    return route->handler(request, *request.account, *parameters);
+}
+
+const Router::Route* Router::find(const std::vector<std::string>& segments,
+                                  const std::string& method, bool& pathKnown) const
+{
+    pathKnown = false;
     for (const auto& route : m_routes) {
-        const auto parameters = match(route, *segments);
-        if (!parameters) {
+        if (!match(route, segments)) {
             continue;
         }
         pathKnown = true;
-        if (route.method != request.method) {
-            continue;
+        if (route.method == method) {
+            return &route;
         }
-        if (!route.needsAccount) {
-            return route.handler(request, User{}, *parameters);
-        }
-        const auto user = authenticate(request);
-        if (!user) {
-            return Response::error(401, "unauthorized");
-        }
-        return route.handler(request, *user, *parameters);
     }
-    return pathKnown ? Response::error(405, "method not allowed")
-                     : Response::error(404, "not found");
+    return nullptr;
 }
 
 std::optional<Router::Parameters> Router::match(const Route& route,

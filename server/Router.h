@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,10 +29,16 @@ public:
 
     Router(Services& services, bool testRoutes);
 
+    // Routes a request whose `account` the caller has looked up with authenticate().
     Response handle(const Request& request) const noexcept;
     // The account of the request's "Authorization: Bearer <token>", if it names one.
     std::optional<User> authenticate(const Request& request) const;
-    // Sends `text` to every open push socket of the request's account, if it names one.
+    // Whether the request's method and path name a route that only an account may use.
+    bool needsAccount(const Request& request) const;
+    // The size that the account's pending upload with this id was started for, if there is one.
+    std::optional<std::int64_t> pendingUploadSize(const User& user,
+                                                  const std::string& uploadId) const;
+    // Sends `text` to every open push socket of the request's account, if it has one.
     void pushToAccountOf(const Request& request, std::shared_ptr<const std::string> text) const;
 
 private:
@@ -47,6 +54,9 @@ private:
 
     void add(std::string method, const std::string& pattern, bool needsAccount, Handler handler);
     Response dispatch(const Request& request) const;
+    // The route for these segments and method, and whether any route has these segments.
+    const Route* find(const std::vector<std::string>& segments, const std::string& method,
+                      bool& pathKnown) const;
     static std::optional<Parameters> match(const Route& route,
                                            const std::vector<std::string>& segments);
 

@@ -19,14 +19,14 @@ std::uint16_t parsePort(const std::string& text)
     return static_cast<std::uint16_t>(value);
 }
 
-std::chrono::milliseconds parseTimeout(const std::string& text)
+std::chrono::milliseconds parseTimeout(const std::string& flag, const std::string& text)
 {
     constexpr long long kMaxMilliseconds = 3'600'000;
     long long value = 0;
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || ec != std::errc() || ptr != end || value < 1 || value > kMaxMilliseconds) {
-        throw Error("--test-timeout-ms must be between 1 and 3600000, not " + text);
+        throw Error(flag + " must be between 1 and 3600000, not " + text);
     }
     return std::chrono::milliseconds(value);
 }
@@ -69,13 +69,16 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments)
         } else if (flag == "--file-paths") {
             options.filePaths = parseFilePaths(value);
         } else if (flag == "--test-timeout-ms") {
-            options.testTimeout = parseTimeout(value);
+            options.testTimeout = parseTimeout(flag, value);
+        } else if (flag == "--test-unauthenticated-timeout-ms") {
+            options.testUnauthenticatedTimeout = parseTimeout(flag, value);
         } else {
             throw Error("unknown option " + flag + "\n" + usage());
         }
     }
-    if (options.testTimeout && !options.testFaults) {
-        throw Error("--test-timeout-ms needs --test-faults\n" + usage());
+    if ((options.testTimeout || options.testUnauthenticatedTimeout) && !options.testFaults) {
+        throw Error("--test-timeout-ms and --test-unauthenticated-timeout-ms need --test-faults\n" +
+                    usage());
     }
     return options;
 }
@@ -83,7 +86,8 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments)
 std::string ServerOptions::usage()
 {
     return "usage: corvane-server [--address A] [--port P] [--data DIR] "
-           "[--file-paths relative|full] [--test-faults [--test-timeout-ms N]]";
+           "[--file-paths relative|full] [--test-faults [--test-timeout-ms N] "
+           "[--test-unauthenticated-timeout-ms N]]";
 }
 
 }  // namespace corvane::server

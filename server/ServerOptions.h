@@ -23,6 +23,8 @@ struct ServerOptions {
     // With --test-faults only: the read timeout of HTTP connections and the idle timeout of push
     // sockets, so that tests see a stalled peer closed without waiting for the real ones.
     std::optional<std::chrono::milliseconds> testTimeout;
+    // With --test-faults only: how long a request body without a valid token may take.
+    std::optional<std::chrono::milliseconds> testUnauthenticatedTimeout;
 
     // Throws corvane::Error with a usage text on an unknown flag or a bad value.
     static ServerOptions parse(const std::vector<std::string>& arguments);

@@ -7,6 +7,7 @@ namespace corvane::server {
 class BlobStore;
 class ChangeSink;
 class FaultInjector;
+class Housekeeper;
 class Outbox;
 class PushHub;
 class RequestRecorder;
@@ -25,6 +26,7 @@ struct Services {
     ChangeSink& changes;  // told of every committed file change
     WireFormat wire;
     PushHub* push = nullptr;  // the push channel, for the test faults that reach its sockets
+    Housekeeper* housekeeper = nullptr;  // for the test route that runs a round
 };
 
 }  // namespace corvane::server

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Database.h"
+#include "Platform/Sha256.h"
 #include "Random.h"
 #include "Statement.h"
 #include "Transaction.h"
@@ -48,7 +49,7 @@ CREATE TABLE IF NOT EXISTS sign_in_codes (
     expires_at INTEGER NOT NULL,
     failures INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS tokens (
-    token TEXT PRIMARY KEY,
+    digest TEXT PRIMARY KEY,
     user_id TEXT NOT NULL REFERENCES users(id),
     created_at TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS folders (
@@ -102,6 +103,9 @@ CREATE TABLE IF NOT EXISTS events (
     size INTEGER,
     version INTEGER,
     timestamp TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS pending_uploads_by_user ON pending_uploads(user_id);
+CREATE INDEX IF NOT EXISTS pending_uploads_by_hash ON pending_uploads(hash);
+CREATE INDEX IF NOT EXISTS files_by_hash ON files(hash);
 CREATE INDEX IF NOT EXISTS events_by_user ON events(user_id, id);
 CREATE INDEX IF NOT EXISTS events_by_path ON events(folder_id, relative_path);
 )sql";
@@ -139,6 +143,13 @@ std::string conflictCopyName(const std::string& name, const std::string& now, in
     return copy + "." + extension;
 }
 
+// Tokens are kept only as their SHA-256: a copy of the database signs nobody in. A token is 32
+// random bytes, so a plain hash is enough; there is nothing to guess.
+std::string tokenDigest(const std::string& token)
+{
+    return Sha256::of(token);
+}
+
 std::string displayName(const std::string& email)
 {
     const auto at = email.find('@');
@@ -158,7 +169,45 @@ Store::~Store() = default;
 void Store::createSchema()
 {
     std::lock_guard lock(m_mutex);
+    Transaction transaction(*m_database);
     m_database->execute(kSchema);
+    const bool hashed = hashClearTokens();
+    transaction.commit();
+    if (!hashed) {
+        return;
+    }
+    // Moves the rewritten pages into the database file and empties the WAL, so that no copy of
+    // a clear token is left in either.
+    m_database->execute("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+bool Store::hashClearTokens()
+{
+    // Databases of earlier versions kept bearer tokens in clear, in a "token" column.
+    auto& column =
+        m_database->statement("SELECT 1 FROM pragma_table_info('tokens') WHERE name = 'token'");
+    const bool clear = column.step();
+    column.reset();
+    if (!clear) {
+        return false;
+    }
+    // Zeroes the pages that the old table and its index leave free.
+    m_database->execute("PRAGMA secure_delete=ON");
+    m_database->execute("CREATE TABLE token_digests (digest TEXT PRIMARY KEY, "
+                        "user_id TEXT NOT NULL REFERENCES users(id), created_at TEXT NOT NULL)");
+    auto& select = m_database->statement("SELECT token, user_id, created_at FROM tokens");
+    while (select.step()) {
+        m_database
+            ->statement("INSERT OR IGNORE INTO token_digests (digest, user_id, created_at) "
+                        "VALUES (?, ?, ?)")
+            .bind(1, tokenDigest(select.text(0)))
+            .bind(2, select.text(1))
+            .bind(3, select.text(2))
+            .run();
+    }
+    m_database->execute("DROP TABLE tokens; ALTER TABLE token_digests RENAME TO tokens;");
+    m_database->execute("PRAGMA secure_delete=OFF");
+    return true;
 }
 
 FolderRecord Store::readFolder(const Statement& row)
@@ -259,8 +308,8 @@ User Store::signInUser(const std::string& emailKey, const std::string& email,
 void Store::saveToken(const std::string& token, const std::string& userId, const std::string& now)
 {
     std::lock_guard lock(m_mutex);
-    m_database->statement("INSERT INTO tokens (token, user_id, created_at) VALUES (?, ?, ?)")
-        .bind(1, token)
+    m_database->statement("INSERT INTO tokens (digest, user_id, created_at) VALUES (?, ?, ?)")
+        .bind(1, tokenDigest(token))
         .bind(2, userId)
         .bind(3, now)
         .run();
@@ -270,8 +319,8 @@ std::optional<User> Store::userForToken(const std::string& token)
 {
     std::lock_guard lock(m_mutex);
     auto& select = m_database->statement("SELECT u.id, u.email, u.name FROM tokens t "
-                                         "JOIN users u ON u.id = t.user_id WHERE t.token = ?");
-    select.bind(1, token);
+                                         "JOIN users u ON u.id = t.user_id WHERE t.digest = ?");
+    select.bind(1, tokenDigest(token));
     if (!select.step()) {
         return std::nullopt;
     }
@@ -396,7 +445,8 @@ std::optional<StoredUpload> Store::recordKnownContent(const PendingUpload& uploa
     return change;
 }
 
-void Store::addPendingUpload(const PendingUpload& upload, const std::string& now)
+void Store::addPendingUpload(const PendingUpload& upload, const std::string& now,
+                             std::int64_t keepPerAccount)
 {
     std::lock_guard lock(m_mutex);
     // A pending upload lost in a power cut only makes its client start the upload again.
@@ -413,16 +463,42 @@ void Store::addPendingUpload(const PendingUpload& upload, const std::string& now
         .bind(7, upload.baseVersion)
         .bind(8, now)
         .run();
+    // The account's oldest go first (rowids grow in insertion order).
+    m_database
+        ->statement("DELETE FROM pending_uploads WHERE user_id = ? AND rowid <= (SELECT rowid "
+                    "FROM pending_uploads WHERE user_id = ? ORDER BY rowid DESC LIMIT 1 OFFSET ?)")
+        .bind(1, upload.userId)
+        .bind(2, upload.userId)
+        .bind(3, keepPerAccount)
+        .run();
+}
+
+std::int64_t Store::expirePendingUploads(const std::string& createdBefore)
+{
+    std::lock_guard lock(m_mutex);
+    m_database->statement("DELETE FROM pending_uploads WHERE created_at < ?")
+        .bind(1, createdBefore)
+        .run();
+    return changedRows();
+}
+
+std::int64_t Store::changedRows()
+{
+    auto& changes = m_database->statement("SELECT changes()");
+    const std::int64_t count = changes.step() ? changes.integer(0) : 0;
+    changes.reset();
+    return count;
 }
 
 std::optional<PendingUpload> Store::pendingUpload(const std::string& userId,
-                                                  const std::string& uploadId)
+                                                  const std::string& uploadId,
+                                                  const std::string& createdSince)
 {
     std::lock_guard lock(m_mutex);
-    auto& select =
-        m_database->statement("SELECT id, user_id, folder_id, relative_path, hash, size, "
-                              "base_version FROM pending_uploads WHERE user_id = ? AND id = ?");
-    select.bind(1, userId).bind(2, uploadId);
+    auto& select = m_database->statement(
+        "SELECT id, user_id, folder_id, relative_path, hash, size, base_version FROM "
+        "pending_uploads WHERE user_id = ? AND id = ? AND created_at >= ?");
+    select.bind(1, userId).bind(2, uploadId).bind(3, createdSince);
     if (!select.step()) {
         return std::nullopt;
     }
@@ -440,11 +516,8 @@ std::optional<StoredUpload> Store::completeUpload(const PendingUpload& upload,
     auto& remove =
         m_database->statement("DELETE FROM pending_uploads WHERE id = ? AND user_id = ?");
     remove.bind(1, upload.id).bind(2, upload.userId).run();
-    auto& changes = m_database->statement("SELECT changes()");
-    const bool wasPending = changes.step() && changes.integer(0) > 0;
-    changes.reset();
-    if (!wasPending) {
-        return std::nullopt;  // completed meanwhile by a parallel request
+    if (changedRows() == 0) {
+        return std::nullopt;  // completed, expired or pushed out meanwhile
     }
     m_database->statement("INSERT OR IGNORE INTO blobs (hash, size) VALUES (?, ?)")
         .bind(1, upload.hash)
@@ -479,6 +552,53 @@ std::optional<FileChange> Store::deleteFile(const std::string& userId, const std
     event = addEvent(std::move(event));
     transaction.commit();
     return FileChange{*file, event};
+}
+
+std::int64_t
+Store::collectUnreferencedBlobs(std::int64_t batch,
+                                const std::function<void(const std::string&)>& removeBlob)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> hashes;
+    {
+        Transaction transaction(*m_database);
+        auto& select = m_database->statement(
+            "SELECT hash FROM blobs b WHERE NOT EXISTS (SELECT 1 FROM files f WHERE f.hash = "
+            "b.hash) AND NOT EXISTS (SELECT 1 FROM pending_uploads p WHERE p.hash = b.hash) "
+            "LIMIT ?");
+        select.bind(1, batch);
+        while (select.step()) {
+            hashes.push_back(select.text(0));
+        }
+        for (const auto& hash : hashes) {
+            m_database->statement("DELETE FROM blob_owners WHERE hash = ?").bind(1, hash).run();
+            m_database->statement("DELETE FROM blobs WHERE hash = ?").bind(1, hash).run();
+        }
+        transaction.commit();
+    }
+    // After the commit: a blob file without rows is only an orphan that the next sweep finds,
+    // while rows without their file would be a loss.
+    for (const auto& hash : hashes) {
+        removeBlob(hash);
+    }
+    return static_cast<std::int64_t>(hashes.size());
+}
+
+bool Store::removeIfUnrecorded(const std::string& hash,
+                               const std::function<void(const std::string&)>& removeBlob)
+{
+    std::lock_guard lock(m_mutex);
+    auto& select = m_database->statement(
+        "SELECT EXISTS (SELECT 1 FROM blobs WHERE hash = ?1) OR EXISTS (SELECT 1 FROM "
+        "pending_uploads WHERE hash = ?1)");
+    select.bind(1, hash);
+    const bool known = select.step() && select.integer(0) != 0;
+    select.reset();
+    if (known) {
+        return false;
+    }
+    removeBlob(hash);
+    return true;
 }
 
 std::vector<EventRecord> Store::events(const std::string& userId, std::int64_t sinceId,

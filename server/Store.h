@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,7 +20,8 @@ class Statement;
 // The server's metadata in SQLite (<data>/corvane.db): accounts, sign-in codes, tokens,
 // folders, files, blobs, pending uploads and the change log. Every operation is one
 // transaction, so a kill at any moment leaves the last committed state.
-// Thread-safe: one connection behind one mutex; nothing calls out while holding it.
+// Thread-safe: one connection behind one mutex; nothing calls out while holding it but the blob
+// collection, whose removal must not interleave with an upload.
 class Store {
 public:
     explicit Store(const std::filesystem::path& dataDir);
@@ -35,6 +37,7 @@ public:
                               std::int64_t now, int maxFailures);
     // The account for this e-mail, created on first sign-in.
     User signInUser(const std::string& emailKey, const std::string& email, const std::string& now);
+    // Tokens are stored and looked up by their SHA-256 digest.
     void saveToken(const std::string& token, const std::string& userId, const std::string& now);
     std::optional<User> userForToken(const std::string& token);
 
@@ -57,9 +60,15 @@ public:
                                                    const std::string& now);
     bool ownsBlob(const std::string& userId, const std::string& hash);
 
-    void addPendingUpload(const PendingUpload& upload, const std::string& now);
+    // Adds a pending upload; of the account's, only the newest keepPerAccount stay.
+    void addPendingUpload(const PendingUpload& upload, const std::string& now,
+                          std::int64_t keepPerAccount);
+    // The pending upload, unless it was created before createdSince (an ISO-8601 UTC time).
     std::optional<PendingUpload> pendingUpload(const std::string& userId,
-                                               const std::string& uploadId);
+                                               const std::string& uploadId,
+                                               const std::string& createdSince);
+    // Drops the pending uploads created before that time; returns how many.
+    std::int64_t expirePendingUploads(const std::string& createdBefore);
     // The content of a pending upload is now a blob on disk: record blob and file, drop the
     // pending upload, all in one transaction. Returns nothing when the upload is gone.
     std::optional<StoredUpload> completeUpload(const PendingUpload& upload, const std::string& now);
@@ -67,12 +76,30 @@ public:
     std::optional<FileChange> deleteFile(const std::string& userId, const std::string& folderId,
                                          const std::string& relativePath, const std::string& now);
 
+    // Blobs that no file (conflict copies included) and no pending upload refers to: forgets up
+    // to `batch` of them and calls removeBlob for each, still under the store's lock, so that no
+    // upload can come to refer to a blob between the decision and the removal (an upload's
+    // reference is made under the same lock). Returns how many went.
+    std::int64_t
+    collectUnreferencedBlobs(std::int64_t batch,
+                             const std::function<void(const std::string&)>& removeBlob);
+    // Calls removeBlob, under the lock, when the store neither records this blob nor has a
+    // pending upload of it (a file left by a run that died before recording it).
+    bool removeIfUnrecorded(const std::string& hash,
+                            const std::function<void(const std::string&)>& removeBlob);
+
     // The account's change log after sinceId, oldest first; an empty filter means every folder.
     std::vector<EventRecord> events(const std::string& userId, std::int64_t sinceId,
                                     const std::vector<std::string>& folderIds);
 
 private:
+    // Creates what is missing and brings a database of an earlier version up to date, in one
+    // transaction.
     void createSchema();
+    // The number of rows the last statement changed.
+    std::int64_t changedRows();
+    // Replaces clear tokens by their digests; false when there were none to replace.
+    bool hashClearTokens();
     StoredUpload upsertFile(const PendingUpload& upload, const std::string& now);
     // The version of a new file at this path: one past any the path had before.
     std::int64_t firstVersion(const std::string& folderId, const std::string& relativePath);

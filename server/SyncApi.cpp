@@ -77,19 +77,31 @@ Response SyncApi::uploadInit(const Request& request, const User& user)
         }
     }
     upload.id = Random::hex(16);
-    m_services.store.addPendingUpload(upload, now);
+    m_services.store.addPendingUpload(upload, now, kMaxPendingUploads);
     return Response::json(200, {{"status", "pending"}, {"upload_id", upload.id}});
+}
+
+std::optional<std::int64_t> SyncApi::pendingUploadSize(const User& user,
+                                                       const std::string& uploadId) const
+{
+    const auto upload = m_services.store.pendingUpload(user.id, uploadId, oldestPendingUpload());
+    return upload ? std::optional(upload->size) : std::nullopt;
+}
+
+std::string SyncApi::oldestPendingUpload() const
+{
+    return ServerClock::isoText(m_services.clock.now() - kPendingUploadLifetime);
 }
 
 Response SyncApi::uploadChunk(const Request& request, const User& user)
 {
     auto& receiver = *request.upload;
-    if (receiver.failure()) {
-        if (receiver.serverFailure()) {
-            std::cerr << "upload failed: " << *receiver.failure() << std::endl;
+    if (const auto& failure = receiver.failure()) {
+        if (failure->status >= 500) {
+            std::cerr << "upload failed: " << failure->message << std::endl;
             return Response::error(500, "could not store the upload");
         }
-        return Response::error(400, *receiver.failure());
+        return Response::error(failure->status, failure->message);
     }
     if (!receiver.uploadId()) {
         return Response::error(400, "missing upload_id part");
@@ -97,7 +109,8 @@ Response SyncApi::uploadChunk(const Request& request, const User& user)
     if (!receiver.hasData()) {
         return Response::error(400, "missing data part");
     }
-    const auto upload = m_services.store.pendingUpload(user.id, *receiver.uploadId());
+    const auto upload =
+        m_services.store.pendingUpload(user.id, *receiver.uploadId(), oldestPendingUpload());
     if (!upload) {
         return Response::error(404, "unknown upload");
     }

@@ -4,6 +4,7 @@
 
 #include "Base64.h"
 #include "FaultInjector.h"
+#include "Housekeeper.h"
 #include "HttpError.h"
 #include "JsonBody.h"
 #include "PushHub.h"
@@ -150,6 +151,16 @@ Response TestApi::dropSockets()
         m_services.push->dropAll();
     }
     return Response::json(200, nlohmann::json::object());
+}
+
+Response TestApi::housekeeping()
+{
+    if (!m_services.housekeeper) {
+        return Response::error(404, "not found");
+    }
+    const auto round = m_services.housekeeper->collect();
+    return Response::json(
+        200, {{"expired_uploads", round.expiredUploads}, {"removed_blobs", round.removedBlobs}});
 }
 
 }  // namespace corvane::server

@@ -17,9 +17,13 @@ struct Services;
 //   POST /__test/faults/clear  removes every fault
 //   GET  /__test/last-request  the last request outside /__test/: method, target, headers, body,
 //                              "connection", the number of the connection it came on, and
-//                              "number", how many such requests came so far
+//                              "number", how many such requests came so far; "Authorization"
+//                              reads "Bearer <redacted>", and "authorization_sha256" holds the
+//                              SHA-256 of the value that came
 //   POST /__test/clock         {"advance_seconds": n} moves the server's clock
 //   POST /__test/ws/drop       closes every open push socket without a close frame
+//   POST /__test/housekeeping  runs a round of the housekeeper now and answers what it removed:
+//                              {"expired_uploads": n, "removed_blobs": n}
 //
 // A fault is one JSON object. It hits the next `count` requests (default 1) whose path starts
 // with "path_prefix" (required) and, when "method" is given, whose method is that one; the
@@ -76,6 +80,7 @@ public:
     Response lastRequest();
     Response advanceClock(const Request& request);
     Response dropSockets();
+    Response housekeeping();
 
     // The text of a "push" fault description.
     static std::shared_ptr<const std::string> pushText(const JsonBody& push);

@@ -8,7 +8,9 @@
 #include <boost/asio/signal_set.hpp>
 
 #include "BlobStore.h"
+#include "DataFolder.h"
 #include "FaultInjector.h"
+#include "Housekeeper.h"
 #include "HttpSession.h"
 #include "Listener.h"
 #include "Outbox.h"
@@ -32,17 +34,19 @@ constexpr int kThreads = 4;
 int serve(const ServerOptions& options)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    std::filesystem::create_directories(options.dataDir);
+    DataFolder::makePrivate(options.dataDir);
 
     BlobStore blobs(options.dataDir);
     Store store(options.dataDir);
     ServerClock clock;
+    Housekeeper housekeeper(store, blobs, clock);
     Outbox outbox(options.dataDir / "outbox.log");
     FaultInjector faults;
     RequestRecorder recorder;
     PushHub push(options.testTimeout.value_or(WebSocketSession::kIdleTimeout));
-    Services services{
-        store, blobs, clock, outbox, faults, recorder, push, WireFormat(options.filePaths), &push};
+    Services services{store,  blobs,       clock, outbox,
+                      faults, recorder,    push,  WireFormat(options.filePaths),
+                      &push,  &housekeeper};
     const Router router(services, options.testFaults);
     const HttpSession::Context sessionContext{
         router,
@@ -50,7 +54,8 @@ int serve(const ServerOptions& options)
         options.testFaults ? &recorder : nullptr,
         &push,
         blobs.tempDir(),
-        options.testTimeout.value_or(HttpSession::kIdleTimeout)};
+        options.testTimeout.value_or(HttpSession::kIdleTimeout),
+        options.testUnauthenticatedTimeout.value_or(HttpSession::kUnauthenticatedTimeout)};
 
     net::io_context context(kThreads);
     const net::ip::tcp::endpoint endpoint(net::ip::make_address(options.address), options.port);

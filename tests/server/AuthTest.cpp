@@ -1,3 +1,8 @@
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -18,6 +23,13 @@ HttpResponse verify(const ServerProcess& server, const std::string& email, const
 {
     return httpRequest("POST", server.baseURL() + "/api/auth/verify",
                        nlohmann::json{{"email", email}, {"code", code}}.dump(), kJson);
+}
+
+void advanceClock(const ServerProcess& server, int seconds)
+{
+    const auto response = httpRequest("POST", server.baseURL() + "/__test/clock",
+                                      nlohmann::json{{"advance_seconds", seconds}}.dump(), kJson);
+    ASSERT_EQ(response.status, 200);
 }
 
 std::string wrongCode(const std::string& code)
@@ -84,43 +96,109 @@ TEST(ServerAuth, WrongCodeIsRefusedWithJsonError)
 TEST(ServerAuth, CodeExpiresAfterTenMinutes)
 {
     ServerProcess server;
-    const auto advance = [&](int seconds) {
-        const auto response =
-            httpRequest("POST", server.baseURL() + "/__test/clock",
-                        nlohmann::json{{"advance_seconds", seconds}}.dump(), kJson);
-        ASSERT_EQ(response.status, 200);
-    };
     ASSERT_EQ(sendCode(server, "d@example.com").status, 200);
-    advance(9 * 60 + 50);
+    advanceClock(server, 9 * 60 + 50);
     EXPECT_EQ(verify(server, "d@example.com", server.latestCode("d@example.com")).status, 200);
 
     ASSERT_EQ(sendCode(server, "d@example.com").status, 200);
-    advance(10 * 60);
+    advanceClock(server, 10 * 60);
     const auto expired = verify(server, "d@example.com", server.latestCode("d@example.com"));
     EXPECT_EQ(expired.status, 401);
     EXPECT_TRUE(isJsonError(expired));
 }
 
-TEST(ServerAuth, FiveWrongTriesVoidTheCodeUntilANewOneIsSent)
+// A refusal the client shows its user as it is: status 429, a plain sentence, "Retry-After".
+void expectTooManyRequests(const HttpResponse& response, const std::string& text,
+                           const std::string& retryAfter)
+{
+    EXPECT_EQ(response.status, 429);
+    EXPECT_EQ(response.body, text);
+    EXPECT_EQ(response.headers.count("content-type") ? response.headers.at("content-type") : "",
+              "text/plain; charset=utf-8");
+    EXPECT_EQ(response.headers.count("retry-after") ? response.headers.at("retry-after") : "",
+              retryAfter);
+}
+
+TEST(ServerAuth, WrongCodesCountAcrossCodesAndLockTheAddress)
 {
     ServerProcess server;
-    ASSERT_EQ(sendCode(server, "e@example.com").status, 200);
-    const std::string code = server.latestCode("e@example.com");
+    const std::string email = "e@example.com";
+    ASSERT_EQ(sendCode(server, email).status, 200);
+    const std::string code = server.latestCode(email);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(verify(server, "e@example.com", wrongCode(code)).status, 401);
+        EXPECT_EQ(verify(server, email, wrongCode(code)).status, 401);
     }
-    // Four wrong tries leave the code usable.
-    EXPECT_EQ(verify(server, "e@example.com", code).status, 200);
+    // Four wrong tries leave the code usable, and a sign-in clears the count.
+    EXPECT_EQ(verify(server, email, code).status, 200);
 
-    ASSERT_EQ(sendCode(server, "e@example.com").status, 200);
-    const std::string second = server.latestCode("e@example.com");
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(verify(server, "e@example.com", wrongCode(second)).status, 401);
+    ASSERT_EQ(sendCode(server, email).status, 200);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(verify(server, email, wrongCode(server.latestCode(email))).status, 401);
     }
-    EXPECT_EQ(verify(server, "e@example.com", second).status, 401);
+    // A new code does not start the count again: the fifth wrong one locks the address.
+    advanceClock(server, 30);
+    ASSERT_EQ(sendCode(server, email).status, 200);
+    const std::string third = server.latestCode(email);
+    EXPECT_EQ(verify(server, email, wrongCode(third)).status, 401);
+    const std::string locked = "Too many wrong sign-in codes were entered for this address. "
+                               "Please wait 1 minute before trying again.";
+    expectTooManyRequests(verify(server, email, third), locked, "60");
+    expectTooManyRequests(sendCode(server, email), locked, "60");
+    // Another address is not locked.
+    EXPECT_EQ(server.signIn("other@example.com").size(), 64u);
 
-    ASSERT_EQ(sendCode(server, "e@example.com").status, 200);
-    EXPECT_EQ(verify(server, "e@example.com", server.latestCode("e@example.com")).status, 200);
+    advanceClock(server, 60);
+    EXPECT_EQ(verify(server, email, third).status, 200);
+}
+
+TEST(ServerAuth, CodeRequestsForOneAddressComeAtMostEveryThirtySeconds)
+{
+    ServerProcess server;
+    ASSERT_EQ(sendCode(server, "f@example.com").status, 200);
+    advanceClock(server, 10);
+    expectTooManyRequests(sendCode(server, "f@example.com"),
+                          "A sign-in code was sent to this address moments ago. Please wait 20 "
+                          "seconds before asking for a new one.",
+                          "20");
+    EXPECT_EQ(sendCode(server, "g@example.com").status, 200);
+    advanceClock(server, 20);
+    EXPECT_EQ(sendCode(server, "F@example.com").status, 200);
+}
+
+TEST(ServerAuth, AClientFailingAgainstManyAddressesIsHeldBack)
+{
+    ServerProcess server;
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(verify(server, "u" + std::to_string(i) + "@example.com", "123456").status, 401);
+    }
+    ASSERT_EQ(sendCode(server, "fresh@example.com").status, 200);
+    expectTooManyRequests(
+        verify(server, "fresh@example.com", server.latestCode("fresh@example.com")),
+        "Too many failed sign-in attempts came from your network. Please wait 1 "
+        "minute before trying again.",
+        "60");
+}
+
+TEST(ServerAuth, GuessesSentTogetherCannotPassTheLimit)
+{
+    ServerProcess server;
+    ASSERT_EQ(sendCode(server, "h@example.com").status, 200);
+    const std::string wrong = wrongCode(server.latestCode("h@example.com"));
+    std::map<long, int> statuses;
+    std::mutex mutex;
+    {
+        std::vector<std::jthread> guessers;
+        for (int t = 0; t < 8; ++t) {
+            guessers.emplace_back([&] {
+                for (int i = 0; i < 10; ++i) {
+                    const long status = verify(server, "h@example.com", wrong).status;
+                    const std::lock_guard lock(mutex);
+                    ++statuses[status];
+                }
+            });
+        }
+    }
+    EXPECT_EQ(statuses, (std::map<long, int>{{401, 5}, {429, 75}}));
 }
 
 TEST(ServerAuth, BadSignInBodiesAreRefusedWithJson)

@@ -53,6 +53,49 @@ TEST_F(ServerConcurrency, ParallelUploadsAllLand)
     EXPECT_EQ(events.size(), static_cast<std::size_t>(kThreads * kFilesPerThread + kThreads));
 }
 
+TEST_F(ServerConcurrency, TheCollectorNeverTakesABlobThatAnUploadRefersTo)
+{
+    // Uploads and deletions of a few shared contents, with collection rounds in between: an
+    // upload's content is always about to be referred to, already referred to, or gone.
+    const std::string docs = createFolder("Docs")["id"];
+    std::atomic<int> uploadersLeft{kThreads};
+    std::atomic<int> rounds{0};
+    {
+        std::jthread collector([&] {
+            while (uploadersLeft > 0) {
+                EXPECT_EQ(post("/__test/housekeeping", nlohmann::json::object()).status, 200);
+                ++rounds;
+            }
+        });
+        std::vector<std::jthread> uploaders;
+        for (int t = 0; t < kThreads; ++t) {
+            uploaders.emplace_back([&, t] {
+                for (int i = 0; i < 4 * kFilesPerThread; ++i) {
+                    const std::string content = "shared " + std::to_string(i % 3);
+                    const std::string path = "t" + std::to_string(t) + "-" + std::to_string(i);
+                    upload(docs, path, content);
+                    const auto download = get("/api/sync/download/" + sha256Hex(content));
+                    EXPECT_EQ(download.status, 200) << path;
+                    EXPECT_EQ(download.body, content) << path;
+                    if (i % 2 == 0) {
+                        post("/api/sync/delete", {{"path", path}, {"folder_id", docs}});
+                    }
+                }
+                --uploadersLeft;
+            });
+        }
+    }
+    EXPECT_GT(rounds, 0);
+    post("/__test/housekeeping", nlohmann::json::object());
+    const auto tree = nlohmann::json::parse(get("/api/folders/" + docs + "/tree").body);
+    EXPECT_EQ(tree["files"].size(), static_cast<std::size_t>(kThreads * 2 * kFilesPerThread));
+    for (const auto& file : tree["files"]) {
+        const auto download = get("/api/sync/download/" + file["hash"].get<std::string>());
+        EXPECT_EQ(download.status, 200) << file.dump();
+        EXPECT_EQ(sha256Hex(download.body), file["hash"]) << file.dump();
+    }
+}
+
 TEST_F(ServerConcurrency, ParallelFolderCreationMakesOneFolder)
 {
     std::atomic<int> created{0};

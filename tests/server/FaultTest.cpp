@@ -253,6 +253,31 @@ TEST_F(ServerFaults, LastRequestRecordsTheRawRequest)
     EXPECT_EQ(chunk["body"], multipartBody("B0UNDARY", init["upload_id"], "bytes"));
 }
 
+TEST_F(ServerFaults, LastRequestNeverHandsOutCredentials)
+{
+    struct Case {
+        std::string sent;
+        std::string recorded;
+    };
+    const Case cases[] = {
+        {"Bearer " + m_token, "Bearer <redacted>"},
+        {"bearer " + m_token, "bearer <redacted>"},
+        {"Basic YWRhOnNlY3JldA==", "Basic <redacted>"},
+        {"Bearer", "Bearer"},  // no credentials: nothing to hide
+    };
+    for (const auto& c : cases) {
+        httpRequest("GET", m_server.baseURL() + "/api/folders", {}, {"Authorization: " + c.sent});
+        const auto raw = httpRequest("GET", m_server.baseURL() + "/__test/last-request");
+        ASSERT_EQ(raw.status, 200);
+        EXPECT_EQ(raw.body.find(m_token), std::string::npos) << raw.body;
+        const auto record = nlohmann::json::parse(raw.body);
+        EXPECT_EQ(record["headers"]["authorization"], c.recorded) << c.sent;
+        EXPECT_EQ(record["authorization_sha256"], sha256Hex(c.sent)) << c.sent;
+    }
+    httpRequest("GET", m_server.baseURL() + "/health");
+    EXPECT_FALSE(m_server.lastRequest().contains("authorization_sha256"));
+}
+
 TEST(ServerFaultsOff, TestRoutesExistOnlyWithTheFlag)
 {
     ServerProcess server(ServerOptions{false, "relative", {}});

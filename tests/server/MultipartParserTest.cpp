@@ -112,6 +112,40 @@ TEST(MultipartParser, MalformedInputIsReported)
     }
 }
 
+TEST(MultipartParser, HeaderBlockLimitHoldsHoweverTheBytesArrive)
+{
+    // A part whose header block is exactly `size` bytes long, its closing empty line not counted.
+    const auto bodyWithHeaderBlock = [](std::size_t size) {
+        const std::string disposition = "Content-Disposition: form-data; name=a\r\nX-Pad: ";
+        return "--b\r\n" + disposition + std::string(size - disposition.size(), 'p') +
+               "\r\n\r\n1\r\n--b--\r\n";
+    };
+    const std::size_t limit = MultipartParser::kMaxHeaderBlock;
+    const std::vector<std::size_t> steps{0, 1, 7, 4096};  // 0: all at once
+    const std::vector<std::size_t> sizes{limit, limit + 1, 20 * 1024};
+    for (const std::size_t step : steps) {
+        for (const std::size_t size : sizes) {
+            const std::string body = bodyWithHeaderBlock(size);
+            Collector collector;
+            MultipartParser parser("b", collector);
+            const auto feedAll = [&] {
+                const std::size_t chunk = step == 0 ? body.size() : step;
+                for (std::size_t at = 0; at < body.size(); at += chunk) {
+                    parser.feed(body.data() + at, std::min(chunk, body.size() - at));
+                }
+                parser.finish();
+            };
+            if (size <= limit) {
+                EXPECT_NO_THROW(feedAll()) << "size " << size << " step " << step;
+                EXPECT_EQ(collector.parts.size(), 1u);
+            } else {
+                EXPECT_THROW(feedAll(), Error) << "size " << size << " step " << step;
+                EXPECT_TRUE(collector.parts.empty());
+            }
+        }
+    }
+}
+
 TEST(MultipartParser, BoundaryComesFromTheContentType)
 {
     EXPECT_EQ(MultipartParser::boundaryOf("multipart/form-data; boundary=ABC"), "ABC");

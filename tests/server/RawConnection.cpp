@@ -48,6 +48,11 @@ void RawConnection::send(const std::string& bytes)
     }
 }
 
+void RawConnection::finishSending()
+{
+    ::shutdown(m_fd, SHUT_WR);
+}
+
 std::string RawConnection::readUntil(const std::string& text, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

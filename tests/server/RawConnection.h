@@ -16,6 +16,8 @@ public:
     RawConnection& operator=(const RawConnection&) = delete;
 
     void send(const std::string& bytes);
+    // Closes the sending side: the server reads the end of the stream.
+    void finishSending();
     // Reads until the server closes or the timeout passes; returns what arrived.
     std::string readUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Reads until `text` has arrived (or the timeout passes / the server closes).

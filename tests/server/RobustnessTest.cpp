@@ -13,6 +13,38 @@
 namespace corvane::test {
 namespace {
 
+// The head of a raw chunk upload request of `length` body bytes, with these extra header lines.
+std::string uploadHead(std::uint64_t length, const std::string& extraHeaders)
+{
+    return "POST /api/sync/upload/chunk HTTP/1.1\r\nHost: x\r\n" + extraHeaders +
+           "Content-Type: multipart/form-data; boundary=B\r\nContent-Length: " +
+           std::to_string(length) + "\r\n\r\n";
+}
+
+// The multipart body up to the content of its data part.
+std::string dataPartHead(const std::string& uploadId)
+{
+    const std::string body = multipartBody("B", uploadId, "");
+    return body.substr(0, body.size() - std::string("\r\n--B--\r\n").size());
+}
+
+// Sends `bytes` one at a time, `gap` apart, until the server closes the connection or `limit`
+// passes; returns how long that took.
+std::chrono::milliseconds trickle(RawConnection& connection, const std::string& bytes,
+                                  std::chrono::milliseconds gap, std::chrono::milliseconds limit)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    };
+    for (std::size_t i = 0; !connection.closedByServer() && elapsed() < limit; ++i) {
+        connection.send(bytes.substr(i % bytes.size(), 1));
+        connection.readUntilClosed(gap);
+    }
+    return elapsed();
+}
+
 class ServerRobustness : public ServerTest {
 protected:
     void SetUp() override
@@ -223,6 +255,28 @@ TEST_F(ServerRobustness, MalformedChunkUploadsGetJsonErrors)
     EXPECT_EQ(accepted.status, 200) << accepted.body;
 }
 
+TEST_F(ServerRobustness, QueriesThatDoNotDecodeAreRefusedNotTakenAsMissing)
+{
+    upload(m_docs, "a.txt", "a");
+    for (const std::string target :
+         {"/api/folders?parent_id=%zz", "/api/folders?parent_id=%2", "/api/folders?parent_id=%00",
+          "/api/sync/events?since=%zz", "/api/sync/events?folder_ids=%g1", "/api/files?folder_id=%",
+          "/api/folders?other=%zz", "/api/folders?%zz=1"}) {
+        const auto response = get(target);
+        EXPECT_EQ(response.status, 400) << target;
+        ASSERT_TRUE(isJsonError(response)) << target << " -> " << response.body;
+        EXPECT_TRUE(nlohmann::json::parse(response.body)["error"].get<std::string>().starts_with(
+            "malformed query"))
+            << response.body;
+    }
+    // Well-formed escapes still decode: the folder id with its dashes escaped.
+    std::string escaped;
+    for (const char c : m_docs) {
+        escaped += c == '-' ? std::string("%2D") : std::string(1, c);
+    }
+    EXPECT_EQ(get("/api/files?folder_id=" + escaped).status, 200);
+}
+
 TEST_F(ServerRobustness, GarbageOnTheWireDoesNotHurtTheServer)
 {
     const std::vector<std::string> garbage{
@@ -266,6 +320,20 @@ protected:
     ServerReadTimeout() : ServerTest(ServerOptions{.timeout = kTimeout}) {}
 };
 
+TEST_F(ServerReadTimeout, AnUploadTricklingInIsCutOffAsAWhole)
+{
+    const std::string uploadId =
+        uploadInit(createFolder("Docs")["id"], "a.bin", std::string(10'000, 'x'))["upload_id"];
+    RawConnection connection(m_server.port());
+    const std::string body = multipartBody("B", uploadId, std::string(10'000, 'x'));
+    connection.send(uploadHead(body.size(), "Authorization: Bearer " + m_token + "\r\n") +
+                    dataPartHead(uploadId));
+    // Every byte comes well within the idle time-out; the body as a whole does not.
+    const auto took = trickle(connection, "x", kTimeout / 6, std::chrono::seconds(5));
+    EXPECT_TRUE(connection.closedByServer());
+    EXPECT_LT(took, kTimeout * 5);
+}
+
 TEST_F(ServerReadTimeout, StalledRequestsAreClosedAfterTheTimeout)
 {
     struct Case {
@@ -297,6 +365,118 @@ TEST_F(ServerReadTimeout, StalledRequestsAreClosedAfterTheTimeout)
         EXPECT_EQ(answer.starts_with("HTTP/1.1 200"), c.answered) << answer.substr(0, 80);
     }
     EXPECT_EQ(get("/health").status, 200);
+}
+
+TEST_F(ServerRobustness, AnUploadPastItsDeclaredSizeIsStoppedAtOnce)
+{
+    const std::string uploadId = uploadInit(m_docs, "small.txt", "ten bytes!")["upload_id"];
+    struct Case {
+        const char* name;
+        std::string bodyStart;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {"past the size", dataPartHead(uploadId) + std::string(256 * 1024, 'x'),
+         "HTTP/1.1 400 Bad Request"},
+        {"unknown upload", dataPartHead("no-such-upload") + std::string(256 * 1024, 'x'),
+         "HTTP/1.1 404 Not Found"},
+        {"data before upload_id",
+         "--B\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\n" +
+             std::string(256 * 1024, 'x'),
+         "HTTP/1.1 400 Bad Request"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The body is announced at 300 MB; only its start ever comes.
+        RawConnection connection(m_server.port());
+        connection.send(uploadHead(300'000'000, "Authorization: Bearer " + m_token + "\r\n") +
+                        c.bodyStart);
+        const std::string answer = connection.readUntil("}");
+        EXPECT_TRUE(answer.starts_with(c.answer)) << answer.substr(0, 200);
+        EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
+        connection.finishSending();
+        connection.readUntilClosed();
+        EXPECT_TRUE(connection.closedByServer());
+        EXPECT_EQ(filesIn(m_server.dataDir() / "tmp"), 0u);
+    }
+    const std::string answer = nlohmann::json::parse(
+        uploadChunk(uploadId, "ten bytes!" + std::string(100, '!')).body)["error"];
+    EXPECT_EQ(answer, "size mismatch: expected 10 bytes, received more");
+    // The upload stays open for the right content.
+    EXPECT_EQ(uploadChunk(uploadId, "ten bytes!").status, 200);
+}
+
+TEST_F(ServerRobustness, ABodyWithoutAValidTokenIsRefusedUnread)
+{
+    const std::vector<std::string> heads{
+        uploadHead(300'000'000, ""),
+        uploadHead(300'000'000, "Authorization: Bearer not-a-token\r\n"),
+        "POST /api/folders HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+        "Content-Length: 900000\r\n\r\n",
+    };
+    for (const auto& head : heads) {
+        RawConnection connection(m_server.port());
+        connection.send(head + std::string(64 * 1024, '{'));
+        const std::string answer = connection.readUntil("}");
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 401 Unauthorized")) << answer.substr(0, 200);
+        EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
+        connection.finishSending();
+        connection.readUntilClosed();
+        EXPECT_TRUE(connection.closedByServer());
+    }
+    // An HTTP client that sends the body without waiting for "100 Continue" gets the answer as
+    // well, not a reset connection.
+    const auto sent = httpRequest("POST", m_server.baseURL() + "/api/sync/upload/chunk",
+                                  std::string(32 * 1024 * 1024, 'x'),
+                                  {"Content-Type: multipart/form-data; boundary=B", "Expect:"});
+    EXPECT_EQ(sent.status, 401) << sent.transportError;
+    // Without a body the connection stays open.
+    RawConnection connection(m_server.port());
+    connection.send("GET /api/folders HTTP/1.1\r\nHost: x\r\n\r\nGET /health HTTP/1.1\r\n"
+                    "Host: x\r\n\r\n");
+    const std::string answers = connection.readUntil("{\"status\":\"ok\"}");
+    EXPECT_TRUE(answers.starts_with("HTTP/1.1 401")) << answers;
+    EXPECT_NE(answers.find("{\"status\":\"ok\"}"), std::string::npos) << answers;
+}
+
+TEST_F(ServerRobustness, AJsonBodyWithoutAValidTokenIsRefusedBeforeItIsParsed)
+{
+    const std::string nested = "{\"email\":" + std::string(1'000'000, '[');
+    for (const std::string route : {"/api/auth/verify", "/api/auth/send-code", "/api/nothing"}) {
+        const auto response = httpRequest("POST", m_server.baseURL() + route, nested,
+                                          {"Content-Type: application/json"});
+        EXPECT_EQ(response.status, 413) << route;
+        EXPECT_TRUE(isJsonError(response)) << response.body;
+    }
+    EXPECT_EQ(m_server.signIn("bob@example.com").size(), 64u);
+}
+
+// A server whose idle time-out is long, and whose time-out for bodies without a token is short.
+class ServerUnauthenticatedTimeout : public ServerTest {
+protected:
+    static constexpr std::chrono::milliseconds kTimeout{300};
+
+    ServerUnauthenticatedTimeout()
+        : ServerTest(ServerOptions{.timeout = kTimeout * 10, .unauthenticatedTimeout = kTimeout})
+    {
+    }
+};
+
+TEST_F(ServerUnauthenticatedTimeout, ABodyWithoutATokenHasLittleTime)
+{
+    RawConnection connection(m_server.port());
+    connection.send("POST /api/auth/send-code HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                    "application/json\r\nContent-Length: 1000\r\n\r\n");
+    const auto took = trickle(connection, "{\"email\":", kTimeout / 6, std::chrono::seconds(5));
+    EXPECT_TRUE(connection.closedByServer());
+    EXPECT_GE(took, kTimeout / 2);
+    EXPECT_LT(took, kTimeout * 3);
+    // With a valid token the same body has the idle time-out.
+    RawConnection account(m_server.port());
+    account.send("POST /api/folders HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + m_token +
+                 "\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n");
+    EXPECT_GE(trickle(account, "{\"name\":", kTimeout / 6, kTimeout * 3), kTimeout * 3);
+    EXPECT_FALSE(account.closedByServer());
 }
 
 TEST_F(ServerRobustness, UnauthorisedUploadWritesNothing)

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -195,6 +196,78 @@ TEST_F(ServerSync, MismatchedContentIsRefusedAndNothingStored)
     // The upload stays open for the right bytes.
     EXPECT_EQ(uploadChunk(uploadId, content).status, 200);
     EXPECT_EQ(uploadChunk("no-such-upload", content).status, 404);
+}
+
+TEST_F(ServerSync, PendingUploadsExpireAfterADay)
+{
+    const std::string first = uploadInit(m_docs, "a.txt", "a")["upload_id"];
+    const std::string second = uploadInit(m_docs, "b.txt", "b")["upload_id"];
+    const auto advance = [&](int seconds) {
+        ASSERT_EQ(post("/__test/clock", {{"advance_seconds", seconds}}).status, 200);
+    };
+    advance(24 * 3600 - 1);
+    EXPECT_EQ(uploadChunk(first, "a").status, 200);
+    advance(2);
+    const auto expired = uploadChunk(second, "b");
+    EXPECT_EQ(expired.status, 404);
+    EXPECT_TRUE(isJsonError(expired));
+    EXPECT_TRUE(std::filesystem::is_empty(m_server.dataDir() / "tmp"));
+}
+
+TEST_F(ServerSync, BlobsThatNothingRefersToAreCollected)
+{
+    upload(m_docs, "kept.txt", "kept");
+    upload(m_docs, "gone.txt", "gone");
+    upload(m_docs, "c.txt", "one");
+    upload(m_docs, "c.txt", "two", 0);  // a conflict copy keeps "one"
+    // A pending upload whose content the server holds meanwhile through another file.
+    const std::string pendingId = uploadInit(m_docs, "p.txt", "pending")["upload_id"];
+    upload(m_docs, "q.txt", "pending");
+    for (const char* path : {"gone.txt", "q.txt"}) {
+        ASSERT_EQ(post("/api/sync/delete", {{"path", path}, {"folder_id", m_docs}}).status, 200);
+    }
+
+    const auto round = post("/__test/housekeeping", nlohmann::json::object());
+    ASSERT_EQ(round.status, 200) << round.body;
+    EXPECT_EQ(nlohmann::json::parse(round.body),
+              (nlohmann::json{{"expired_uploads", 0}, {"removed_blobs", 1}}));
+    EXPECT_FALSE(blobExists(sha256Hex("gone")));
+    EXPECT_EQ(get("/api/sync/download/" + sha256Hex("gone")).status, 404);
+    for (const char* content : {"kept", "one", "two", "pending"}) {
+        EXPECT_TRUE(blobExists(sha256Hex(content))) << content;
+    }
+    // The pending upload completes on the content that was kept for it.
+    ASSERT_EQ(uploadChunk(pendingId, "pending").status, 200);
+    EXPECT_EQ(get("/api/sync/download/" + sha256Hex("pending")).body, "pending");
+    // Content that went is taken again as new.
+    EXPECT_EQ(uploadInit(m_docs, "gone.txt", "gone")["status"], "pending");
+}
+
+TEST_F(ServerSync, OrphanBlobsGoAtStartAndExpiredUploadsReleaseTheirs)
+{
+    upload(m_docs, "gone.txt", "gone");
+    ASSERT_EQ(post("/api/sync/delete", {{"path", "gone.txt"}, {"folder_id", m_docs}}).status, 200);
+    const std::string expiring = uploadInit(m_docs, "e.txt", "expiring")["upload_id"];
+    upload(m_docs, "x.txt", "expiring");
+    ASSERT_EQ(post("/api/sync/delete", {{"path", "x.txt"}, {"folder_id", m_docs}}).status, 200);
+    m_server.kill();
+    // A blob written by a run that died before recording it.
+    const std::string orphan = sha256Hex("orphan");
+    const auto orphanPath = m_server.dataDir() / "blobs" / orphan.substr(0, 2) / orphan;
+    std::filesystem::create_directories(orphanPath.parent_path());
+    std::ofstream(orphanPath) << "orphan";
+
+    m_server.restart();
+    EXPECT_FALSE(std::filesystem::exists(orphanPath));
+    EXPECT_FALSE(blobExists(sha256Hex("gone")));
+    EXPECT_TRUE(blobExists(sha256Hex("expiring")));  // its pending upload is still valid
+
+    ASSERT_EQ(post("/__test/clock", {{"advance_seconds", 25 * 3600}}).status, 200);
+    const auto round = post("/__test/housekeeping", nlohmann::json::object());
+    EXPECT_EQ(nlohmann::json::parse(round.body),
+              (nlohmann::json{{"expired_uploads", 1}, {"removed_blobs", 1}}));
+    EXPECT_FALSE(blobExists(sha256Hex("expiring")));
+    EXPECT_EQ(uploadChunk(expiring, "expiring").status, 404);
 }
 
 TEST_F(ServerSync, InitValidatesEveryField)

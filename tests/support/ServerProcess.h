@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -22,6 +23,9 @@ struct ServerOptions {
     std::uint16_t port = 0;  // 0: any free port (chosen anew on every start)
     // With testFaults: the server's read and push-socket idle timeouts (--test-timeout-ms).
     std::optional<std::chrono::milliseconds> timeout = std::nullopt;
+    // With testFaults: how long a body without a valid token may take
+    // (--test-unauthenticated-timeout-ms).
+    std::optional<std::chrono::milliseconds> unauthenticatedTimeout = std::nullopt;
 };
 
 // Runs corvane-server (CORVANE_SERVER_PATH) on a free loopback port for one test. The server's
@@ -40,10 +44,14 @@ public:
     void kill();     // SIGKILL, for crash tests; restart() brings it back
 
     std::string latestCode(const std::string& email) const;  // last code in outbox.log
-    std::string signIn(const std::string& email);   // send-code + verify; returns the token
+    // send-code + verify; returns the token. When a code went to the address moments ago, it
+    // moves the server's clock past the wait for the next one.
+    std::string signIn(const std::string& email);
     void injectFault(const nlohmann::json& fault);  // POST /__test/faults
     void clearFaults();
-    nlohmann::json lastRequest() const;  // GET /__test/last-request, body decoded into "body"
+    // GET /__test/last-request, body decoded into "body". The server redacts credentials; when
+    // the request carried a token that signIn() handed out, "authorization" names it again.
+    nlohmann::json lastRequest() const;
 
 private:
     void start();
@@ -54,7 +62,8 @@ private:
     std::filesystem::path m_dataDir;
     int m_pid = -1;
     std::uint16_t m_port = 0;
-    std::jthread m_drain;  // forwards the server's output until it closes
+    std::jthread m_drain;               // forwards the server's output until it closes
+    std::vector<std::string> m_tokens;  // every token signIn() handed out
 };
 
 }  // namespace corvane::test
