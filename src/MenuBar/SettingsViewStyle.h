@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace corvane {
+
+// The text styles the settings tabs share: the platform's body text made smaller for callouts
+// and captions, and a secondary colour for hints and values. Main thread only.
+enum class SettingsTextStyle { body, callout, caption };
+
+// The padding of each tab on all four edges.
+inline constexpr int kSettingsTabPadding = 20;
+
+// A label in `style` and the secondary colour that wraps at word boundaries; `text` is shown as
+// written, never as markup.
+QLabel* makeSecondaryLabel(const QString& text, SettingsTextStyle style, const QString& objectName,
+                           QWidget* parent = nullptr);
+// Gives `label` the secondary colour and shows its text as written, never as markup.
+void makeSecondary(QLabel* label);
+
+}  // namespace corvane
