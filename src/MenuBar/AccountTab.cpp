@@ -119,7 +119,7 @@ QWidget* AccountTab::makeSignedInPage()
     m_logOut->setAccessibleName(tr("Log Out"));
     m_logOut->setAutoDefault(false);
     QPalette palette = m_logOut->palette();
-    palette.setColor(QPalette::ButtonText, Qt::red);
+    palette.setColor(QPalette::ButtonText, kSettingsRed);
     m_logOut->setPalette(palette);
     actions->addWidget(m_logOut);
     actions->addStretch();

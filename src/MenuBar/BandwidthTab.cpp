@@ -1,8 +1,8 @@
 #include "MenuBar/BandwidthTab.h"
 
 #include <QComboBox>
-#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -64,7 +64,7 @@ QWidget* BandwidthTab::makeSection(const QString& title, const QString& pickerLa
     auto* section = new QGroupBox(title, this);
     section->setObjectName(objectName + QStringLiteral("Section"));
     section->setAccessibleName(title);
-    auto* form = new QFormLayout(section);
+    auto* row = new QHBoxLayout(section);
     picker = new QComboBox(section);
     picker->setObjectName(objectName + QStringLiteral("LimitPicker"));
     picker->setAccessibleName(pickerLabel);
@@ -76,7 +76,10 @@ QWidget* BandwidthTab::makeSection(const QString& title, const QString& pickerLa
     auto* label = new QLabel(pickerLabel, section);
     label->setObjectName(objectName + QStringLiteral("LimitLabel"));
     label->setBuddy(picker);
-    form->addRow(label, picker);
+    // The label at the leading edge, the picker at the trailing one.
+    row->addWidget(label);
+    row->addStretch();
+    row->addWidget(picker);
     return section;
 }
 

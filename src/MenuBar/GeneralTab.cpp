@@ -89,7 +89,7 @@ QWidget* GeneralTab::makeSyncFolderSection()
     m_syncDirError->setTextFormat(Qt::PlainText);
     m_syncDirError->setWordWrap(true);
     QPalette palette = m_syncDirError->palette();
-    palette.setColor(QPalette::WindowText, Qt::red);
+    palette.setColor(QPalette::WindowText, kSettingsRed);
     m_syncDirError->setPalette(palette);
     m_syncDirError->hide();
     layout->addWidget(m_syncDirError);

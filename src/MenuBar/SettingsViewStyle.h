@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 
 class QLabel;
@@ -13,6 +14,8 @@ enum class SettingsTextStyle { body, callout, caption };
 
 // The padding of each tab on all four edges.
 inline constexpr int kSettingsTabPadding = 20;
+// The red of warnings and of the sign-out button.
+inline const QColor kSettingsRed{215, 0, 21};
 
 // A label in `style` and the secondary colour that wraps at word boundaries; `text` is shown as
 // written, never as markup.

@@ -32,14 +32,15 @@ QString buttonText(const std::string& text)
     return QString::fromStdString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-// A page centred in the space left below the headline.
-QWidget* centredPage(QWidget* content, QWidget* parent)
+// A page that centres `content` vertically in the space left below the headline;
+// `alignment` places it across.
+QWidget* centredPage(QWidget* content, QWidget* parent, Qt::Alignment alignment = {})
 {
     auto* page = new QWidget(parent);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addStretch();
-    layout->addWidget(content, 0, Qt::AlignHCenter);
+    layout->addWidget(content, 0, alignment);
     layout->addStretch();
     return page;
 }
@@ -95,7 +96,7 @@ QWidget* SyncTab::makeLoadingPage()
     label->setTextFormat(Qt::PlainText);
     layout->addWidget(bar, 0, Qt::AlignHCenter);
     layout->addWidget(label, 0, Qt::AlignHCenter);
-    return centredPage(content, m_pages);
+    return centredPage(content, m_pages, Qt::AlignHCenter);
 }
 
 QWidget* SyncTab::makeEmptyPage()
@@ -103,6 +104,7 @@ QWidget* SyncTab::makeEmptyPage()
     auto* label =
         makeSecondaryLabel(tr("No folders found. Log in and sync to see your folders."),
                            SettingsTextStyle::caption, QStringLiteral("syncEmptyText"), nullptr);
+    // Across the whole width, so that the wrapped text gets the height it needs.
     label->setAlignment(Qt::AlignCenter);
     return centredPage(label, m_pages);
 }
