@@ -28,7 +28,7 @@ std::ostream& operator<<(std::ostream& out, const LocalFolderUsage& usage);
 // read adds its own entry but none of its contents. Nothing when `folder` itself cannot be
 // read. Returns early, with what was found so far, once `stop` is requested.
 //
-// Blocking file-system work: any thread but the main one.
+// Blocking file-system work, so the views run it in a background task. Thread-safe.
 std::optional<LocalFolderUsage> measureLocalFolder(const std::filesystem::path& folder,
                                                    std::stop_token stop = {});
 

@@ -147,8 +147,9 @@ void GeneralTab::browse()
     if (!chooser) {
         return;
     }
-    // The chooser's own button title and no caption.
-    if (const auto folder = chooser->chooseFolder(this, QString(), QString())) {
+    // The dialog's usual button title for a folder (the chooser always sets one) and its own
+    // caption.
+    if (const auto folder = chooser->chooseFolder(this, tr("Choose"), QString())) {
         m_syncDir->setText(*folder);
     }
 }

@@ -91,6 +91,11 @@ const BandwidthCase kCases[] = {
      {}},
 };
 
+void PrintTo(const BandwidthCase& entry, std::ostream* out)
+{
+    *out << entry.name;
+}
+
 class BandwidthTabTest : public testing::TestWithParam<BandwidthCase>, public SettingsFixture {};
 
 std::optional<std::int64_t> stored(const char* key)

@@ -32,6 +32,11 @@ const SaveCase kCases[] = {
      true, false, false},
 };
 
+void PrintTo(const SaveCase& entry, std::ostream* out)
+{
+    *out << entry.name;
+}
+
 class GeneralTabSaveTest : public testing::TestWithParam<SaveCase>, public SettingsServerFixture {
 protected:
     std::string typedAddress(AddressField address) const

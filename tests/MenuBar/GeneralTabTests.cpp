@@ -130,7 +130,7 @@ TEST_F(GeneralTabTest, BrowseFillsTheFieldOnlyAndACancelLeavesIt)
     QTest::mouseClick(find<QPushButton>("browseButton"), Qt::LeftButton);
     EXPECT_EQ(folderField()->text().toStdString(), "/srv/chosen");
     ASSERT_EQ(chooser->questions.size(), 2u);
-    EXPECT_TRUE(chooser->questions[1].prompt.isEmpty());
+    EXPECT_EQ(chooser->questions[1].prompt.toStdString(), "Choose");
     EXPECT_TRUE(chooser->questions[1].message.isEmpty());
     // Nothing is stored until "Save".
     EXPECT_EQ(appState.syncDir().toStdString(), syncDir.string());

@@ -19,6 +19,7 @@
 
 #include "App/AppFixture.h"
 #include "App/FolderChooser.h"
+#include "App/ViewPng.h"
 #include "MenuBar/SettingsView.h"
 
 namespace corvane::test {
@@ -88,11 +89,8 @@ public:
     // Writes the window as it looks now under the build folder, for people to look at.
     void savePicture(const std::string& name) const
     {
-        // Layouts settle in posted events.
-        QCoreApplication::processEvents();
-        const fs::path folder = fs::path(CORVANE_PICTURE_DIR);
-        fs::create_directories(folder);
-        EXPECT_TRUE(view->grab().save(QString::fromStdString((folder / (name + ".png")).string())));
+        QCoreApplication::processEvents();  // layouts settle in posted events
+        saveViewPng(*view, QString::fromStdString(name));
     }
 
     std::shared_ptr<RecordingFolderChooser> chooser = std::make_shared<RecordingFolderChooser>();
