@@ -50,14 +50,6 @@ QLabel* makeValue(QLabel* value, const QString& objectName, const QString& acces
     return value;
 }
 
-QGroupBox* makeSection(const QString& title, const QString& objectName, QWidget* parent)
-{
-    auto* section = new QGroupBox(title, parent);
-    section->setObjectName(objectName);
-    section->setAccessibleName(title);
-    return section;
-}
-
 }  // namespace
 
 AccountTab::AccountTab(AppState& appState, QWidget* parent)
@@ -67,8 +59,7 @@ AccountTab::AccountTab(AppState& appState, QWidget* parent)
     MainQueue::assertMainThread("AccountTab");
     setObjectName(QStringLiteral("accountTab"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(kSettingsTabPadding, kSettingsTabPadding, kSettingsTabPadding,
-                               kSettingsTabPadding);
+    setTabPadding(layout);
     m_pages = new QStackedWidget(this);
     m_pages->setObjectName(QStringLiteral("accountPages"));
     m_signedInPage = makeSignedInPage();
@@ -91,7 +82,7 @@ QWidget* AccountTab::makeSignedInPage()
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    auto* account = makeSection(tr("Account"), QStringLiteral("accountSection"), page);
+    auto* account = makeSettingsSection(tr("Account"), QStringLiteral("accountSection"), page);
     auto* accountRows = new QFormLayout(account);
     m_email = makeValue(new QLabel(account), QStringLiteral("accountEmailValue"), tr("Email"));
     m_status = makeValue(new QLabel(account), QStringLiteral("accountStatusValue"), tr("Status"));
@@ -102,7 +93,7 @@ QWidget* AccountTab::makeSignedInPage()
     accountRows->addRow(tr("Sync Folder"), m_syncDir);
     layout->addWidget(account);
 
-    auto* storage = makeSection(tr("Storage"), QStringLiteral("storageSection"), page);
+    auto* storage = makeSettingsSection(tr("Storage"), QStringLiteral("storageSection"), page);
     auto* storageRows = new QFormLayout(storage);
     m_fileCount =
         makeValue(new QLabel(storage), QStringLiteral("localFilesValue"), tr("Local files"));

@@ -28,8 +28,7 @@ BandwidthTab::BandwidthTab(AppState& appState, QWidget* parent)
     MainQueue::assertMainThread("BandwidthTab");
     setObjectName(QStringLiteral("bandwidthTab"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(kSettingsTabPadding, kSettingsTabPadding, kSettingsTabPadding,
-                               kSettingsTabPadding);
+    setTabPadding(layout);
     layout->addWidget(
         makeSection(tr("Upload"), tr("Maximum upload rate"), QStringLiteral("upload"), m_upload));
     layout->addWidget(makeSection(tr("Download"), tr("Maximum download rate"),
@@ -61,9 +60,7 @@ int BandwidthTab::presetIndex(std::int64_t limit)
 QWidget* BandwidthTab::makeSection(const QString& title, const QString& pickerLabel,
                                    const QString& objectName, QComboBox*& picker)
 {
-    auto* section = new QGroupBox(title, this);
-    section->setObjectName(objectName + QStringLiteral("Section"));
-    section->setAccessibleName(title);
+    auto* section = makeSettingsSection(title, objectName + QStringLiteral("Section"), this);
     auto* row = new QHBoxLayout(section);
     picker = new QComboBox(section);
     picker->setObjectName(objectName + QStringLiteral("LimitPicker"));

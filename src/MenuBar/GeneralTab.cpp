@@ -17,25 +17,13 @@
 #include "Platform/Paths.h"
 
 namespace corvane {
-namespace {
-
-QGroupBox* makeSection(const QString& title, const QString& objectName, QWidget* parent)
-{
-    auto* section = new QGroupBox(title, parent);
-    section->setObjectName(objectName);
-    section->setAccessibleName(title);
-    return section;
-}
-
-}  // namespace
 
 GeneralTab::GeneralTab(AppState& appState, QWidget* parent) : QWidget(parent), m_appState(appState)
 {
     MainQueue::assertMainThread("GeneralTab");
     setObjectName(QStringLiteral("generalTab"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(kSettingsTabPadding, kSettingsTabPadding, kSettingsTabPadding,
-                               kSettingsTabPadding);
+    setTabPadding(layout);
     layout->addWidget(makeServerSection());
     layout->addWidget(makeSyncFolderSection());
     layout->addWidget(makeStartupSection());
@@ -54,7 +42,7 @@ GeneralTab::GeneralTab(AppState& appState, QWidget* parent) : QWidget(parent), m
 
 QWidget* GeneralTab::makeServerSection()
 {
-    auto* section = makeSection(tr("Server"), QStringLiteral("serverSection"), this);
+    auto* section = makeSettingsSection(tr("Server"), QStringLiteral("serverSection"), this);
     auto* layout = new QVBoxLayout(section);
     m_serverURL = new QLineEdit(section);
     m_serverURL->setObjectName(QStringLiteral("serverURLField"));
@@ -69,7 +57,8 @@ QWidget* GeneralTab::makeServerSection()
 
 QWidget* GeneralTab::makeSyncFolderSection()
 {
-    auto* section = makeSection(tr("Sync Folder"), QStringLiteral("syncFolderSection"), this);
+    auto* section =
+        makeSettingsSection(tr("Sync Folder"), QStringLiteral("syncFolderSection"), this);
     auto* layout = new QVBoxLayout(section);
     auto* row = new QHBoxLayout;
     m_syncDir = new QLineEdit(section);
@@ -98,7 +87,7 @@ QWidget* GeneralTab::makeSyncFolderSection()
 
 QWidget* GeneralTab::makeStartupSection()
 {
-    auto* section = makeSection(tr("Startup"), QStringLiteral("startupSection"), this);
+    auto* section = makeSettingsSection(tr("Startup"), QStringLiteral("startupSection"), this);
     auto* layout = new QVBoxLayout(section);
     m_launchAtLogin = new QCheckBox(tr("Launch Corvane at login"), section);
     m_launchAtLogin->setObjectName(QStringLiteral("launchAtLoginToggle"));

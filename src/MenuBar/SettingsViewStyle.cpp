@@ -1,6 +1,8 @@
 #include "MenuBar/SettingsViewStyle.h"
 
+#include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPalette>
 
 namespace corvane {
@@ -20,6 +22,20 @@ qreal scale(SettingsTextStyle style)
 }
 
 }  // namespace
+
+QGroupBox* makeSettingsSection(const QString& title, const QString& objectName, QWidget* parent)
+{
+    auto* section = new QGroupBox(title, parent);
+    section->setObjectName(objectName);
+    section->setAccessibleName(title);
+    return section;
+}
+
+void setTabPadding(QLayout* layout)
+{
+    layout->setContentsMargins(kSettingsTabPadding, kSettingsTabPadding, kSettingsTabPadding,
+                               kSettingsTabPadding);
+}
 
 void makeSecondary(QLabel* label)
 {

@@ -3,7 +3,9 @@
 #include <QColor>
 #include <QString>
 
+class QGroupBox;
 class QLabel;
+class QLayout;
 class QWidget;
 
 namespace corvane {
@@ -21,6 +23,10 @@ inline const QColor kSettingsRed{215, 0, 21};
 // written, never as markup.
 QLabel* makeSecondaryLabel(const QString& text, SettingsTextStyle style, const QString& objectName,
                            QWidget* parent = nullptr);
+// A titled section of a tab's form; the title is also its accessible name.
+QGroupBox* makeSettingsSection(const QString& title, const QString& objectName, QWidget* parent);
+// Gives the layout of a whole tab the tab's padding.
+void setTabPadding(QLayout* layout);
 // Gives `label` the secondary colour and shows its text as written, never as markup.
 void makeSecondary(QLabel* label);
 

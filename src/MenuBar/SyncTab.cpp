@@ -52,8 +52,7 @@ SyncTab::SyncTab(AppState& appState, QWidget* parent) : QWidget(parent), m_appSt
     MainQueue::assertMainThread("SyncTab");
     setObjectName(QStringLiteral("syncTab"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(kSettingsTabPadding, kSettingsTabPadding, kSettingsTabPadding,
-                               kSettingsTabPadding);
+    setTabPadding(layout);
     layout->setSpacing(kSpacing);
     layout->addWidget(makeSecondaryLabel(tr("Choose which folders to sync to this Mac"),
                                          SettingsTextStyle::callout, QStringLiteral("syncHeadline"),
