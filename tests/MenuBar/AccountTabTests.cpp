@@ -240,6 +240,23 @@ TEST_F(AccountTabTest, TheFiguresFollowTheFolderWhileTheTabIsShown)
     ASSERT_TRUE(runUntil([&] { return text("localFilesValue") == "1 files"; }));
 }
 
+TEST_F(AccountTabTest, ALongFolderPathIsShortenedOnScreenOnly)
+{
+    AppState& appState = signedIn();
+    const std::string longPath =
+        (home.path() / "Documents/Work/Clients/Northwind Traders/Quarterly Reports/Corvane Sync")
+            .string();
+    appState.setSyncDir(QString::fromStdString(longPath));
+    showView();
+    showTab(kAccountTab);
+    ASSERT_TRUE(walked());
+    auto* value = find<QLabel>("accountSyncDirValue");
+    EXPECT_EQ(value->text().toStdString(), longPath);
+    EXPECT_EQ(value->accessibleName().toStdString(), "Sync Folder");
+    EXPECT_LE(value->geometry().right(), view->width());
+    savePicture("settings-account-long-folder");
+}
+
 // 100,000 files in 100 folders, made quickly with empty files.
 void makeManyFiles(const fs::path& root, int folders, int filesPerFolder)
 {
