@@ -1,0 +1,130 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QStyleOptionButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "App/AppFixture.h"
+#include "App/FolderChooser.h"
+#include "App/ViewPng.h"
+#include "MenuBar/SettingsView.h"
+
+namespace corvane::test {
+
+// Stands in for the folder dialog: answers what the test set and records each question.
+// Main thread only.
+class RecordingFolderChooser final : public FolderChooser {
+public:
+    struct Question {
+        QString prompt;
+        QString message;
+    };
+
+    std::optional<QString> chooseFolder(QWidget*, const QString& prompt,
+                                        const QString& message) override
+    {
+        questions.push_back({prompt, message});
+        return answer;
+    }
+
+    std::optional<QString> answer;
+    std::vector<Question> questions;
+};
+
+// AppFixture with the folder chooser in place and the settings view in a shown window.
+class SettingsFixture : public AppFixture {
+public:
+    ~SettingsFixture() { view.reset(); }
+
+    AppState& makeStateWithChooser()
+    {
+        AppServices withChooser = services();
+        withChooser.folderChooser = chooser;
+        state = std::make_unique<AppState>(std::move(withChooser));
+        return *state;
+    }
+
+    SettingsView& showView()
+    {
+        view = std::make_unique<SettingsView>(*state);
+        view->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        return *view;
+    }
+
+    // Switches to the tab at `index` as a click on its title would.
+    void showTab(int index)
+    {
+        QTabBar* bar = view->tabs()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+        ASSERT_EQ(view->tabs()->currentIndex(), index);
+    }
+
+    template <typename Widget>
+    Widget* find(const char* objectName) const
+    {
+        auto* widget = view->findChild<Widget*>(QString::fromLatin1(objectName));
+        EXPECT_NE(widget, nullptr) << objectName;
+        return widget;
+    }
+
+    std::string text(const char* labelName) const
+    {
+        return find<QLabel>(labelName)->text().toStdString();
+    }
+
+    // Writes the window as it looks now under the build folder, for people to look at.
+    void savePicture(const std::string& name) const
+    {
+        QCoreApplication::processEvents();  // layouts settle in posted events
+        saveViewPng(*view, QString::fromStdString(name));
+    }
+
+    std::shared_ptr<RecordingFolderChooser> chooser = std::make_shared<RecordingFolderChooser>();
+    std::unique_ptr<SettingsView> view;
+};
+
+// A click on a check box's box, wherever its label ends.
+inline void clickToggle(QAbstractButton* toggle)
+{
+    QStyleOptionButton option;
+    option.initFrom(toggle);
+    const QRect box =
+        toggle->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, toggle);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, box.center());
+}
+
+// Replaces a field's text as typing would.
+inline void retype(QLineEdit* field, const QString& text)
+{
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, text);
+}
+
+// Opens the picker and clicks the item at `index`, also when it is the one shown.
+inline void choose(QComboBox* picker, int index)
+{
+    picker->showPopup();
+    QAbstractItemView* list = picker->view();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+    const QRect item = list->visualRect(picker->model()->index(index, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+    EXPECT_FALSE(list->isVisible());
+}
+
+}  // namespace corvane::test
