@@ -50,7 +50,15 @@ QIcon symbolIcon(const QString& symbolName)
     if (found == themeNames().constEnd()) {
         return {};
     }
-    return QIcon::fromTheme(*found);
+    return QIcon::fromTheme(*found, bundledSymbolIcon(symbolName));
+}
+
+QIcon bundledSymbolIcon(const QString& symbolName)
+{
+    if (!themeNames().contains(symbolName)) {
+        return {};
+    }
+    return QIcon(QStringLiteral(":/corvane/symbols/%1.svg").arg(symbolName));
 }
 
 QPixmap symbolPixmap(const QString& symbolName, int size, const QColor& color,

@@ -14,8 +14,10 @@ namespace corvane {
 //
 // The names known here; any other name gives a null icon.
 QStringList knownSymbolNames();
-// The icon of `symbolName` as the theme or the bundle draws it.
+// The icon of `symbolName` as the theme draws it, or the bundled one where the theme has none.
 QIcon symbolIcon(const QString& symbolName);
+// The bundled icon of `symbolName`, whatever the theme: black line glyphs on a 24-unit grid.
+QIcon bundledSymbolIcon(const QString& symbolName);
 // The symbol at `size` device-independent pixels, painted in `color` (its shape kept, its own
 // colours replaced), for the tinted symbols of rows and headers.
 QPixmap symbolPixmap(const QString& symbolName, int size, const QColor& color,
