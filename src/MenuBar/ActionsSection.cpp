@@ -1,7 +1,7 @@
 #include "MenuBar/ActionsSection.h"
 
-#include <QLabel>
 #include <QFrame>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include "App/AppState.h"
@@ -24,8 +24,8 @@ ActionsSection::ActionsSection(const AppState& state, PanelActions& actions, QWi
 
     m_exportError->setObjectName(QStringLiteral("exportError"));
     // Under the title of "Export Logs...".
-    m_exportError->setContentsMargins(PanelStyle::kSideInset + PanelStyle::kSymbolFrameWidth + 8,
-                                      0, PanelStyle::kSideInset, 6);
+    m_exportError->setContentsMargins(PanelStyle::kSideInset + PanelStyle::kSymbolFrameWidth + 8, 0,
+                                      PanelStyle::kSideInset, 6);
     PanelStyle::setTextColor(*m_exportError, SystemColors::red());
     m_exportError->hide();
 

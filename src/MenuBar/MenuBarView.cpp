@@ -121,8 +121,7 @@ void MenuBarView::followState()
     };
     connect(&m_state, &AppState::isLoggedInChanged, this, whenShown(&MenuBarView::refreshAll));
     connect(&m_state, &AppState::summaryChanged, this, whenShown(&MenuBarView::refreshFeed));
-    connect(&m_state, &AppState::lastSyncTimeChanged, this,
-            whenShown(&MenuBarView::refreshHeader));
+    connect(&m_state, &AppState::lastSyncTimeChanged, this, whenShown(&MenuBarView::refreshHeader));
     connect(&m_state, &AppState::userEmailChanged, this, whenShown(&MenuBarView::refreshHeader));
     connect(&m_state, &AppState::isPausedChanged, this, whenShown(&MenuBarView::refreshActions));
 }
@@ -204,8 +203,7 @@ QPoint MenuBarView::popupPosition(const QSize& panelSize, const QRect& iconGeome
 
 void MenuBarView::place()
 {
-    const QRect anchor =
-        m_iconGeometry.isEmpty() ? QRect(m_pointer, QSize(1, 1)) : m_iconGeometry;
+    const QRect anchor = m_iconGeometry.isEmpty() ? QRect(m_pointer, QSize(1, 1)) : m_iconGeometry;
     const QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen) {
         screen = QGuiApplication::primaryScreen();

@@ -14,6 +14,8 @@ MenuButton::MenuButton(const QString& icon, const QString& title, QWidget* paren
       m_symbol(new SymbolLabel(PanelStyle::kRowSymbolSize, PanelStyle::kSymbolFrameWidth, this)),
       m_title(PanelStyle::plainLabel(QString(), PanelStyle::systemFont(13), this))
 {
+    m_symbol->setObjectName(QStringLiteral("menuButtonSymbol"));
+    m_title->setObjectName(QStringLiteral("menuButtonTitle"));
     m_symbol->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents);
     auto* row = new QHBoxLayout(this);
@@ -30,6 +32,7 @@ void MenuButton::setSymbolAndTitle(const QString& icon, const QString& title)
     m_icon = icon;
     paintSymbol();
     m_title->setText(title);
+    m_title->setAccessibleName(title);
     setAccessibleName(title);
 }
 

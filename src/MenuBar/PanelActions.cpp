@@ -127,9 +127,9 @@ void PanelActions::applyExport(const std::optional<std::filesystem::path>& archi
 void PanelActions::failExport(const QString& reason)
 {
     if (m_logExport.logger) {
-        m_logExport.logger->error(kModule, "log export failed",
-                                  {{"reason", reason.toStdString()},
-                                   {"syncDir", m_state.syncDir().toStdString()}});
+        m_logExport.logger->error(
+            kModule, "log export failed",
+            {{"reason", reason.toStdString()}, {"syncDir", m_state.syncDir().toStdString()}});
     }
     setExportError(tr("Could not export the logs"));
     emit exportFinished();

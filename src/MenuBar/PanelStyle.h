@@ -19,8 +19,8 @@ inline constexpr int kWidth = 340;
 inline constexpr int kSideInset = 12;
 inline constexpr int kSymbolFrameWidth = 16;
 // Symbols drawn at the caption style's size, and in the 13-pixel row buttons.
-inline constexpr int kCaptionSymbolSize = 12;
-inline constexpr int kRowSymbolSize = 14;
+inline constexpr int kCaptionSymbolSize = 14;
+inline constexpr int kRowSymbolSize = 16;
 
 // The application's font family at `pixelSize`.
 QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);

@@ -14,11 +14,12 @@
 namespace corvane {
 
 RecentActivityRow::RecentActivityRow(QWidget* parent)
-    : PlainRowButton(parent),
-      m_symbol(new SymbolLabel(PanelStyle::kCaptionSymbolSize, PanelStyle::kSymbolFrameWidth, this)),
+    : PlainRowButton(parent), m_symbol(new SymbolLabel(PanelStyle::kCaptionSymbolSize,
+                                                       PanelStyle::kSymbolFrameWidth, this)),
       m_name(new OneLineLabel(PanelStyle::systemFont(12), this)),
       m_time(PanelStyle::plainLabel(QString(), PanelStyle::systemFont(10), this)),
-      m_marker(new SymbolLabel(PanelStyle::kCaptionSymbolSize, PanelStyle::kCaptionSymbolSize, this))
+      m_marker(
+          new SymbolLabel(PanelStyle::kCaptionSymbolSize, PanelStyle::kCaptionSymbolSize, this))
 {
     setObjectName(QStringLiteral("recentRow"));
     m_symbol->setObjectName(QStringLiteral("recentSymbol"));
@@ -47,8 +48,7 @@ RecentActivityRow::RecentActivityRow(QWidget* parent)
     row->addWidget(m_marker);
 }
 
-void RecentActivityRow::setItem(const ActivityItem& item,
-                                std::chrono::system_clock::time_point now)
+void RecentActivityRow::setItem(const ActivityItem& item, std::chrono::system_clock::time_point now)
 {
     const bool failed = item.status == ActivityStatus::failed;
     m_symbol->setSymbol(QString::fromLatin1(item.icon()),

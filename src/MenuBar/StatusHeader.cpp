@@ -41,6 +41,7 @@ StatusHeader::StatusHeader(const AppState& state, QWidget* parent)
     row->addStretch(1);
     // The address gives way (and is cut) before the summary does.
     m_summary->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    m_lastSync->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     row->addWidget(m_email);
 }
 

@@ -10,6 +10,7 @@ SymbolLabel::SymbolLabel(int symbolSize, int frameWidth, QWidget* parent)
     setFixedWidth(frameWidth);
     setMinimumHeight(symbolSize);
     setAlignment(Qt::AlignCenter);
+    setTextFormat(Qt::PlainText);
 }
 
 void SymbolLabel::setSymbol(const QString& symbolName, const QColor& color)

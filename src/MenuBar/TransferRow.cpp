@@ -37,9 +37,10 @@ QString fromUtf8(const std::string& text)
 }  // namespace
 
 TransferRow::TransferRow(QWidget* parent)
-    : QWidget(parent),
-      m_symbol(new SymbolLabel(PanelStyle::kCaptionSymbolSize, PanelStyle::kSymbolFrameWidth, this)),
-      m_name(new OneLineLabel(PanelStyle::systemFont(12), this)), m_progress(new QProgressBar(this)),
+    : QWidget(parent), m_symbol(new SymbolLabel(PanelStyle::kCaptionSymbolSize,
+                                                PanelStyle::kSymbolFrameWidth, this)),
+      m_name(new OneLineLabel(PanelStyle::systemFont(12), this)),
+      m_progress(new QProgressBar(this)),
       m_status(PanelStyle::plainLabel(QString(), PanelStyle::systemFont(10), this))
 {
     setObjectName(QStringLiteral("transferRow"));

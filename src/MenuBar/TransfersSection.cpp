@@ -25,7 +25,8 @@ TransfersSection::TransfersSection(QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 6);
     column->setSpacing(4);
-    column->addWidget(PanelStyle::sectionTitle(tr("SYNCING"), QStringLiteral("syncingTitle"), this));
+    column->addWidget(
+        PanelStyle::sectionTitle(tr("SYNCING"), QStringLiteral("syncingTitle"), this));
     column->addLayout(m_rows);
     column->addWidget(m_more);
 }
