@@ -185,6 +185,19 @@ void MenuBarView::showAt(const QRect& iconGeometry)
     activateWindow();
 }
 
+void MenuBarView::toggleAt(const QRect& iconGeometry)
+{
+    if (isVisible()) {
+        close();
+        return;
+    }
+    if (m_sinceClosed.isValid() &&
+        !m_sinceClosed.hasExpired(kReopenPause.count())) {
+        return;
+    }
+    showAt(iconGeometry);
+}
+
 std::unique_ptr<QMenu> MenuBarView::buildContextMenu(QWidget* parent)
 {
     return corvane::buildContextMenu(m_state, *m_actions, parent);
@@ -228,6 +241,7 @@ void MenuBarView::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     m_clock.stop();
     m_wasActive = false;
+    m_sinceClosed.start();
 }
 
 void MenuBarView::changeEvent(QEvent* event)

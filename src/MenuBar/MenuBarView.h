@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QRect>
 #include <QTimer>
@@ -31,7 +32,7 @@ class TransfersSection;
 // shown (the feed through summaryChanged(), at most every 100 ms), reads it afresh when it opens,
 // and keeps the elapsed times current every second. Main thread only.
 //
-// The application makes one, shows it with showAt() when the tray icon is activated, closes it
+// The application makes one, calls toggleAt() when the tray icon is activated, closes it
 // for Scenes::closePanel(), and gives the tray icon buildContextMenu() for hosts that only show
 // a menu.
 class MenuBarView final : public QWidget {
@@ -39,6 +40,8 @@ class MenuBarView final : public QWidget {
 
 public:
     static constexpr std::chrono::seconds kTimeRefreshInterval{1};
+    // A request to open within this time after the panel closed came with the closing click.
+    static constexpr std::chrono::milliseconds kReopenPause{300};
 
     // `state` and `scenes` outlive the panel; the export is the shared logger's by default.
     MenuBarView(AppState& state, Scenes& scenes, LogExport logExport = defaultLogExport(),
@@ -49,6 +52,10 @@ public:
     // upper half of its screen, above it otherwise), or at the pointer when `iconGeometry` is
     // empty (hosts that do not tell), within the screen's available area.
     void showAt(const QRect& iconGeometry);
+    // What a click on the tray icon does: closes an open panel, opens a closed one, except
+    // that the click which has just closed the panel (a click outside it, on the icon) does
+    // not open it again at once.
+    void toggleAt(const QRect& iconGeometry);
 
     // The tray icon's menu with the panel's actions; it must not outlive the panel.
     std::unique_ptr<QMenu> buildContextMenu(QWidget* parent = nullptr);
@@ -99,6 +106,7 @@ private:
     ActionsSection* m_actionsSection;
     PanelFooter* m_footer;
     QTimer m_clock;
+    QElapsedTimer m_sinceClosed;
     bool m_stale = true;
     bool m_wasActive = false;
     QRect m_iconGeometry;

@@ -391,7 +391,7 @@ TEST_F(MenuBarViewTest, PngOfTheIdlePanel)
     savePanelPng(QStringLiteral("panel-idle"));
 }
 
-TEST_F(MenuBarViewTest, ItClosesWhenAnotherWindowTakesTheFocus)
+TEST_F(MenuBarViewTest, ItClosesWhenAnotherWindowTakesTheFocusAndTheIconToggles)
 {
     MenuBarView& view = makePanel();
     ASSERT_TRUE(view.isVisible());
@@ -406,6 +406,16 @@ TEST_F(MenuBarViewTest, ItClosesWhenAnotherWindowTakesTheFocus)
     ASSERT_TRUE(view.isVisible());
     QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(-20, -20));
     EXPECT_TRUE(runUntil([&] { return !view.isVisible(); }, 2s));
+
+    // That click, when it was on the tray icon, activates the icon too: it must not reopen the
+    // panel. A later one does, and the next closes it.
+    view.toggleAt(QRect());
+    EXPECT_FALSE(view.isVisible());
+    runUntil([] { return false; }, MenuBarView::kReopenPause + 50ms);
+    view.toggleAt(QRect());
+    EXPECT_TRUE(view.isVisible());
+    view.toggleAt(QRect());
+    EXPECT_FALSE(view.isVisible());
 }
 
 }  // namespace
