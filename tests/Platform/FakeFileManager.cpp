@@ -1,17 +1,11 @@
 #include "Platform/FakeFileManager.h"
 
 #include <cstdlib>
-#include <stdexcept>
 #include <utility>
 
 #include "Platform/SdBus.h"
 
 namespace corvane::test {
-
-struct FakeFileManager::Bus {
-    SdBusPtr bus;
-    SdBusSlotPtr object;
-};
 
 namespace {
 
@@ -42,45 +36,19 @@ int recordShowItems(sd_bus_message* message, void* userdata, sd_bus_error* error
 
 }  // namespace
 
-FakeFileManager::FakeFileManager(const std::string& address, bool refuse)
-    : m_refuse(refuse), m_bus(std::make_unique<Bus>())
+FakeFileManager::FakeFileManager(const std::string& address, bool refuse) : m_refuse(refuse)
 {
-    m_bus->bus = connectToBus(address);
-    if (!m_bus->bus) {
-        throw std::runtime_error("fake file manager: no bus");
-    }
     static const sd_bus_vtable kVtable[] = {
         SD_BUS_VTABLE_START(0),
         SD_BUS_METHOD("ShowItems", "ass", "", &recordShowItems, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_VTABLE_END,
     };
-    sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_object_vtable(m_bus->bus.get(), &slot, "/org/freedesktop/FileManager1",
-                                 "org.freedesktop.FileManager1", kVtable, this) < 0) {
-        throw std::runtime_error("fake file manager: no object");
-    }
-    m_bus->object.reset(slot);
-    if (sd_bus_request_name(m_bus->bus.get(), "org.freedesktop.FileManager1", 0) < 0) {
-        throw std::runtime_error("fake file manager: name taken");
-    }
-    m_thread = std::jthread([this](std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            const int processed = sd_bus_process(m_bus->bus.get(), nullptr);
-            if (processed < 0) {
-                return;
-            }
-            if (processed == 0) {
-                sd_bus_wait(m_bus->bus.get(), 20000);
-            }
-        }
-    });
+    m_service = std::make_unique<FakeBusService>(address, "org.freedesktop.FileManager1",
+                                                 "/org/freedesktop/FileManager1",
+                                                 "org.freedesktop.FileManager1", kVtable, this);
 }
 
-FakeFileManager::~FakeFileManager()
-{
-    m_thread.request_stop();
-    m_thread.join();
-}
+FakeFileManager::~FakeFileManager() = default;
 
 std::vector<FakeFileManager::ShowItemsCall> FakeFileManager::calls() const
 {

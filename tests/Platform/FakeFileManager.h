@@ -5,8 +5,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "Platform/FakeBusService.h"
 
 namespace corvane::test {
 
@@ -36,14 +37,11 @@ public:
     void record(ShowItemsCall call);
 
 private:
-    struct Bus;
-
     const bool m_refuse;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::vector<ShowItemsCall> m_calls;
-    std::unique_ptr<Bus> m_bus;
-    std::jthread m_thread;
+    std::unique_ptr<FakeBusService> m_service;  // last: stops serving first
 };
 
 }  // namespace corvane::test

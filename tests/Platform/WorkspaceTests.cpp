@@ -1,50 +1,22 @@
 #include "Platform/XdgOpenWorkspace.h"
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "FinderSync/FakeWorkspace.h"
 #include "Platform/FakeFileManager.h"
 #include "Platform/FileURL.h"
 #include "Platform/PrivateBus.h"
+#include "Platform/RecorderProgram.h"
 #include "support/TempHome.h"
 
 namespace corvane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// An opener that writes its arguments, one a line, to "<its path>.args" (whole, with a rename).
-fs::path writeOpener(const fs::path& folder)
-{
-    const fs::path path = folder / "opener";
-    std::ofstream(path) << "#!/bin/sh\n"
-                           "printf '%s\\n' \"$@\" > \"$0.args.tmp\"\n"
-                           "mv \"$0.args.tmp\" \"$0.args\"\n";
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-}
-
-std::optional<std::string> waitForFile(const fs::path& path)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (fs::exists(path)) {
-            std::ostringstream content;
-            content << std::ifstream(path).rdbuf();
-            return content.str();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return std::nullopt;
-}
 
 TEST(FileURLTest, EncodesEveryByteButTheUnreservedOnesAndTheSlash)
 {
@@ -61,21 +33,9 @@ TEST(FileURLTest, EncodesEveryByteButTheUnreservedOnesAndTheSlash)
     }
 }
 
-// Records the URLs it is asked to open and keeps the interface's own selection.
-class OpeningOnlyWorkspace final : public Workspace {
-public:
-    bool openURL(const std::string& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-
-    std::vector<std::string> opened;
-};
-
 TEST(WorkspaceTest, AWorkspaceThatCannotSelectOpensTheFilesFolder)
 {
-    OpeningOnlyWorkspace workspace;
+    FakeWorkspace workspace;  // keeps the interface's own selection
     EXPECT_TRUE(workspace.selectFile("/home/ada/Desktop/logs.zip"));
     EXPECT_FALSE(workspace.selectFile("Desktop/logs.zip"));
     EXPECT_EQ(workspace.opened, std::vector<std::string>{"file:///home/ada/Desktop"});
@@ -85,7 +45,7 @@ class XdgOpenWorkspaceTest : public testing::Test {
 protected:
     TempDir dir;
     PrivateBus bus;
-    const fs::path opener = writeOpener(dir.path());
+    const fs::path opener = writeRecorder(dir.path(), "opener");
     const fs::path file = dir.path() / "Desktop" / "corvane logs.zip";
 };
 
@@ -110,7 +70,8 @@ TEST_F(XdgOpenWorkspaceTest, WithoutAFileManagerThatTakesTheRequestTheFoldersOpe
         fs::remove(opener.string() + ".args");
         XdgOpenWorkspace workspace(opener.string(), address);
         EXPECT_TRUE(workspace.selectFile(file));
-        EXPECT_EQ(waitForFile(opener.string() + ".args"), fileURL(file.parent_path()) + "\n");
+        EXPECT_EQ(waitForFile(opener.string() + ".args"),
+                  "1\n" + fileURL(file.parent_path()) + "\n");
     };
     {
         SCOPED_TRACE("nobody owns the name");
