@@ -42,7 +42,6 @@ MenuBarView::MenuBarView(AppState& state, Scenes& scenes, LogExport logExport, Q
     : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), m_state(state),
       m_actions(std::make_unique<PanelActions>(state, scenes, std::move(logExport))),
       m_content(new QWidget(this)), m_signedOut(new SignedOutNotice(m_content)),
-      m_signedIn(buildSignedInContent()),
       m_footer(new PanelFooter(
           MenuBarRules::versionText(QString::fromUtf8(kVersion), QString::fromUtf8(kBuild)),
           m_content))
@@ -51,6 +50,7 @@ MenuBarView::MenuBarView(AppState& state, Scenes& scenes, LogExport logExport, Q
     setAccessibleName(QStringLiteral("Corvane"));
     m_content->setObjectName(QStringLiteral("panelContent"));
     m_content->setFixedWidth(PanelStyle::kWidth);
+    m_signedIn = buildSignedInContent();
 
     auto* column = new QVBoxLayout(m_content);
     column->setContentsMargins(0, 0, 0, 0);
@@ -191,8 +191,7 @@ void MenuBarView::toggleAt(const QRect& iconGeometry)
         close();
         return;
     }
-    if (m_sinceClosed.isValid() &&
-        !m_sinceClosed.hasExpired(kReopenPause.count())) {
+    if (m_sinceClosed.isValid() && !m_sinceClosed.hasExpired(kReopenPause.count())) {
         return;
     }
     showAt(iconGeometry);

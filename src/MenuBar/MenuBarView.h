@@ -96,15 +96,16 @@ private:
 
     AppState& m_state;
     std::unique_ptr<PanelActions> m_actions;
+    // The parts, owned by the widget tree.
     QWidget* m_content;
     SignedOutNotice* m_signedOut;
-    QWidget* m_signedIn;
-    StatusHeader* m_header;
-    TransfersSection* m_transfers;
-    QWidget* m_transfersDivider;
-    RecentActivitySection* m_recent;
-    ActionsSection* m_actionsSection;
     PanelFooter* m_footer;
+    QWidget* m_signedIn = nullptr;
+    StatusHeader* m_header = nullptr;
+    TransfersSection* m_transfers = nullptr;
+    QWidget* m_transfersDivider = nullptr;
+    RecentActivitySection* m_recent = nullptr;
+    ActionsSection* m_actionsSection = nullptr;
     QTimer m_clock;
     QElapsedTimer m_sinceClosed;
     bool m_stale = true;
