@@ -41,16 +41,17 @@ int clampedStart(int start, int length, int low, int high)
 MenuBarView::MenuBarView(AppState& state, Scenes& scenes, LogExport logExport, QWidget* parent)
     : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), m_state(state),
       m_actions(std::make_unique<PanelActions>(state, scenes, std::move(logExport))),
-      m_content(new QWidget(this)), m_signedOut(new SignedOutNotice(m_content)),
-      m_footer(new PanelFooter(
-          MenuBarRules::versionText(QString::fromUtf8(kVersion), QString::fromUtf8(kBuild)),
-          m_content))
+      m_content(new QWidget(this)), m_signedOut(new SignedOutNotice(m_content))
 {
     setObjectName(QStringLiteral("menuBarView"));
     setAccessibleName(QStringLiteral("Corvane"));
     m_content->setObjectName(QStringLiteral("panelContent"));
     m_content->setFixedWidth(PanelStyle::kWidth);
+    // Made in the order of the panel, which is the order of the keyboard focus too.
     m_signedIn = buildSignedInContent();
+    m_footer = new PanelFooter(
+        MenuBarRules::versionText(QString::fromUtf8(kVersion), QString::fromUtf8(kBuild)),
+        m_content);
 
     auto* column = new QVBoxLayout(m_content);
     column->setContentsMargins(0, 0, 0, 0);

@@ -99,13 +99,13 @@ private:
     // The parts, owned by the widget tree.
     QWidget* m_content;
     SignedOutNotice* m_signedOut;
-    PanelFooter* m_footer;
     QWidget* m_signedIn = nullptr;
     StatusHeader* m_header = nullptr;
     TransfersSection* m_transfers = nullptr;
     QWidget* m_transfersDivider = nullptr;
     RecentActivitySection* m_recent = nullptr;
     ActionsSection* m_actionsSection = nullptr;
+    PanelFooter* m_footer = nullptr;
     QTimer m_clock;
     QElapsedTimer m_sinceClosed;
     bool m_stale = true;

@@ -32,11 +32,22 @@ RecentActivitySection::RecentActivitySection(QWidget* parent)
     m_scroll->setObjectName(QStringLiteral("recentList"));
     m_scroll->setAccessibleName(tr("Recent activity"));
     m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setFocusPolicy(Qt::NoFocus);  // its rows take the focus, and it follows them
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setWidgetResizable(true);
     m_scroll->setWidget(content);
     m_scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
+
+    // All rows up front, hidden until used, so that they take their place in the focus order.
+    for (std::size_t i = 0; i < MenuBarRules::kMaxRecentRows; ++i) {
+        auto* row = new RecentActivityRow(content);
+        row->hide();
+        connect(row, &RecentActivityRow::clicked, this,
+                [this, row] { emit rowClicked(row->filePath()); });
+        m_rows->addWidget(row);
+        m_rowWidgets.push_back(row);
+    }
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 6);
@@ -50,13 +61,6 @@ void RecentActivitySection::refresh(const std::vector<ActivityItem>& recent,
                                     std::chrono::system_clock::time_point now)
 {
     const std::size_t shown = MenuBarRules::recentRowCount(recent.size());
-    while (m_rowWidgets.size() < shown) {
-        auto* row = new RecentActivityRow(m_scroll->widget());
-        connect(row, &RecentActivityRow::clicked, this,
-                [this, row] { emit rowClicked(row->filePath()); });
-        m_rows->addWidget(row);
-        m_rowWidgets.push_back(row);
-    }
     for (std::size_t i = 0; i < m_rowWidgets.size(); ++i) {
         if (i < shown) {
             m_rowWidgets[i]->setItem(recent[i], now);

@@ -16,7 +16,7 @@ class RecentActivityRow;
 struct ActivityItem;
 
 // "RECENT": "No recent activity", or the eight newest finished activities in a scroll area at
-// most 200 pixels high. Rows are kept and filled anew. Main thread only.
+// most 200 pixels high. The rows are made once and filled anew. Main thread only.
 class RecentActivitySection final : public QWidget {
     Q_OBJECT
 

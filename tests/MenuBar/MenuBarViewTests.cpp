@@ -349,6 +349,15 @@ TEST_F(MenuBarViewTest, EveryControlHasANameAndRowsAreFoundByTheirTexts)
     EXPECT_EQ(names,
               (std::vector<std::string>{"a.txt", "Pause Sync", "Open Sync Folder", "Preferences...",
                                         "Export Logs...", "Log Out", "Quit Corvane"}));
+    // The keyboard walks them in the same order.
+    std::vector<std::string> focusOrder;
+    for (QWidget* widget = view.nextInFocusChain(); widget != &view;
+         widget = widget->nextInFocusChain()) {
+        if (widget->isVisibleTo(&view) && (widget->focusPolicy() & Qt::TabFocus) != 0) {
+            focusOrder.push_back(widget->accessibleName().toStdString());
+        }
+    }
+    EXPECT_EQ(focusOrder, names);
     EXPECT_EQ(view.transfersSection().rows().front()->accessibleName(), "b.txt");
     EXPECT_EQ(view.findChild<QProgressBar*>()->accessibleName(), "Progress of b.txt");
     for (const QLabel* label : view.findChildren<QLabel*>()) {
