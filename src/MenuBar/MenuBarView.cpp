@@ -39,7 +39,7 @@ int clampedStart(int start, int length, int low, int high)
 }  // namespace
 
 MenuBarView::MenuBarView(AppState& state, Scenes& scenes, LogExport logExport, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint), m_state(state),
+    : QWidget(parent, panelWindowFlags(QGuiApplication::platformName())), m_state(state),
       m_actions(std::make_unique<PanelActions>(state, scenes, std::move(logExport))),
       m_content(new QWidget(this)), m_signedOut(new SignedOutNotice(m_content))
 {
@@ -75,6 +75,14 @@ MenuBarView::MenuBarView(AppState& state, Scenes& scenes, LogExport logExport, Q
 }
 
 MenuBarView::~MenuBarView() = default;
+
+Qt::WindowFlags MenuBarView::panelWindowFlags(const QString& platformName)
+{
+    if (platformName.startsWith(QLatin1String("wayland"))) {
+        return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    }
+    return Qt::Popup | Qt::FramelessWindowHint;
+}
 
 LogExport MenuBarView::defaultLogExport()
 {

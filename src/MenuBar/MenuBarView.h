@@ -67,6 +67,11 @@ public:
 
     static LogExport defaultLogExport();
 
+    // The panel's window type on the Qt platform `platformName`: a popup, which closes at a
+    // click outside and holds the keyboard; on Wayland, which shows no popup without a parent
+    // window, a frameless tool window that closes when it loses the focus.
+    static Qt::WindowFlags panelWindowFlags(const QString& platformName);
+
     PanelActions& actions() const { return *m_actions; }
     const SignedOutNotice& signedOutNotice() const { return *m_signedOut; }
     const StatusHeader& header() const { return *m_header; }

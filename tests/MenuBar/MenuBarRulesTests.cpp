@@ -158,5 +158,18 @@ TEST(PopupPositionTest, AtTheIconOrThePointerAndInsideTheScreen)
               QPoint(840, 30));
 }
 
+TEST(PanelWindowTest, APopupButOnWaylandAToolWindowThatClosesWithTheFocus)
+{
+    for (const char* platform : {"xcb", "offscreen", ""}) {
+        EXPECT_EQ(MenuBarView::panelWindowFlags(platform), Qt::Popup | Qt::FramelessWindowHint)
+            << platform;
+    }
+    for (const char* platform : {"wayland", "wayland-egl"}) {
+        EXPECT_EQ(MenuBarView::panelWindowFlags(platform),
+                  Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+            << platform;
+    }
+}
+
 }  // namespace
 }  // namespace corvane::test
