@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "Platform/CommandLinePasteboard.h"
+#include "Platform/RecorderProgram.h"
 #include "Platform/XdgOpenWorkspace.h"
 #include "support/ScopedEnv.h"
 #include "support/TempHome.h"
@@ -25,34 +26,8 @@ namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A program that records its arguments (one a line, after their count) and its standard input
-// in "<its path>.args" and "<its path>.input", each written whole with a rename.
-fs::path writeRecorder(const fs::path& folder, const std::string& name)
-{
-    const fs::path path = folder / name;
-    std::ofstream(path) << "#!/bin/sh\n"
-                           "printf '%s\\n' \"$#\" \"$@\" > \"$0.args.tmp\"\n"
-                           "cat > \"$0.input.tmp\"\n"
-                           "mv \"$0.input.tmp\" \"$0.input\"\n"
-                           "mv \"$0.args.tmp\" \"$0.args\"\n";
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-}
-
-std::optional<std::string> waitForFile(const fs::path& path)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (fs::exists(path)) {
-            std::ostringstream content;
-            content << std::ifstream(path).rdbuf();
-            return content.str();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return std::nullopt;
-}
+using test::waitForFile;
+using test::writeRecorder;
 
 bool hasChildren()
 {

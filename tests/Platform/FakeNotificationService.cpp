@@ -1,17 +1,11 @@
 #include "Platform/FakeNotificationService.h"
 
 #include <cstdlib>
-#include <stdexcept>
 #include <utility>
 
 #include "Platform/SdBus.h"
 
 namespace corvane::test {
-
-struct FakeNotificationService::Bus {
-    SdBusPtr bus;
-    SdBusSlotPtr object;
-};
 
 namespace {
 
@@ -22,45 +16,20 @@ int recordNotify(sd_bus_message* message, void* userdata, sd_bus_error*);
 
 FakeNotificationService::FakeNotificationService(const std::string& address,
                                                  std::vector<std::string> capabilities)
-    : m_capabilities(std::move(capabilities)), m_bus(std::make_unique<Bus>())
+    : m_capabilities(std::move(capabilities))
 {
-    m_bus->bus = connectToBus(address);
-    if (!m_bus->bus) {
-        throw std::runtime_error("fake notification service: no bus");
-    }
     static const sd_bus_vtable kVtable[] = {
         SD_BUS_VTABLE_START(0),
         SD_BUS_METHOD("GetCapabilities", "", "as", &answerCapabilities, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_METHOD("Notify", "susssasa{sv}i", "u", &recordNotify, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_VTABLE_END,
     };
-    sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_object_vtable(m_bus->bus.get(), &slot, "/org/freedesktop/Notifications",
-                                 "org.freedesktop.Notifications", kVtable, this) < 0) {
-        throw std::runtime_error("fake notification service: no object");
-    }
-    m_bus->object.reset(slot);
-    if (sd_bus_request_name(m_bus->bus.get(), "org.freedesktop.Notifications", 0) < 0) {
-        throw std::runtime_error("fake notification service: name taken");
-    }
-    m_thread = std::jthread([this](std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            const int processed = sd_bus_process(m_bus->bus.get(), nullptr);
-            if (processed < 0) {
-                return;
-            }
-            if (processed == 0) {
-                sd_bus_wait(m_bus->bus.get(), 20000);
-            }
-        }
-    });
+    m_service = std::make_unique<FakeBusService>(address, "org.freedesktop.Notifications",
+                                                 "/org/freedesktop/Notifications",
+                                                 "org.freedesktop.Notifications", kVtable, this);
 }
 
-FakeNotificationService::~FakeNotificationService()
-{
-    m_thread.request_stop();
-    m_thread.join();
-}
+FakeNotificationService::~FakeNotificationService() = default;
 
 std::vector<FakeNotificationService::Notification> FakeNotificationService::notifications() const
 {

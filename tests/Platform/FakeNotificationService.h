@@ -7,8 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "Platform/FakeBusService.h"
 
 namespace corvane::test {
 
@@ -49,15 +50,12 @@ public:
     std::uint32_t record(Notification notification);
 
 private:
-    struct Bus;
-
     const std::vector<std::string> m_capabilities;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::vector<Notification> m_notifications;
     int m_capabilityQueries = 0;
-    std::unique_ptr<Bus> m_bus;
-    std::jthread m_thread;
+    std::unique_ptr<FakeBusService> m_service;  // last: stops serving first
 };
 
 }  // namespace corvane::test
