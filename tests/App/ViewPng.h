@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -22,9 +24,10 @@ inline void saveViewPng(const QPixmap& picture, const QString& name)
     EXPECT_TRUE(picture.save(file)) << file.toStdString();
 }
 
-// The widget as it stands, laid out at its size.
+// The widget as it stands, once its layouts have followed the last changes.
 inline void saveViewPng(QWidget& view, const QString& name)
 {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     saveViewPng(view.grab(), name);
 }
 
