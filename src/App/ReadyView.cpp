@@ -102,7 +102,8 @@ void ReadyView::openSyncFolder()
 {
     // The desktop's answer is not looked at: a missing folder simply opens nothing.
     if (const auto& workspace = m_state.services().workspace) {
-        workspace->openURL(QUrl::fromLocalFile(m_state.syncDir()).toString().toStdString());
+        workspace->openURL(
+            QUrl::fromLocalFile(m_state.syncDir()).toString(QUrl::FullyEncoded).toStdString());
     }
 }
 

@@ -25,8 +25,8 @@ public:
 };
 
 // Answers folder choices from a script instead of a modal dialog: each call takes the next
-// answer (nothing being a cancelled dialog); with none left, the dialog counts as cancelled.
-// Main thread only.
+// answer (an empty one being a cancelled dialog); with none left, the dialog counts as
+// cancelled. Main thread only.
 class RecordingFolderChooser final : public FolderChooser {
 public:
     struct Asked {
@@ -41,12 +41,15 @@ public:
         if (answers.empty()) {
             return std::nullopt;
         }
-        std::optional<QString> answer = answers.front();
+        const QString answer = answers.front();
         answers.pop_front();
+        if (answer.isEmpty()) {
+            return std::nullopt;
+        }
         return answer;
     }
 
-    std::deque<std::optional<QString>> answers;
+    std::deque<QString> answers;
     std::vector<Asked> asked;
 };
 
