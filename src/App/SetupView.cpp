@@ -1,6 +1,5 @@
 #include "App/SetupView.h"
 
-#include <memory>
 #include <string>
 
 #include <QHBoxLayout>
@@ -11,14 +10,14 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "API/APIClient.h"
 #include "API/HealthCheck.h"
 #include "App/AppState.h"
 #include "App/BackgroundCall.h"
-#include "App/CorvaneLogo.h"
 #include "App/FolderBox.h"
 #include "App/FolderChooser.h"
+#include "App/LogoHeader.h"
 #include "App/SetupRules.h"
+#include "App/SignInRequests.h"
 #include "App/SpinnerButton.h"
 #include "App/ViewStyle.h"
 
@@ -26,9 +25,6 @@ namespace corvane {
 namespace {
 
 constexpr qreal kLogoSize = 56;
-constexpr int kLogoTop = 28;
-constexpr int kTitleTop = 8;
-constexpr int kSubtitleBottom = 20;
 constexpr int kFormPadding = 24;
 constexpr int kFormSpacing = 20;
 constexpr int kGroupSpacing = 6;
@@ -51,16 +47,6 @@ QVBoxLayout* group()
     return layout;
 }
 
-QLineEdit* textField(const QString& objectName, const QString& placeholder,
-                     const QString& accessibleName, QWidget* parent)
-{
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(objectName);
-    field->setPlaceholderText(placeholder);
-    field->setAccessibleName(accessibleName);
-    return field;
-}
-
 }  // namespace
 
 SetupView::SetupView(AppState& state, QWidget* parent) : QWidget(parent), m_state(state)
@@ -78,28 +64,9 @@ SetupView::SetupView(AppState& state, QWidget* parent) : QWidget(parent), m_stat
 
 QWidget* SetupView::makeHeader()
 {
-    auto* header = new QWidget(this);
-    auto* layout = new QVBoxLayout(header);
-    layout->setContentsMargins(0, kLogoTop, 0, kSubtitleBottom);
-    layout->setSpacing(0);
-
-    auto* logo = new CorvaneLogo(kLogoSize, header);
-    logo->setObjectName(QStringLiteral("logo"));
-    layout->addWidget(logo, 0, Qt::AlignHCenter);
-    layout->addSpacing(kTitleTop);
-
-    auto* title = new QLabel(tr("Corvane"), header);
-    title->setObjectName(QStringLiteral("title"));
-    styleLabel(*title, TextStyle::largeTitle);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    layout->addWidget(title, 0, Qt::AlignHCenter);
-
-    auto* subtitle = new QLabel(tr("Team File Sync & Sharing"), header);
-    subtitle->setObjectName(QStringLiteral("subtitle"));
-    styleLabel(*subtitle, TextStyle::body, true);
-    layout->addWidget(subtitle, 0, Qt::AlignHCenter);
+    auto* header = new LogoHeader({kLogoSize, TextStyle::largeTitle, TextStyle::body},
+                                  QStringLiteral("subtitle"), this);
+    header->line().setText(tr("Team File Sync & Sharing"));
     return header;
 }
 
@@ -110,12 +77,7 @@ QWidget* SetupView::makeForm()
     layout->setContentsMargins(kFormPadding, kFormPadding, kFormPadding, kFormPadding);
     layout->setSpacing(kFormSpacing);
 
-    m_error = new QLabel(form);
-    m_error->setObjectName(QStringLiteral("error"));
-    styleLabel(*m_error, TextStyle::caption);
-    setTextColor(*m_error, systemRed());
-    m_error->setWordWrap(true);
-    m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_error = makeErrorLabel(form);
     layout->addWidget(m_error);
 
     layout->addLayout(makeServerGroup(form));
@@ -135,8 +97,8 @@ QLayout* SetupView::makeServerGroup(QWidget* form)
 {
     auto* layout = group();
     auto* label = headline(tr("Server URL"), form);
-    m_server =
-        textField(QStringLiteral("server"), tr("https://sync.example.com"), tr("Server URL"), form);
+    m_server = makeTextField(QStringLiteral("server"), tr("https://sync.example.com"),
+                             tr("Server URL"), form);
     m_server->setFont(systemFont(14));
     label->setBuddy(m_server);
     layout->addWidget(label);
@@ -177,9 +139,7 @@ QLayout* SetupView::makeSignInGroup(QWidget* form)
 {
     auto* layout = group();
     auto* label = headline(tr("Sign In"), form);
-    m_email = textField(QStringLiteral("email"), tr("Email"), tr("Email"), form);
-    // A user name: no capitals or corrections put in by an input method.
-    m_email->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
+    m_email = makeTextField(QStringLiteral("email"), tr("Email"), tr("Email"), form);
     label->setBuddy(m_email);
 
     m_hint = new QLabel(form);
@@ -187,10 +147,9 @@ QLayout* SetupView::makeSignInGroup(QWidget* form)
     styleLabel(*m_hint, TextStyle::caption, true);
     m_hint->setWordWrap(true);
 
-    m_code =
-        textField(QStringLiteral("code"), tr("Verification code"), tr("Verification code"), form);
+    m_code = makeTextField(QStringLiteral("code"), tr("Verification code"), tr("Verification code"),
+                           form);
     m_code->setFixedWidth(kCodeFieldWidth);
-    m_code->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
 
     layout->addWidget(label);
     layout->addWidget(m_email);
@@ -270,7 +229,7 @@ bool SetupView::canSubmit() const
 
 void SetupView::submitForm()
 {
-    if (!canSubmit() || m_isLoading) {
+    if (!canSubmit() || m_request.isLoading) {
         return;
     }
     if (m_codeSent) {
@@ -287,7 +246,8 @@ void SetupView::checkServerThenSendCode()
     const QString serverURL = normalizedServerURL(m_server->text());
     const QString syncDir = m_syncDir;
     m_server->setText(serverURL);
-    startRequest();
+    m_request.start();
+    refresh();
 
     const std::optional<std::string> health = healthURL(serverURL.toStdString());
     if (!health) {
@@ -314,11 +274,8 @@ void SetupView::checkServerThenSendCode()
 
 void SetupView::requestCode(const QString& serverURL, const QString& syncDir)
 {
-    runInBackground(
-        this,
-        [client = m_state.apiClient(), email = m_email->text().toStdString()] {
-            client->sendCode(email);
-        },
+    requestSignInCode(
+        this, m_state, m_email->text(),
         [this, serverURL, syncDir] { codeRequested(serverURL, syncDir); },
         [this](const QString& error) { fail(error); });
 }
@@ -328,7 +285,7 @@ void SetupView::codeRequested(const QString& serverURL, const QString& syncDir)
     // An address or folder changed while the code was on its way: the code belongs to the
     // setup stored before, so the button stays "Continue" for the values on show.
     m_codeSent = normalizedServerURL(m_server->text()) == serverURL && m_syncDir == syncDir;
-    m_isLoading = false;
+    m_request.succeed();
     if (m_codeSent) {
         m_code->setFocus();
     }
@@ -337,32 +294,20 @@ void SetupView::codeRequested(const QString& serverURL, const QString& syncDir)
 
 void SetupView::verify()
 {
-    startRequest();
-    runInBackground(
-        this,
-        [client = m_state.apiClient(), email = m_email->text().toStdString(),
-         code = m_code->text().toStdString()] { return client->verify(email, code); },
-        [this](const VerifyResponse& answer) {
-            // The server's form of the address, not the typed one.
-            m_state.login(QString::fromStdString(answer.token),
-                          QString::fromStdString(answer.user.email));
-            m_isLoading = false;
+    m_request.start();
+    refresh();
+    verifyAndSignIn(
+        this, m_state, m_email->text(), m_code->text(),
+        [this] {
+            m_request.succeed();
             refresh();
         },
         [this](const QString& error) { fail(error); });
 }
 
-void SetupView::startRequest()
-{
-    m_isLoading = true;
-    m_errorMessage.reset();
-    refresh();
-}
-
 void SetupView::fail(const QString& message)
 {
-    m_errorMessage = message;
-    m_isLoading = false;
+    m_request.fail(message);
     refresh();
 }
 
@@ -376,8 +321,7 @@ void SetupView::forgetSentCode()
 
 void SetupView::refresh()
 {
-    m_error->setVisible(m_errorMessage.has_value());
-    m_error->setText(m_errorMessage.value_or(QString()));
+    showErrorLine(*m_error, m_request.errorMessage);
     m_folder->setPath(m_syncDir);
     m_hint->setText(tr("We sent a 6-digit code to %1").arg(m_email->text()));
     m_hint->setVisible(m_codeSent);
@@ -385,8 +329,8 @@ void SetupView::refresh()
     const QString title = m_codeSent ? tr("Log In") : tr("Continue");
     m_submit->setText(title);
     m_submit->setAccessibleName(title);
-    m_submit->setLoading(m_isLoading);
-    m_submit->setEnabled(canSubmit() && !m_isLoading);
+    m_submit->setLoading(m_request.isLoading);
+    m_submit->setEnabled(canSubmit() && !m_request.isLoading);
 }
 
 }  // namespace corvane

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "App/RequestState.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -35,9 +37,9 @@ public:
     explicit SetupView(AppState& state, QWidget* parent = nullptr);
 
     // The form's state behind what it shows.
-    bool isLoading() const { return m_isLoading; }
+    bool isLoading() const { return m_request.isLoading; }
     bool codeSent() const { return m_codeSent; }
-    std::optional<QString> errorMessage() const { return m_errorMessage; }
+    std::optional<QString> errorMessage() const { return m_request.errorMessage; }
     QString syncDir() const { return m_syncDir; }
 
 protected:
@@ -63,7 +65,6 @@ private:
     void requestCode(const QString& serverURL, const QString& syncDir);
     void codeRequested(const QString& serverURL, const QString& syncDir);
     void verify();
-    void startRequest();
     void fail(const QString& message);
     // After an edit of the server or a new folder, the next press checks and stores again.
     void forgetSentCode();
@@ -72,9 +73,8 @@ private:
 
     AppState& m_state;
     QString m_syncDir;
-    bool m_isLoading = false;
     bool m_codeSent = false;
-    std::optional<QString> m_errorMessage;
+    RequestState m_request;
 
     QLabel* m_error = nullptr;
     QLineEdit* m_server = nullptr;

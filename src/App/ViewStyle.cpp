@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace corvane {
@@ -113,6 +114,34 @@ QFrame* makeDivider(QWidget* parent)
     palette.setColor(QPalette::WindowText, line);
     divider->setPalette(palette);
     return divider;
+}
+
+QLabel* makeErrorLabel(QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("error"));
+    styleLabel(*label, TextStyle::caption);
+    setTextColor(*label, systemRed());
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+void showErrorLine(QLabel& line, const std::optional<QString>& error)
+{
+    line.setVisible(error.has_value());
+    line.setText(error.value_or(QString()));
+}
+
+QLineEdit* makeTextField(const QString& objectName, const QString& placeholder,
+                         const QString& accessibleName, QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    field->setPlaceholderText(placeholder);
+    field->setAccessibleName(accessibleName);
+    field->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
+    return field;
 }
 
 }  // namespace corvane

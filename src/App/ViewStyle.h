@@ -1,11 +1,15 @@
 #pragma once
 
+#include <optional>
+
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QString>
 
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -38,5 +42,14 @@ void makeLinkButton(QPushButton& button);
 
 // A thin horizontal line across the width of its layout.
 QFrame* makeDivider(QWidget* parent);
+// The red error line of a form (object name "error"): caption text, wrapped over as many
+// lines as it takes, plain text whatever the server or the transport put in it.
+QLabel* makeErrorLabel(QWidget* parent);
+// The error line shows `error`, or is hidden while there is none.
+void showErrorLine(QLabel& line, const std::optional<QString>& error);
+// A text field for a user name, an address or a code: no capitals or corrections put in by an
+// input method.
+QLineEdit* makeTextField(const QString& objectName, const QString& placeholder,
+                         const QString& accessibleName, QWidget* parent);
 
 }  // namespace corvane

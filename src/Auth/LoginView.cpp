@@ -1,16 +1,13 @@
 #include "Auth/LoginView.h"
 
-#include <string>
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "API/APIClient.h"
 #include "App/AppState.h"
-#include "App/BackgroundCall.h"
-#include "App/CorvaneLogo.h"
+#include "App/LogoHeader.h"
+#include "App/SignInRequests.h"
 #include "App/SpinnerButton.h"
 #include "App/ViewStyle.h"
 #include "Platform/UserDefaults.h"
@@ -19,9 +16,6 @@ namespace corvane {
 namespace {
 
 constexpr qreal kLogoSize = 48;
-constexpr int kLogoTop = 28;
-constexpr int kTitleTop = 8;
-constexpr int kServerBottom = 20;
 constexpr int kBodyPadding = 24;
 constexpr int kBodySpacing = 16;
 constexpr int kStepSpacing = 12;
@@ -45,16 +39,6 @@ QLabel* stepHeading(const QString& text, QWidget* parent)
     label->setObjectName(QStringLiteral("heading"));
     styleLabel(*label, TextStyle::headline);
     return label;
-}
-
-QLineEdit* textField(const QString& objectName, const QString& placeholder, QWidget* parent)
-{
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(objectName);
-    field->setPlaceholderText(placeholder);
-    field->setAccessibleName(placeholder);
-    field->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
-    return field;
 }
 
 SpinnerButton* mainButton(const QString& objectName, const QString& title, QWidget* parent)
@@ -92,14 +76,9 @@ LoginView::LoginView(AppState& state, QWidget* parent) : QWidget(parent), m_stat
     auto* bodyLayout = new QVBoxLayout(body);
     bodyLayout->setContentsMargins(kBodyPadding, kBodyPadding, kBodyPadding, kBodyPadding);
     bodyLayout->setSpacing(kBodySpacing);
-    m_error = new QLabel(body);
-    m_error->setObjectName(QStringLiteral("error"));
-    styleLabel(*m_error, TextStyle::caption);
-    setTextColor(*m_error, systemRed());
-    m_error->setWordWrap(true);
+    m_error = makeErrorLabel(body);
     m_error->setAlignment(Qt::AlignHCenter);
     m_error->setContentsMargins(kErrorSideMargin, 0, kErrorSideMargin, 0);
-    m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
     bodyLayout->addWidget(m_error);
     m_emailStep = makeEmailStep();
     m_codeStep = makeCodeStep();
@@ -114,28 +93,10 @@ LoginView::LoginView(AppState& state, QWidget* parent) : QWidget(parent), m_stat
 
 QWidget* LoginView::makeHeader()
 {
-    auto* header = new QWidget(this);
-    auto* layout = new QVBoxLayout(header);
-    layout->setContentsMargins(0, kLogoTop, 0, kServerBottom);
-    layout->setSpacing(0);
-
-    auto* logo = new CorvaneLogo(kLogoSize, header);
-    logo->setObjectName(QStringLiteral("logo"));
-    layout->addWidget(logo, 0, Qt::AlignHCenter);
-    layout->addSpacing(kTitleTop);
-
-    auto* title = new QLabel(tr("Corvane"), header);
-    title->setObjectName(QStringLiteral("title"));
-    styleLabel(*title, TextStyle::title);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    layout->addWidget(title, 0, Qt::AlignHCenter);
-
-    m_serverURL = new QLabel(m_state.serverURL(), header);
-    m_serverURL->setObjectName(QStringLiteral("serverURL"));
-    styleLabel(*m_serverURL, TextStyle::caption, true);
-    layout->addWidget(m_serverURL, 0, Qt::AlignHCenter);
+    auto* header = new LogoHeader({kLogoSize, TextStyle::title, TextStyle::caption},
+                                  QStringLiteral("serverURL"), this);
+    m_serverURL = &header->line();
+    m_serverURL->setText(m_state.serverURL());
     return header;
 }
 
@@ -144,7 +105,7 @@ QWidget* LoginView::makeEmailStep()
     auto* step = new QWidget(this);
     step->setObjectName(QStringLiteral("emailStep"));
     auto* layout = stepLayout(step);
-    m_email = textField(QStringLiteral("email"), tr("Email"), step);
+    m_email = makeTextField(QStringLiteral("email"), tr("Email"), tr("Email"), step);
     m_sendCode = mainButton(QStringLiteral("sendCode"), tr("Send Verification Code"), step);
     auto* changeServer = linkButton(QStringLiteral("changeServer"), tr("Change Server"), step);
     changeServer->setFont(styledFont(TextStyle::caption));
@@ -157,7 +118,7 @@ QWidget* LoginView::makeEmailStep()
     connect(m_email, &QLineEdit::textChanged, this, &LoginView::refresh);
     // Return sends also an empty address, as the button would not; never while a request runs.
     connect(m_email, &QLineEdit::returnPressed, this, [this] {
-        if (!m_isLoading) {
+        if (!m_request.isLoading) {
             sendCode();
         }
     });
@@ -176,7 +137,8 @@ QWidget* LoginView::makeCodeStep()
     styleLabel(*m_hint, TextStyle::caption, true);
     m_hint->setWordWrap(true);
     m_hint->setAlignment(Qt::AlignHCenter);
-    m_code = textField(QStringLiteral("code"), tr("Verification code"), step);
+    m_code = makeTextField(QStringLiteral("code"), tr("Verification code"), tr("Verification code"),
+                           step);
     m_code->setFixedWidth(kCodeFieldWidth);
     m_logIn = mainButton(QStringLiteral("logIn"), tr("Log In"), step);
     auto* differentEmail =
@@ -190,7 +152,7 @@ QWidget* LoginView::makeCodeStep()
 
     connect(m_code, &QLineEdit::textChanged, this, &LoginView::refresh);
     connect(m_code, &QLineEdit::returnPressed, this, [this] {
-        if (!m_isLoading) {
+        if (!m_request.isLoading) {
             verify();
         }
     });
@@ -201,15 +163,13 @@ QWidget* LoginView::makeCodeStep()
 
 void LoginView::sendCode()
 {
-    startRequest();
-    runInBackground(
-        this,
-        [client = m_state.apiClient(), email = m_email->text().toStdString()] {
-            client->sendCode(email);
-        },
+    m_request.start();
+    refresh();
+    requestSignInCode(
+        this, m_state, m_email->text(),
         [this] {
             m_step = LoginStep::code;
-            m_isLoading = false;
+            m_request.succeed();
             refresh();
         },
         [this](const QString& error) { fail(error); });
@@ -217,16 +177,12 @@ void LoginView::sendCode()
 
 void LoginView::verify()
 {
-    startRequest();
-    runInBackground(
-        this,
-        [client = m_state.apiClient(), email = m_email->text().toStdString(),
-         code = m_code->text().toStdString()] { return client->verify(email, code); },
-        [this](const VerifyResponse& answer) {
-            // The server's form of the address, not the typed one.
-            m_state.login(QString::fromStdString(answer.token),
-                          QString::fromStdString(answer.user.email));
-            m_isLoading = false;
+    m_request.start();
+    refresh();
+    verifyAndSignIn(
+        this, m_state, m_email->text(), m_code->text(),
+        [this] {
+            m_request.succeed();
             refresh();
         },
         [this](const QString& error) { fail(error); });
@@ -236,7 +192,7 @@ void LoginView::useDifferentEmail()
 {
     m_step = LoginStep::email;
     m_code->clear();
-    m_errorMessage.reset();
+    m_request.errorMessage.reset();
     refresh();
 }
 
@@ -250,31 +206,22 @@ void LoginView::changeServer()
     m_state.setPhase(AppPhase::setup);
 }
 
-void LoginView::startRequest()
-{
-    m_isLoading = true;
-    m_errorMessage.reset();
-    refresh();
-}
-
 void LoginView::fail(const QString& message)
 {
-    m_errorMessage = message;
-    m_isLoading = false;
+    m_request.fail(message);
     refresh();
 }
 
 void LoginView::refresh()
 {
-    m_error->setVisible(m_errorMessage.has_value());
-    m_error->setText(m_errorMessage.value_or(QString()));
+    showErrorLine(*m_error, m_request.errorMessage);
     m_emailStep->setVisible(m_step == LoginStep::email);
     m_codeStep->setVisible(m_step == LoginStep::code);
     m_hint->setText(tr("We sent a 6-digit code to %1").arg(m_email->text()));
-    m_sendCode->setLoading(m_isLoading);
-    m_sendCode->setEnabled(!m_email->text().isEmpty() && !m_isLoading);
-    m_logIn->setLoading(m_isLoading);
-    m_logIn->setEnabled(!m_code->text().isEmpty() && !m_isLoading);
+    m_sendCode->setLoading(m_request.isLoading);
+    m_sendCode->setEnabled(!m_email->text().isEmpty() && !m_request.isLoading);
+    m_logIn->setLoading(m_request.isLoading);
+    m_logIn->setEnabled(!m_code->text().isEmpty() && !m_request.isLoading);
 }
 
 }  // namespace corvane

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "App/RequestState.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -31,8 +33,8 @@ public:
     explicit LoginView(AppState& state, QWidget* parent = nullptr);
 
     LoginStep step() const { return m_step; }
-    bool isLoading() const { return m_isLoading; }
-    std::optional<QString> errorMessage() const { return m_errorMessage; }
+    bool isLoading() const { return m_request.isLoading; }
+    std::optional<QString> errorMessage() const { return m_request.errorMessage; }
 
 private:
     QWidget* makeHeader();
@@ -43,14 +45,12 @@ private:
     void verify();
     void useDifferentEmail();
     void changeServer();
-    void startRequest();
     void fail(const QString& message);
     void refresh();
 
     AppState& m_state;
     LoginStep m_step = LoginStep::email;
-    bool m_isLoading = false;
-    std::optional<QString> m_errorMessage;
+    RequestState m_request;
 
     QLabel* m_serverURL = nullptr;
     QLabel* m_error = nullptr;

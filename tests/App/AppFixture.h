@@ -18,6 +18,7 @@
 #include "App/AppState.h"
 #include "App/QtMainQueue.h"
 #include "App/ViewFakes.h"
+#include "FinderSync/FakeWorkspace.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Models/KeychainHelper.h"
 #include "Platform/LoginItem.h"
@@ -192,7 +193,7 @@ public:
     std::shared_ptr<RecordingPoster> poster = std::make_shared<RecordingPoster>();
     std::shared_ptr<NotificationPoster> notifications = poster;  // what the state is given
     std::shared_ptr<CountingLoginItem> loginItem = std::make_shared<CountingLoginItem>();
-    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     std::shared_ptr<RecordingFolderChooser> folderChooser =
         std::make_shared<RecordingFolderChooser>();
     std::chrono::system_clock::time_point now =
