@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <QApplication>
 #include <QCursor>
@@ -76,6 +77,28 @@ void stopSyncInOrder(AppState& state)
     std::_Exit(0);
 }
 
+// A window of the client around `content`, at the content's size.
+std::unique_ptr<QWidget> windowAround(std::unique_ptr<QWidget> content, const QString& objectName,
+                                      const QString& title, Qt::WindowFlags flags = {})
+{
+    auto window = std::make_unique<QWidget>(nullptr, flags);
+    window->setObjectName(objectName);
+    window->setWindowTitle(title);
+    window->setAccessibleName(title);
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(content.release());  // the window owns it from here
+    return window;
+}
+
+void present(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 }  // namespace
 
 CorvaneApp::CorvaneApp(AppState& state, QObject* parent)
@@ -116,9 +139,7 @@ void CorvaneApp::followMenuBarIcon()
 
 void CorvaneApp::showSetupWindow()
 {
-    m_setupWindow->show();
-    m_setupWindow->raise();
-    m_setupWindow->activateWindow();
+    present(*m_setupWindow);
 }
 
 std::unique_ptr<QWidget> CorvaneApp::makeSettingsContent()
@@ -135,20 +156,12 @@ std::unique_ptr<QWidget> CorvaneApp::makeSettingsContent()
 void CorvaneApp::showSettingsWindow()
 {
     if (!m_settingsWindow) {
-        m_settingsWindow = std::make_unique<QWidget>();
-        m_settingsWindow->setObjectName(QStringLiteral("settings"));
-        auto* layout = new QVBoxLayout(m_settingsWindow.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSizeConstraint(QLayout::SetFixedSize);
         std::unique_ptr<QWidget> content = makeSettingsContent();
         const QString title = content->windowTitle();
-        m_settingsWindow->setWindowTitle(title.isEmpty() ? tr("Settings") : title);
-        m_settingsWindow->setAccessibleName(m_settingsWindow->windowTitle());
-        layout->addWidget(content.release());  // the window owns it from here
+        m_settingsWindow = windowAround(std::move(content), QStringLiteral("settings"),
+                                        title.isEmpty() ? tr("Settings") : title);
     }
-    m_settingsWindow->show();
-    m_settingsWindow->raise();
-    m_settingsWindow->activateWindow();
+    present(*m_settingsWindow);
 }
 
 std::unique_ptr<QWidget> CorvaneApp::makePanelContent()
@@ -167,13 +180,8 @@ std::unique_ptr<QWidget> CorvaneApp::makePanelContent()
 void CorvaneApp::showPanel()
 {
     if (!m_panel) {
-        m_panel = std::make_unique<QWidget>(nullptr, Qt::Popup);
-        m_panel->setObjectName(QStringLiteral("panel"));
-        m_panel->setAccessibleName(tr("Corvane"));
-        auto* layout = new QVBoxLayout(m_panel.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSizeConstraint(QLayout::SetFixedSize);
-        layout->addWidget(makePanelContent().release());  // the panel owns it from here
+        m_panel =
+            windowAround(makePanelContent(), QStringLiteral("panel"), tr("Corvane"), Qt::Popup);
     }
     m_panel->adjustSize();
     const QPoint pointer = QCursor::pos();
@@ -183,9 +191,7 @@ void CorvaneApp::showPanel()
     }
     m_panel->move(panelPosition(m_tray->geometry(), m_panel->size(),
                                 screen ? screen->availableGeometry() : QRect(), pointer));
-    m_panel->show();
-    m_panel->raise();
-    m_panel->activateWindow();
+    present(*m_panel);
 }
 
 void CorvaneApp::closePanel()
