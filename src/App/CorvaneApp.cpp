@@ -4,14 +4,23 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <QApplication>
+#include <QCursor>
+#include <QLabel>
+#include <QScreen>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
 
 #include "App/ActivationListener.h"
 #include "App/AppServices.h"
 #include "App/AppState.h"
+#include "App/PanelPlacement.h"
 #include "App/QtMainQueue.h"
+#include "App/SetupWindow.h"
+#include "App/SymbolIcon.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Logging/FileLogger.h"
 #include "Platform/ActivationService.h"
@@ -68,14 +77,133 @@ void stopSyncInOrder(AppState& state)
     std::_Exit(0);
 }
 
+// A window of the client around `content`, at the content's size.
+std::unique_ptr<QWidget> windowAround(std::unique_ptr<QWidget> content, const QString& objectName,
+                                      const QString& title, Qt::WindowFlags flags = {})
+{
+    auto window = std::make_unique<QWidget>(nullptr, flags);
+    window->setObjectName(objectName);
+    window->setWindowTitle(title);
+    window->setAccessibleName(title);
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(content.release());  // the window owns it from here
+    return window;
+}
+
+void present(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 }  // namespace
 
-CorvaneApp::CorvaneApp(AppState& state, QObject* parent) : QObject(parent), m_state(state) {}
-
-void CorvaneApp::showWindow()
+CorvaneApp::CorvaneApp(AppState& state, QObject* parent)
+    : QObject(parent), m_state(state), m_tray(std::make_unique<QSystemTrayIcon>()),
+      m_setupWindow(std::make_unique<SetupWindow>(state))
 {
-    FileLogger::shared().info(kModule, "window requested");
-    emit windowRequested();
+    // The client lives in the tray: closing its last window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    followMenuBarIcon();
+    connect(&state, &AppState::summaryChanged, this, &CorvaneApp::followMenuBarIcon);
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this] { showPanel(); });
+    m_tray->show();
+}
+
+CorvaneApp::~CorvaneApp() = default;
+
+bool CorvaneApp::opensSetupWindowAtStart(AppPhase phase, bool trayAvailable)
+{
+    return phase != AppPhase::ready || !trayAvailable;
+}
+
+void CorvaneApp::showStartupScenes(bool trayAvailable)
+{
+    if (opensSetupWindowAtStart(m_state.phase(), trayAvailable)) {
+        showSetupWindow();
+    }
+}
+
+void CorvaneApp::followMenuBarIcon()
+{
+    const QString name = m_state.menuBarIcon();
+    if (name == m_trayIconName) {
+        return;
+    }
+    m_trayIconName = name;
+    m_tray->setIcon(tintedSymbolIcon(name, QApplication::palette().color(QPalette::WindowText)));
+}
+
+void CorvaneApp::showSetupWindow()
+{
+    present(*m_setupWindow);
+}
+
+std::unique_ptr<QWidget> CorvaneApp::makeSettingsContent()
+{
+    // Stands in for the settings view until it lands.
+    auto content = std::make_unique<QLabel>(tr("Settings"));
+    content->setObjectName(QStringLiteral("settingsPlaceholder"));
+    content->setTextFormat(Qt::PlainText);
+    content->setAlignment(Qt::AlignCenter);
+    content->setMinimumSize(480, 340);
+    return content;
+}
+
+void CorvaneApp::showSettingsWindow()
+{
+    if (!m_settingsWindow) {
+        std::unique_ptr<QWidget> content = makeSettingsContent();
+        const QString title = content->windowTitle();
+        m_settingsWindow = windowAround(std::move(content), QStringLiteral("settings"),
+                                        title.isEmpty() ? tr("Settings") : title);
+    }
+    present(*m_settingsWindow);
+}
+
+std::unique_ptr<QWidget> CorvaneApp::makePanelContent()
+{
+    // Stands in for the tray panel until it lands: the one-line status.
+    auto content = std::make_unique<QLabel>();
+    content->setObjectName(QStringLiteral("panelPlaceholder"));
+    content->setTextFormat(Qt::PlainText);
+    content->setMargin(12);
+    const auto follow = [this, label = content.get()] { label->setText(m_state.statusSummary()); };
+    follow();
+    connect(&m_state, &AppState::summaryChanged, content.get(), follow);
+    return content;
+}
+
+void CorvaneApp::showPanel()
+{
+    if (!m_panel) {
+        m_panel =
+            windowAround(makePanelContent(), QStringLiteral("panel"), tr("Corvane"), Qt::Popup);
+    }
+    m_panel->adjustSize();
+    const QPoint pointer = QCursor::pos();
+    const QScreen* screen = QGuiApplication::screenAt(pointer);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    m_panel->move(panelPosition(m_tray->geometry(), m_panel->size(),
+                                screen ? screen->availableGeometry() : QRect(), pointer));
+    present(*m_panel);
+}
+
+void CorvaneApp::closePanel()
+{
+    if (m_panel) {
+        m_panel->hide();
+    }
+}
+
+void CorvaneApp::quit()
+{
+    QCoreApplication::quit();
 }
 
 int CorvaneApp::main(int argc, char** argv)
@@ -97,7 +225,6 @@ int CorvaneApp::main(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setQuitOnLastWindowClosed(false);
     QtMainQueue mainQueue;
 
     QSocketNotifier terminate(termination.fd(), QSocketNotifier::Read);
@@ -113,9 +240,16 @@ int CorvaneApp::main(int argc, char** argv)
     const auto activation = ActivationListener::start();
     if (activation) {
         QObject::connect(activation.get(), &ActivationListener::activationRequested, scenes.get(),
-                         &CorvaneApp::showWindow);
+                         [&scenes] {
+                             FileLogger::shared().info(kModule, "window requested");
+                             scenes->showSetupWindow();
+                         });
     }
-    FileLogger::shared().info(kModule, "started", {{"single_instance_bus", activation != nullptr}});
+    const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    scenes->showStartupScenes(trayAvailable);
+    FileLogger::shared().info(
+        kModule, "started",
+        {{"single_instance_bus", activation != nullptr}, {"system_tray", trayAvailable}});
 
     const int status = QApplication::exec();
     stopSyncInOrder(*state);

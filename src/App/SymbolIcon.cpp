@@ -61,6 +61,22 @@ QIcon bundledSymbolIcon(const QString& symbolName)
     return QIcon(QStringLiteral(":/corvane/symbols/%1.svg").arg(symbolName));
 }
 
+QIcon tintedSymbolIcon(const QString& symbolName, const QColor& color)
+{
+    const auto found = themeNames().constFind(symbolName);
+    if (found == themeNames().constEnd()) {
+        return {};
+    }
+    if (QIcon::hasThemeIcon(*found)) {
+        return QIcon::fromTheme(*found);
+    }
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        icon.addPixmap(symbolPixmap(symbolName, size, color));
+    }
+    return icon;
+}
+
 QPixmap symbolPixmap(const QString& symbolName, int size, const QColor& color,
                      qreal devicePixelRatio)
 {

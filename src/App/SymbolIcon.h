@@ -18,6 +18,9 @@ QStringList knownSymbolNames();
 QIcon symbolIcon(const QString& symbolName);
 // The bundled icon of `symbolName`, whatever the theme: black line glyphs on a 24-unit grid.
 QIcon bundledSymbolIcon(const QString& symbolName);
+// The theme's icon of `symbolName` where it has one (a desktop recolours its own symbolic icons
+// to suit where they sit), else the bundled glyph painted in `color`: for the tray.
+QIcon tintedSymbolIcon(const QString& symbolName, const QColor& color);
 // The symbol at `size` device-independent pixels, painted in `color` (its shape kept, its own
 // colours replaced), for the tinted symbols of rows and headers.
 QPixmap symbolPixmap(const QString& symbolName, int size, const QColor& color,

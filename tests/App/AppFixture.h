@@ -17,6 +17,8 @@
 #include "App/AppServices.h"
 #include "App/AppState.h"
 #include "App/QtMainQueue.h"
+#include "App/ViewFakes.h"
+#include "FinderSync/FakeWorkspace.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Models/KeychainHelper.h"
 #include "Platform/LoginItem.h"
@@ -113,7 +115,8 @@ struct BuiltEngine {
 
 // A temporary home with the shared settings following it, the main queue on Qt's loop, and
 // AppState's seams: recorded notifications, a counted login item, engines built with short
-// timings and remembered, a wall clock the test sets.
+// timings and remembered, a recording workspace, a scripted folder chooser, a wall clock the
+// test sets.
 class AppFixture {
 public:
     AppFixture() { UserDefaults::resetShared(); }
@@ -151,8 +154,8 @@ public:
                            },
                            notifications,
                            loginItem,
-                           nullptr,
-                           nullptr,
+                           workspace,
+                           folderChooser,
                            [this] { return now; }};
     }
 
@@ -190,6 +193,9 @@ public:
     std::shared_ptr<RecordingPoster> poster = std::make_shared<RecordingPoster>();
     std::shared_ptr<NotificationPoster> notifications = poster;  // what the state is given
     std::shared_ptr<CountingLoginItem> loginItem = std::make_shared<CountingLoginItem>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<RecordingFolderChooser> folderChooser =
+        std::make_shared<RecordingFolderChooser>();
     std::chrono::system_clock::time_point now =
         std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000));
     std::vector<BuiltEngine> engines;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -22,9 +24,14 @@ inline void saveViewPng(const QPixmap& picture, const QString& name)
     EXPECT_TRUE(picture.save(file)) << file.toStdString();
 }
 
-// The widget as it stands, laid out at its size.
+// The widget as it stands, once its layouts have followed the last changes; a view shown on
+// its own as a window takes its content's size, as the window around it would.
 inline void saveViewPng(QWidget& view, const QString& name)
 {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    if (view.isWindow()) {
+        view.adjustSize();
+    }
     saveViewPng(view.grab(), name);
 }
 
