@@ -7,9 +7,7 @@
 #include <utility>
 
 #include <QApplication>
-#include <QCursor>
-#include <QLabel>
-#include <QScreen>
+#include <QMenu>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -17,12 +15,13 @@
 #include "App/ActivationListener.h"
 #include "App/AppServices.h"
 #include "App/AppState.h"
-#include "App/PanelPlacement.h"
 #include "App/QtMainQueue.h"
 #include "App/SetupWindow.h"
 #include "App/SymbolIcon.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Logging/FileLogger.h"
+#include "MenuBar/MenuBarView.h"
+#include "MenuBar/SettingsView.h"
 #include "Platform/ActivationService.h"
 #include "Platform/Error.h"
 #include "Platform/InstanceLock.h"
@@ -79,9 +78,9 @@ void stopSyncInOrder(AppState& state)
 
 // A window of the client around `content`, at the content's size.
 std::unique_ptr<QWidget> windowAround(std::unique_ptr<QWidget> content, const QString& objectName,
-                                      const QString& title, Qt::WindowFlags flags = {})
+                                      const QString& title)
 {
-    auto window = std::make_unique<QWidget>(nullptr, flags);
+    auto window = std::make_unique<QWidget>();
     window->setObjectName(objectName);
     window->setWindowTitle(title);
     window->setAccessibleName(title);
@@ -103,13 +102,22 @@ void present(QWidget& window)
 
 CorvaneApp::CorvaneApp(AppState& state, QObject* parent)
     : QObject(parent), m_state(state), m_tray(std::make_unique<QSystemTrayIcon>()),
-      m_setupWindow(std::make_unique<SetupWindow>(state))
+      m_setupWindow(std::make_unique<SetupWindow>(state)),
+      m_panel(std::make_unique<MenuBarView>(state, *this)), m_trayMenu(m_panel->buildContextMenu())
 {
     // The client lives in the tray: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     followMenuBarIcon();
     connect(&state, &AppState::summaryChanged, this, &CorvaneApp::followMenuBarIcon);
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this] { showPanel(); });
+    // A click opens the panel; hosts that show only a menu (and a right click on the others)
+    // get the same actions from the context menu.
+    m_tray->setContextMenu(m_trayMenu.get());
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                    showPanel();
+                }
+            });
     m_tray->show();
 }
 
@@ -142,63 +150,23 @@ void CorvaneApp::showSetupWindow()
     present(*m_setupWindow);
 }
 
-std::unique_ptr<QWidget> CorvaneApp::makeSettingsContent()
-{
-    // Stands in for the settings view until it lands.
-    auto content = std::make_unique<QLabel>(tr("Settings"));
-    content->setObjectName(QStringLiteral("settingsPlaceholder"));
-    content->setTextFormat(Qt::PlainText);
-    content->setAlignment(Qt::AlignCenter);
-    content->setMinimumSize(480, 340);
-    return content;
-}
-
 void CorvaneApp::showSettingsWindow()
 {
     if (!m_settingsWindow) {
-        std::unique_ptr<QWidget> content = makeSettingsContent();
-        const QString title = content->windowTitle();
-        m_settingsWindow = windowAround(std::move(content), QStringLiteral("settings"),
-                                        title.isEmpty() ? tr("Settings") : title);
+        m_settingsWindow = windowAround(std::make_unique<SettingsView>(m_state),
+                                        QStringLiteral("settings"), tr("Settings"));
     }
     present(*m_settingsWindow);
 }
 
-std::unique_ptr<QWidget> CorvaneApp::makePanelContent()
-{
-    // Stands in for the tray panel until it lands: the one-line status.
-    auto content = std::make_unique<QLabel>();
-    content->setObjectName(QStringLiteral("panelPlaceholder"));
-    content->setTextFormat(Qt::PlainText);
-    content->setMargin(12);
-    const auto follow = [this, label = content.get()] { label->setText(m_state.statusSummary()); };
-    follow();
-    connect(&m_state, &AppState::summaryChanged, content.get(), follow);
-    return content;
-}
-
 void CorvaneApp::showPanel()
 {
-    if (!m_panel) {
-        m_panel =
-            windowAround(makePanelContent(), QStringLiteral("panel"), tr("Corvane"), Qt::Popup);
-    }
-    m_panel->adjustSize();
-    const QPoint pointer = QCursor::pos();
-    const QScreen* screen = QGuiApplication::screenAt(pointer);
-    if (!screen) {
-        screen = QGuiApplication::primaryScreen();
-    }
-    m_panel->move(panelPosition(m_tray->geometry(), m_panel->size(),
-                                screen ? screen->availableGeometry() : QRect(), pointer));
-    present(*m_panel);
+    m_panel->toggleAt(m_tray->geometry());
 }
 
 void CorvaneApp::closePanel()
 {
-    if (m_panel) {
-        m_panel->hide();
-    }
+    m_panel->close();
 }
 
 void CorvaneApp::quit()

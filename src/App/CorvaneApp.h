@@ -9,12 +9,14 @@
 #include "App/AppPhase.h"
 #include "App/Scenes.h"
 
+class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 
 namespace corvane {
 
 class AppState;
+class MenuBarView;
 class SetupWindow;
 
 // The application entry and its scenes. main() runs the whole life of the process: one
@@ -48,31 +50,29 @@ public:
     void closePanel() override;
     void quit() override;
 
-    // The tray icon's activation: the panel at the icon.
+    // The tray icon's activation: opens the panel at the icon, or closes an open one.
     void showPanel();
 
     QSystemTrayIcon& trayIcon() { return *m_tray; }
     // The symbol name the tray icon shows.
     QString trayIconName() const { return m_trayIconName; }
     SetupWindow& setupWindow() { return *m_setupWindow; }
+    MenuBarView& panel() const { return *m_panel; }
+    QMenu& trayMenu() const { return *m_trayMenu; }
     // Nothing until first opened.
-    QWidget* panel() const { return m_panel.get(); }
     QWidget* settingsWindow() const { return m_settingsWindow.get(); }
 
     static int main(int argc, char** argv);
 
 private:
-    // The panel's and the settings window's content. Each is made once, when first shown.
-    std::unique_ptr<QWidget> makePanelContent();
-    std::unique_ptr<QWidget> makeSettingsContent();
-
     void followMenuBarIcon();
 
     AppState& m_state;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QString m_trayIconName;
     std::unique_ptr<SetupWindow> m_setupWindow;
-    std::unique_ptr<QWidget> m_panel;
+    std::unique_ptr<MenuBarView> m_panel;
+    std::unique_ptr<QMenu> m_trayMenu;  // must go before the panel
     std::unique_ptr<QWidget> m_settingsWindow;
 };
 

@@ -4,17 +4,18 @@
 
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "App/AppFixture.h"
-#include "App/PanelPlacement.h"
 #include "App/ReadyView.h"
 #include "App/SetupView.h"
 #include "App/SetupWindow.h"
 #include "App/ViewTestSupport.h"
+#include "MenuBar/MenuBarView.h"
 #include "Sync/ActivityManager.h"
 #include "support/ClosedPort.h"
 
@@ -158,38 +159,26 @@ TEST_F(ScenesTest, TheSettingsWindowIsMadeOnceAndThePanelOpensAndCloses)
     EXPECT_EQ(app.settingsWindow(), settings);
     EXPECT_TRUE(settings->isVisible());
 
-    EXPECT_EQ(app.panel(), nullptr);
-    app.showPanel();
-    ASSERT_NE(app.panel(), nullptr);
-    EXPECT_TRUE(app.panel()->isVisible());
-    app.closePanel();
-    EXPECT_FALSE(app.panel()->isVisible());
-    // The tray icon's activation opens it again.
+    // The tray icon's click opens the panel and a second click closes it; a right click is
+    // the context menu's, which holds the panel's actions.
+    EXPECT_FALSE(app.panel().isVisible());
     emit app.trayIcon().activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(app.panel()->isVisible());
-    app.closePanel();
-}
-
-TEST(PanelPlacementTest, UnderOrAboveTheIconOrAtThePointerAlwaysOnScreen)
-{
-    const QRect screen(0, 0, 1920, 1080);
-    const QSize panel(340, 400);
-    const struct {
-        const char* what;
-        QRect icon;
-        QPoint pointer;
-        QPoint corner;
-    } cases[] = {
-        {"icon in a top bar", QRect(1500, 0, 24, 24), {}, QPoint(1341, 24)},
-        {"icon in a bottom panel", QRect(1500, 1050, 24, 30), {}, QPoint(1341, 650)},
-        {"icon at the right edge", QRect(1896, 0, 24, 24), {}, QPoint(1580, 24)},
-        {"icon at the left edge", QRect(0, 0, 24, 24), {}, QPoint(0, 24)},
-        {"no icon geometry", QRect(), QPoint(800, 30), QPoint(630, 30)},
-        {"no icon geometry, pointer low", QRect(), QPoint(800, 1000), QPoint(630, 680)},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(panelPosition(c.icon, panel, screen, c.pointer), c.corner) << c.what;
+    EXPECT_TRUE(app.panel().isVisible());
+    emit app.trayIcon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(app.panel().isVisible());
+    emit app.trayIcon().activated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(app.panel().isVisible());
+    EXPECT_EQ(app.trayIcon().contextMenu(), &app.trayMenu());
+    QStringList titles;
+    for (const QAction* action : app.trayMenu().actions()) {
+        titles << action->text();
     }
+    EXPECT_TRUE(titles.contains("Quit Corvane")) << titles.join(", ").toStdString();
+
+    app.showSettingsWindow();
+    app.showPanel();
+    app.closePanel();
+    EXPECT_FALSE(app.panel().isVisible());
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ protected:
     // Signed in with no engine: a pause before the sign-in keeps sync from starting.
     AppState& signedIn()
     {
-        AppState& appState = makeStateWithChooser();
+        AppState& appState = makeState();
         appState.togglePause();
         appState.login(QStringLiteral("token"), kEmail);
         return appState;
@@ -184,7 +184,7 @@ TEST_F(AccountTabTest, SignedInShowsTheAccountAndWhatTheFolderHolds)
 TEST_F(AccountTabTest, SignedOutShowsOnlyNotLoggedInAndWalksNothing)
 {
     writeFile(syncDir / "a.txt", "alpha");
-    makeStateWithChooser();
+    makeState();
     showView();
     showTab(kAccountTab);
     QTest::qWait(50);

@@ -112,7 +112,7 @@ TEST_P(BandwidthTabTest, ShowsTheStoredLimitsAndStoresTheUsersChoice)
     if (entry.storedDownload) {
         UserDefaults::standard()->setInteger(kDownloadKey, *entry.storedDownload);
     }
-    makeStateWithChooser();
+    makeState();
     showView();
     showTab(kBandwidthTab);
     auto* upload = find<QComboBox>("uploadLimitPicker");
@@ -140,7 +140,7 @@ class BandwidthTabViewTest : public testing::Test, public SettingsFixture {};
 
 TEST_F(BandwidthTabViewTest, OffersThePresetsVerbatimUnderTheirLabels)
 {
-    makeStateWithChooser();
+    makeState();
     showView();
     showTab(kBandwidthTab);
     for (const char* name : {"uploadLimitPicker", "downloadLimitPicker"}) {
@@ -162,7 +162,7 @@ TEST_F(BandwidthTabViewTest, OffersThePresetsVerbatimUnderTheirLabels)
 
 TEST_F(BandwidthTabViewTest, EachShowPicksTheLimitsStoredMeanwhile)
 {
-    makeStateWithChooser();
+    makeState();
     showView();
     showTab(kBandwidthTab);
     state->bandwidthThrottler()->setUploadLimit(5242880);

@@ -82,8 +82,8 @@ TEST_P(GeneralTabSaveTest, StoresTheFieldsAndSignsOutOnlyForAChangedAddress)
     UserDefaults::standard()->setString("syncDir", "/stale");
     SyncStateProvider::shared().setSyncDirectory("/stale");
 
-    retype(find<QLineEdit>("serverURLField"), QString::fromStdString(address));
-    retype(find<QLineEdit>("syncDirField"), QString::fromStdString(folder.string()));
+    retype(*find<QLineEdit>("serverURLField"), QString::fromStdString(address));
+    retype(*find<QLineEdit>("syncDirField"), QString::fromStdString(folder.string()));
     QTest::mouseClick(find<QPushButton>("saveButton"), Qt::LeftButton);
     ASSERT_TRUE(runUntil([&] { return !appState.hasEngineWork() || !entry.signsOut; }));
 

@@ -83,7 +83,7 @@ protected:
 
 TEST_F(GeneralTabTest, ShowsTheStoredAddressAndFolderAndTheFixedTexts)
 {
-    makeStateWithChooser();
+    makeState();
     showView();
     EXPECT_EQ(serverField()->text().toStdString(), "http://127.0.0.1:9");
     EXPECT_EQ(folderField()->text().toStdString(), syncDir.string());
@@ -99,10 +99,10 @@ TEST_F(GeneralTabTest, ShowsTheStoredAddressAndFolderAndTheFixedTexts)
 
 TEST_F(GeneralTabTest, AnEditThatWasNotSavedIsGoneAfterASwitchOfTabs)
 {
-    AppState& appState = makeStateWithChooser();
+    AppState& appState = makeState();
     showView();
-    retype(serverField(), QStringLiteral("https://elsewhere.example.com"));
-    retype(folderField(), QStringLiteral("/srv/elsewhere"));
+    retype(*serverField(), QStringLiteral("https://elsewhere.example.com"));
+    retype(*folderField(), QStringLiteral("/srv/elsewhere"));
 
     showTab(kSyncTab);
     showTab(kGeneralTab);
@@ -120,18 +120,18 @@ TEST_F(GeneralTabTest, AnEditThatWasNotSavedIsGoneAfterASwitchOfTabs)
 
 TEST_F(GeneralTabTest, BrowseFillsTheFieldOnlyAndACancelLeavesIt)
 {
-    AppState& appState = makeStateWithChooser();
+    AppState& appState = makeState();
     showView();
-    chooser->answer = std::nullopt;
+    folderChooser->answers.push_back(QString());
     QTest::mouseClick(find<QPushButton>("browseButton"), Qt::LeftButton);
     EXPECT_EQ(folderField()->text().toStdString(), syncDir.string());
 
-    chooser->answer = QStringLiteral("/srv/chosen");
+    folderChooser->answers.push_back(QStringLiteral("/srv/chosen"));
     QTest::mouseClick(find<QPushButton>("browseButton"), Qt::LeftButton);
     EXPECT_EQ(folderField()->text().toStdString(), "/srv/chosen");
-    ASSERT_EQ(chooser->questions.size(), 2u);
-    EXPECT_EQ(chooser->questions[1].prompt.toStdString(), "Choose");
-    EXPECT_TRUE(chooser->questions[1].message.isEmpty());
+    ASSERT_EQ(folderChooser->asked.size(), 2u);
+    EXPECT_EQ(folderChooser->asked[1].prompt.toStdString(), "Choose");
+    EXPECT_TRUE(folderChooser->asked[1].message.isEmpty());
     // Nothing is stored until "Save".
     EXPECT_EQ(appState.syncDir().toStdString(), syncDir.string());
     EXPECT_EQ(UserDefaults::standard()->string("syncDir"), syncDir.string());
@@ -139,15 +139,15 @@ TEST_F(GeneralTabTest, BrowseFillsTheFieldOnlyAndACancelLeavesIt)
 
 TEST_F(GeneralTabTest, SaveStoresNoFolderThatIsNotAbsoluteAndSaysSo)
 {
-    AppState& appState = makeStateWithChooser();
+    AppState& appState = makeState();
     showView();
     SyncStateProvider::shared().setSyncDirectory(syncDir.string());
     int addressWrites = 0;
     QObject::connect(&appState, &AppState::serverURLChanged, [&] { ++addressWrites; });
 
     for (const QString& typed : {QString(), QStringLiteral("Corvane"), QStringLiteral("~")}) {
-        retype(folderField(), typed);
-        retype(serverField(), QStringLiteral("http://127.0.0.1:11"));
+        retype(*folderField(), typed);
+        retype(*serverField(), QStringLiteral("http://127.0.0.1:11"));
         save();
         EXPECT_TRUE(folderError()->isVisible()) << typed.toStdString();
         EXPECT_EQ(folderError()->text().toStdString(), "Choose an absolute folder path");
@@ -161,8 +161,8 @@ TEST_F(GeneralTabTest, SaveStoresNoFolderThatIsNotAbsoluteAndSaysSo)
     }
 
     // "~/" is the home folder; a good folder clears the message.
-    retype(folderField(), QStringLiteral("~/Elsewhere"));
-    retype(serverField(), QStringLiteral("http://127.0.0.1:9"));
+    retype(*folderField(), QStringLiteral("~/Elsewhere"));
+    retype(*serverField(), QStringLiteral("http://127.0.0.1:9"));
     save();
     const std::string elsewhere = (home.path() / "Elsewhere").string();
     EXPECT_FALSE(folderError()->isVisible());
@@ -174,9 +174,9 @@ TEST_F(GeneralTabTest, SaveStoresNoFolderThatIsNotAbsoluteAndSaysSo)
 
 TEST_F(GeneralTabTest, TheMessageGoesWhenTheTabIsShownAgain)
 {
-    makeStateWithChooser();
+    makeState();
     showView();
-    retype(folderField(), QStringLiteral("relative"));
+    retype(*folderField(), QStringLiteral("relative"));
     save();
     ASSERT_TRUE(folderError()->isVisible());
     showTab(kSyncTab);
@@ -186,7 +186,7 @@ TEST_F(GeneralTabTest, TheMessageGoesWhenTheTabIsShownAgain)
 
 TEST_F(GeneralTabTest, TheSwitchWritesAndRemovesTheAutostartEntryWithoutSave)
 {
-    AppState& appState = makeStateWithChooser();
+    AppState& appState = makeState();
     showView();
     auto* toggle = find<QCheckBox>("launchAtLoginToggle");
     const fs::path entry = XdgAutostartLoginItem::entryPath();
@@ -213,7 +213,7 @@ TEST_F(GeneralTabTest, TheSwitchFollowsTheStateAndShowingItWritesNothing)
 {
     loginItem->registerItem();
     loginItem->registrations = 0;
-    AppState& appState = makeStateWithChooser();
+    AppState& appState = makeState();
     showView();
     auto* toggle = find<QCheckBox>("launchAtLoginToggle");
     EXPECT_TRUE(toggle->isChecked());

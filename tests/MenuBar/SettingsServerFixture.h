@@ -53,7 +53,7 @@ public:
     // Signed in with sync running, after its first cycle.
     AppState& signedInSyncing()
     {
-        AppState& appState = makeStateWithChooser();
+        AppState& appState = makeState();
         appState.login(QString::fromStdString(token), kEmail);
         EXPECT_TRUE(runUntil([&] { return appState.syncStatus() == SyncStatus::idle; }, 30s))
             << appState.lastError().toStdString();
@@ -63,7 +63,7 @@ public:
     // Signed in with no engine: a pause before the sign-in keeps sync from starting.
     AppState& signedInPaused()
     {
-        AppState& appState = makeStateWithChooser();
+        AppState& appState = makeState();
         appState.togglePause();
         appState.login(QString::fromStdString(token), kEmail);
         return appState;

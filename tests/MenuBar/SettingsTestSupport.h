@@ -18,44 +18,16 @@
 #include <QTest>
 
 #include "App/AppFixture.h"
-#include "App/FolderChooser.h"
 #include "App/ViewPng.h"
+#include "App/ViewTestSupport.h"
 #include "MenuBar/SettingsView.h"
 
 namespace corvane::test {
 
-// Stands in for the folder dialog: answers what the test set and records each question.
-// Main thread only.
-class RecordingFolderChooser final : public FolderChooser {
-public:
-    struct Question {
-        QString prompt;
-        QString message;
-    };
-
-    std::optional<QString> chooseFolder(QWidget*, const QString& prompt,
-                                        const QString& message) override
-    {
-        questions.push_back({prompt, message});
-        return answer;
-    }
-
-    std::optional<QString> answer;
-    std::vector<Question> questions;
-};
-
-// AppFixture with the folder chooser in place and the settings view in a shown window.
+// AppFixture with the settings view in a shown window.
 class SettingsFixture : public AppFixture {
 public:
     ~SettingsFixture() { view.reset(); }
-
-    AppState& makeStateWithChooser()
-    {
-        AppServices withChooser = services();
-        withChooser.folderChooser = chooser;
-        state = std::make_unique<AppState>(std::move(withChooser));
-        return *state;
-    }
 
     SettingsView& showView()
     {
@@ -93,7 +65,6 @@ public:
         saveViewPng(*view, QString::fromStdString(name));
     }
 
-    std::shared_ptr<RecordingFolderChooser> chooser = std::make_shared<RecordingFolderChooser>();
     std::unique_ptr<SettingsView> view;
 };
 
@@ -105,15 +76,6 @@ inline void clickToggle(QAbstractButton* toggle)
     const QRect box =
         toggle->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, toggle);
     QTest::mouseClick(toggle, Qt::LeftButton, {}, box.center());
-}
-
-// Replaces a field's text as typing would.
-inline void retype(QLineEdit* field, const QString& text)
-{
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClick(field, Qt::Key_Backspace);
-    QTest::keyClicks(field, text);
 }
 
 // Opens the picker and clicks the item at `index`, also when it is the one shown.

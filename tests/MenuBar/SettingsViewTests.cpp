@@ -45,7 +45,7 @@ protected:
 
 TEST_F(SettingsViewTest, AFixedFrameAroundFourTabsInOrder)
 {
-    makeStateWithChooser();
+    makeState();
     SettingsView& settings = showView();
     EXPECT_EQ(settings.size(), QSize(480, 340));
     EXPECT_EQ(settings.minimumSize(), settings.maximumSize());
@@ -106,7 +106,7 @@ TEST_F(SettingsViewTest, PicturesSignedIn)
 
 TEST_F(SettingsViewTest, PicturesSignedOut)
 {
-    makeStateWithChooser();
+    makeState();
     showView();
     pictureEveryTab("signed-out");
     EXPECT_TRUE(find<QLabel>("notLoggedInText")->isVisible());
@@ -123,7 +123,7 @@ TEST_F(SettingsViewTest, PicturesOfTheSyncTabLoadingAndOfAFolderMessage)
     ASSERT_TRUE(runUntil([&] { return !view->syncTab()->isLoading(); }));
 
     showTab(0);
-    retype(find<QLineEdit>("syncDirField"), QStringLiteral("Corvane"));
+    retype(*find<QLineEdit>("syncDirField"), QStringLiteral("Corvane"));
     QTest::mouseClick(find<QPushButton>("saveButton"), Qt::LeftButton);
     savePicture("settings-general-folder-message");
 }

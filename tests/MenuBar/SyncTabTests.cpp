@@ -245,7 +245,7 @@ TEST_F(SyncTabTest, WhenLoadsOverlapTheLastAnswerToArriveWins)
 TEST_F(SyncTabTest, SignedOutTheLoadFailsAndTheEmptyTextShows)
 {
     account().createFolder("Docs");
-    makeStateWithChooser();  // no sign-in restored: phase login, no token
+    makeState();  // no sign-in restored: phase login, no token
     showView();
     LogCapture log;
     showAndLoad();

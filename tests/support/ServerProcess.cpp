@@ -247,8 +247,7 @@ std::string ServerProcess::signIn(const std::string& email)
     if (sent.status == 429 && m_options.testFaults && sent.headers.contains("retry-after")) {
         // A code went to this address moments ago: step the server's clock past the wait
         // rather than make the test wait.
-        const nlohmann::json step{{"advance_seconds", std::stoi(sent.headers.at("retry-after"))}};
-        parseJson(httpRequest("POST", baseURL() + "/__test/clock", step.dump(), json), "clock");
+        advanceClock(std::chrono::seconds(std::stoi(sent.headers.at("retry-after"))));
         sent = httpRequest("POST", baseURL() + "/api/auth/send-code", request.dump(), json);
     }
     parseJson(sent, "send-code");
@@ -257,6 +256,14 @@ std::string ServerProcess::signIn(const std::string& email)
         httpRequest("POST", baseURL() + "/api/auth/verify", verify.dump(), json), "verify");
     m_tokens.push_back(answer.at("token").get<std::string>());
     return m_tokens.back();
+}
+
+void ServerProcess::advanceClock(std::chrono::seconds step)
+{
+    const nlohmann::json body{{"advance_seconds", step.count()}};
+    parseJson(httpRequest("POST", baseURL() + "/__test/clock", body.dump(),
+                          {"Content-Type: application/json"}),
+              "clock");
 }
 
 void ServerProcess::injectFault(const nlohmann::json& fault)

@@ -47,6 +47,9 @@ public:
     // send-code + verify; returns the token. When a code went to the address moments ago, it
     // moves the server's clock past the wait for the next one.
     std::string signIn(const std::string& email);
+    // Moves the server's clock on (POST /__test/clock; needs testFaults), for the waits of
+    // sign-in: a second code for one address, a locked address.
+    void advanceClock(std::chrono::seconds step);
     void injectFault(const nlohmann::json& fault);  // POST /__test/faults
     void clearFaults();
     // GET /__test/last-request, body decoded into "body". The server redacts credentials; when
