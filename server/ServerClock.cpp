@@ -6,7 +6,10 @@ namespace corvane::server {
 
 ServerClock::TimePoint ServerClock::now() const
 {
-    return std::chrono::system_clock::now() + std::chrono::seconds(m_offsetSeconds.load());
+    const std::int64_t frozenAt = m_frozenAtSeconds.load();
+    const TimePoint base = frozenAt == kRunning ? std::chrono::system_clock::now()
+                                                : TimePoint(std::chrono::seconds(frozenAt));
+    return base + std::chrono::seconds(m_offsetSeconds.load());
 }
 
 std::int64_t ServerClock::nowSeconds() const
@@ -22,6 +25,14 @@ std::string ServerClock::nowText() const
 void ServerClock::advance(std::chrono::seconds by)
 {
     m_offsetSeconds += by.count();
+}
+
+void ServerClock::freeze()
+{
+    std::int64_t running = kRunning;
+    const auto realNow = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    m_frozenAtSeconds.compare_exchange_strong(running, realNow.count());
 }
 
 std::string ServerClock::isoText(TimePoint time)

@@ -137,7 +137,10 @@ Response TestApi::lastRequest()
 Response TestApi::advanceClock(const Request& request)
 {
     const JsonBody body(request.body);
-    const auto seconds = body.integer("advance_seconds");
+    if (body.optionalBoolean("freeze").value_or(false)) {
+        m_services.clock.freeze();
+    }
+    const auto seconds = body.optionalInteger("advance_seconds").value_or(0);
     if (seconds < -kMaxClockStep || seconds > kMaxClockStep) {
         throw HttpError(400, "advance_seconds out of range");
     }
