@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "App/AppState.h"
@@ -30,11 +31,10 @@ GeneralTab::GeneralTab(AppState& appState, QWidget* parent) : QWidget(parent), m
     layout->addStretch();
     layout->addWidget(makeSaveRow());
 
-    m_launchAtLogin->setChecked(m_appState.launchAtLogin());
-    // Showing the state writes nothing; only the user's flip (clicked) does.
-    connect(&m_appState, &AppState::launchAtLoginChanged, this,
-            [this] { m_launchAtLogin->setChecked(m_appState.launchAtLogin()); });
-    connect(m_launchAtLogin, &QCheckBox::clicked, this,
+    showLaunchAtLogin();
+    connect(&m_appState, &AppState::launchAtLoginChanged, this, &GeneralTab::showLaunchAtLogin);
+    // Every flip writes, whether a click, a key or an assistive tool's toggle action made it.
+    connect(m_launchAtLogin, &QCheckBox::toggled, this,
             [this](bool checked) { m_appState.setLaunchAtLogin(checked); });
     connect(m_browse, &QPushButton::clicked, this, &GeneralTab::browse);
     connect(m_save, &QPushButton::clicked, this, &GeneralTab::save);
@@ -83,6 +83,13 @@ QWidget* GeneralTab::makeSyncFolderSection()
     m_syncDirError->hide();
     layout->addWidget(m_syncDirError);
     return section;
+}
+
+void GeneralTab::showLaunchAtLogin()
+{
+    // Showing the state writes nothing.
+    const QSignalBlocker quiet(m_launchAtLogin);
+    m_launchAtLogin->setChecked(m_appState.launchAtLogin());
 }
 
 QWidget* GeneralTab::makeStartupSection()

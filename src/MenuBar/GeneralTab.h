@@ -31,6 +31,7 @@ private:
     QWidget* makeSaveRow();
 
     void fillFromState();
+    void showLaunchAtLogin();
     void browse();
     void save();
 

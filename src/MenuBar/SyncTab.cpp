@@ -172,7 +172,9 @@ void SyncTab::rebuildRows()
         toggle->setAccessibleName(QString::fromStdString(item.name));
         toggle->setIcon(folderIcon);
         toggle->setChecked(item.isEnabled);
-        connect(toggle, &QCheckBox::clicked, this,
+        // Connected once it shows the stored state: every flip from here on is the user's
+        // (a click, a key or an assistive tool's toggle action).
+        connect(toggle, &QCheckBox::toggled, this,
                 [this, row](bool checked) { setFolderEnabled(row, checked); });
         layout->addWidget(toggle);
     }

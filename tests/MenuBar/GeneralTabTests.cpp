@@ -209,6 +209,24 @@ TEST_F(GeneralTabTest, TheSwitchWritesAndRemovesTheAutostartEntryWithoutSave)
     EXPECT_EQ(appState.serverURL().toStdString(), "http://127.0.0.1:9");
 }
 
+TEST_F(GeneralTabTest, TheSwitchAnswersAnAssistiveToolsToggleAction)
+{
+    AppState& appState = makeState();
+    showView();
+    auto* toggle = find<QCheckBox>("launchAtLoginToggle");
+    const fs::path entry = XdgAutostartLoginItem::entryPath();
+
+    toggleAsAssistiveTool(toggle);
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_TRUE(appState.launchAtLogin());
+    EXPECT_TRUE(fs::exists(entry));
+    toggleAsAssistiveTool(toggle);
+    EXPECT_FALSE(appState.launchAtLogin());
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_EQ(loginItem->registrations, 1);
+    EXPECT_EQ(loginItem->unregistrations, 1);
+}
+
 TEST_F(GeneralTabTest, TheSwitchFollowsTheStateAndShowingItWritesNothing)
 {
     loginItem->registerItem();

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -76,6 +78,17 @@ inline void clickToggle(QAbstractButton* toggle)
     const QRect box =
         toggle->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, toggle);
     QTest::mouseClick(toggle, Qt::LeftButton, {}, box.center());
+}
+
+// What an assistive tool does to a check box: its toggle action, with no click or key.
+inline void toggleAsAssistiveTool(QAbstractButton* toggle)
+{
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toggle);
+    ASSERT_NE(accessible, nullptr);
+    QAccessibleActionInterface* actions = accessible->actionInterface();
+    ASSERT_NE(actions, nullptr);
+    ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
 }
 
 // Opens the picker and clicks the item at `index`, also when it is the one shown.

@@ -175,6 +175,21 @@ TEST_F(SyncTabTest, OffExcludesTheFolderAndOnIncludesItWithEverythingBelowIt)
               (std::vector<std::pair<std::string, bool>>{{"Docs", false}, {"Photos", true}}));
 }
 
+TEST_F(SyncTabTest, AnAssistiveToolsToggleActionExcludesAndIncludesLikeAClick)
+{
+    account().createFolder("Photos");
+    const std::string photos = pathOf("Photos");
+    signedInPaused();
+    showView();
+    showAndLoad();
+
+    toggleAsAssistiveTool(toggle("Photos"));
+    EXPECT_EQ(excluded(), (std::set<std::string>{photos}));
+    toggleAsAssistiveTool(toggle("Photos"));
+    EXPECT_EQ(excluded(), (std::set<std::string>{}));
+    EXPECT_EQ(rows(), (std::vector<std::pair<std::string, bool>>{{"Photos", true}}));
+}
+
 TEST_F(SyncTabTest, AnEmptyAnswerShowsTheEmptyText)
 {
     signedInPaused();
