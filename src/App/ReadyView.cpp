@@ -62,7 +62,7 @@ ReadyView::ReadyView(AppState& state, QWidget* parent)
     title->setFont(semibold);
     layout->addWidget(title);
     layout->addWidget(centredLabel(QStringLiteral("runningNote"),
-                                   tr("Corvane is running in the menu bar. Your files in"),
+                                   tr("Corvane is running in the system tray. Your files in"),
                                    TextStyle::callout, true, this));
 
     FolderBox::Look look;

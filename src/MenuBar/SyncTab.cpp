@@ -54,7 +54,7 @@ SyncTab::SyncTab(AppState& appState, QWidget* parent) : QWidget(parent), m_appSt
     auto* layout = new QVBoxLayout(this);
     setTabPadding(layout);
     layout->setSpacing(kSpacing);
-    layout->addWidget(makeSecondaryLabel(tr("Choose which folders to sync to this Mac"),
+    layout->addWidget(makeSecondaryLabel(tr("Choose which folders to sync to this computer"),
                                          SettingsTextStyle::callout, QStringLiteral("syncHeadline"),
                                          this));
     m_pages = new QStackedWidget(this);

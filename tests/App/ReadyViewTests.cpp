@@ -29,7 +29,7 @@ TEST_F(ReadyViewTest, ShowsTheTextsAndTheFolder)
 {
     EXPECT_EQ(child<QLabel>(*view, "title").text(), "You're all set!");
     EXPECT_EQ(child<QLabel>(*view, "runningNote").text(),
-              "Corvane is running in the menu bar. Your files in");
+              "Corvane is running in the system tray. Your files in");
     EXPECT_EQ(child<QLabel>(*view, "syncNote").text(), "will be kept in sync automatically.");
     EXPECT_EQ(child<QPushButton>(*view, "openSyncFolder").text(), "Open Sync Folder");
     EXPECT_EQ(child<QPushButton>(*view, "close").text(), "Close");

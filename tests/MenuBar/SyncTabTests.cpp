@@ -129,7 +129,7 @@ TEST_F(SyncTabTest, ListsEveryFolderAfterLoadingWithSwitchesFromTheExactExclusio
     showView();
     showTab(kSyncTab);
 
-    EXPECT_EQ(text("syncHeadline"), "Choose which folders to sync to this Mac");
+    EXPECT_EQ(text("syncHeadline"), "Choose which folders to sync to this computer");
     EXPECT_TRUE(tab()->isLoading());
     EXPECT_TRUE(find<QWidget>("syncLoadingText")->isVisible());
     EXPECT_EQ(text("syncLoadingText"), "Loading folders...");
