@@ -41,13 +41,20 @@ protected:
     }
 };
 
-QLabel* makeValue(QLabel* value, const QString& objectName, const QString& accessibleName)
+QLabel* makeValue(QLabel* value, const QString& objectName)
 {
     value->setObjectName(objectName);
-    value->setAccessibleName(accessibleName);
     value->setTextFormat(Qt::PlainText);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return value;
+}
+
+// The value as shown and as assistive tools read it: a label offers them no text of its own
+// but its name, and the row's caption is already its label (the form makes it the buddy).
+void showValue(QLabel* value, const QString& text)
+{
+    value->setText(text);
+    value->setAccessibleName(text);
 }
 
 }  // namespace
@@ -84,10 +91,9 @@ QWidget* AccountTab::makeSignedInPage()
 
     auto* account = makeSettingsSection(tr("Account"), QStringLiteral("accountSection"), page);
     auto* accountRows = new QFormLayout(account);
-    m_email = makeValue(new QLabel(account), QStringLiteral("accountEmailValue"), tr("Email"));
-    m_status = makeValue(new QLabel(account), QStringLiteral("accountStatusValue"), tr("Status"));
-    m_syncDir = makeValue(new MiddleElidedLabel(account), QStringLiteral("accountSyncDirValue"),
-                          tr("Sync Folder"));
+    m_email = makeValue(new QLabel(account), QStringLiteral("accountEmailValue"));
+    m_status = makeValue(new QLabel(account), QStringLiteral("accountStatusValue"));
+    m_syncDir = makeValue(new MiddleElidedLabel(account), QStringLiteral("accountSyncDirValue"));
     accountRows->addRow(tr("Email"), m_email);
     accountRows->addRow(tr("Status"), m_status);
     accountRows->addRow(tr("Sync Folder"), m_syncDir);
@@ -95,9 +101,8 @@ QWidget* AccountTab::makeSignedInPage()
 
     auto* storage = makeSettingsSection(tr("Storage"), QStringLiteral("storageSection"), page);
     auto* storageRows = new QFormLayout(storage);
-    m_fileCount =
-        makeValue(new QLabel(storage), QStringLiteral("localFilesValue"), tr("Local files"));
-    m_size = makeValue(new QLabel(storage), QStringLiteral("localSizeValue"), tr("Local size"));
+    m_fileCount = makeValue(new QLabel(storage), QStringLiteral("localFilesValue"));
+    m_size = makeValue(new QLabel(storage), QStringLiteral("localSizeValue"));
     makeSecondary(m_fileCount);
     makeSecondary(m_size);
     storageRows->addRow(tr("Local files"), m_fileCount);
@@ -153,9 +158,9 @@ void AccountTab::showEvent(QShowEvent* event)
 
 void AccountTab::stateChanged()
 {
-    m_email->setText(m_appState.userEmail());
-    m_status->setText(QString::fromStdString(std::string(displayText(m_appState.syncStatus()))));
-    m_syncDir->setText(m_appState.syncDir());
+    showValue(m_email, m_appState.userEmail());
+    showValue(m_status, QString::fromStdString(std::string(displayText(m_appState.syncStatus()))));
+    showValue(m_syncDir, m_appState.syncDir());
     m_syncDir->setToolTip(m_appState.syncDir());
     m_pages->setCurrentWidget(m_appState.isLoggedIn() ? m_signedInPage : m_signedOutPage);
     if (isVisible()) {
@@ -172,8 +177,8 @@ void AccountTab::refresh()
 
 void AccountTab::showUsage()
 {
-    m_fileCount->setText(QString::fromStdString(localFileCountText(m_walker->result())));
-    m_size->setText(QString::fromStdString(localFolderSizeText(m_walker->result())));
+    showValue(m_fileCount, QString::fromStdString(localFileCountText(m_walker->result())));
+    showValue(m_size, QString::fromStdString(localFolderSizeText(m_walker->result())));
 }
 
 }  // namespace corvane

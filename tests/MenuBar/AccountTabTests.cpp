@@ -179,6 +179,24 @@ TEST_F(AccountTabTest, SignedInShowsTheAccountAndWhatTheFolderHolds)
     ASSERT_EQ(::lstat((syncDir / "docs").c_str(), &docs), 0);
     EXPECT_EQ(text("localSizeValue"), formattedBytes(1500 + 2000 + docs.st_size));
     EXPECT_EQ(find<QPushButton>("logOutButton")->text().toStdString(), "Log Out");
+
+    // Assistive tools read each value by its name, beside its row's caption.
+    for (const auto& [value, caption] :
+         {std::pair{"accountEmailValue", "Email"}, std::pair{"accountStatusValue", "Status"},
+          std::pair{"accountSyncDirValue", "Sync Folder"},
+          std::pair{"localFilesValue", "Local files"}, std::pair{"localSizeValue", "Local size"}}) {
+        SCOPED_TRACE(value);
+        auto* label = find<QLabel>(value);
+        EXPECT_EQ(label->accessibleName(), label->text());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+        ASSERT_NE(accessible, nullptr);
+        // Labelled by its caption (and by its section's title).
+        std::vector<std::string> labels;
+        for (const auto& [labeller, relation] : accessible->relations(QAccessible::Label)) {
+            labels.push_back(labeller->text(QAccessible::Name).toStdString());
+        }
+        EXPECT_NE(std::find(labels.begin(), labels.end(), caption), labels.end());
+    }
 }
 
 TEST_F(AccountTabTest, SignedOutShowsOnlyNotLoggedInAndWalksNothing)
@@ -252,7 +270,7 @@ TEST_F(AccountTabTest, ALongFolderPathIsShortenedOnScreenOnly)
     ASSERT_TRUE(walked());
     auto* value = find<QLabel>("accountSyncDirValue");
     EXPECT_EQ(value->text().toStdString(), longPath);
-    EXPECT_EQ(value->accessibleName().toStdString(), "Sync Folder");
+    EXPECT_EQ(value->accessibleName().toStdString(), longPath);
     EXPECT_LE(value->geometry().right(), view->width());
     savePicture("settings-account-long-folder");
 }
