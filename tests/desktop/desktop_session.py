@@ -238,9 +238,9 @@ def selection_has_owner(display, selection):
 class VirtualDesktop:
     """The X server, the buses, the tray host and the notification service of one run."""
 
-    def __init__(self, work_dir):
+    def __init__(self, work_dir, home=None):
         self.work_dir = work_dir
-        self.home = os.path.join(work_dir, "home")
+        self.home = home or os.path.join(work_dir, "home")
         self.children = []
         self.notifications = None
         self.display = None
