@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""The client at start and at rest over a sync folder of many files already in step.
+
+On a virtual desktop (tests/desktop/desktop_session: Xvfb, a session bus, a tray host) and
+against a local stand-in server, it leaves the client signed in as a previous run would (the
+settings and the token file of a REST sign-in), lets a first start upload the folder, ends it
+with SIGTERM, and then measures later starts with the saved sign-in:
+
+- from the start of the process to its first "Up to date" (the end of the start-up cycle, after
+  which the engine reports idle), over --rounds starts, without the accessibility bridge;
+- the same, read from the screen: the tray panel, opened at once, through AT-SPI (the bridge on);
+- the resident memory at rest with the panel closed, --settle seconds after the first
+  "Up to date", and the CPU the process uses over the next --idle-seconds (user + system time,
+  all threads, as a share of one core).
+
+Run by scripts/bench app; arguments: --files, --folders, --rounds, --settle, --idle-seconds,
+--server-data (a folder for the server's data instead of the temporary one).
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "desktop"))
+
+from desktop_session import (Account, Client, StandInServer, TrayIcon,  # noqa: E402
+                             VirtualDesktop, wait_until)
+
+EMAIL = "bench@example.com"
+FILE_BYTES = 4096
+CYCLE_DONE = "[sync] sync cycle complete"
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--server", required=True)
+    parser.add_argument("--files", type=int, default=10_000)
+    parser.add_argument("--folders", type=int, default=100)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--settle", type=float, default=10)
+    parser.add_argument("--idle-seconds", type=float, default=60)
+    parser.add_argument("--server-data", default=None)
+    return parser.parse_args()
+
+
+def write_tree(root, files, folders):
+    for index in range(files):
+        folder = os.path.join(root, f"folder-{index % folders:03d}")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, f"file-{index:05d}.bin"), "wb") as file:
+            file.write(os.urandom(FILE_BYTES))
+
+
+def sign_in_as_a_previous_run(desktop, server, sync_dir):
+    """The settings and the token file that a sign-in through the setup window leaves."""
+    token = Account(server, EMAIL).sign_in().token
+    config = os.path.join(desktop.env["XDG_CONFIG_HOME"], "Corvane")
+    os.makedirs(config, exist_ok=True)
+    with open(os.path.join(config, "com.corvane.app.json"), "w") as settings:
+        json.dump({"setupDone": True, "serverURL": server.url, "syncDir": sync_dir,
+                   "userEmail": EMAIL}, settings)
+    store = os.path.join(desktop.env["XDG_DATA_HOME"], "Corvane")
+    os.makedirs(store, exist_ok=True)
+    token_file = os.path.join(store, ".auth_token")
+    with open(os.open(token_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as file:
+        file.write(token)
+
+
+def proc_fields(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        # The command name may hold blanks: the fields that follow come after its ")".
+        return stat.read().rsplit(")", 1)[1].split()
+
+
+def cpu_seconds(pid):
+    fields = proc_fields(pid)
+    ticks = os.sysconf("SC_CLK_TCK")
+    return (int(fields[11]) + int(fields[12])) / ticks  # utime, stime
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise RuntimeError("no VmRSS")
+
+
+def end(client, what):
+    client.child.process.send_signal(signal.SIGTERM)
+    status = client.wait_for_exit(60)
+    if status != 0:
+        raise RuntimeError(f"{what}: the client ended with {status}")
+
+
+def timed_start(arguments, desktop, name, accessibility):
+    started = time.monotonic()
+    client = Client(arguments.client, desktop, name, accessibility=accessibility)
+    return client, started
+
+
+def main():
+    arguments = parse_arguments()
+    work = tempfile.mkdtemp(prefix="corvane-app-bench-")
+    try:
+        with VirtualDesktop(os.path.join(work, "session")) as desktop:
+            data = arguments.server_data or os.path.join(work, "server-data")
+            server = StandInServer(arguments.server, data, desktop.log("server"), desktop.env,
+                                   test_faults=True).start()
+            sync_dir = os.path.join(desktop.home, "Corvane")
+            write_tree(sync_dir, arguments.files, arguments.folders)
+            sign_in_as_a_previous_run(desktop, server, sync_dir)
+
+            began = time.monotonic()
+            first, _ = timed_start(arguments, desktop, "first", accessibility=False)
+            first.wait_for_line(CYCLE_DONE, 3600)
+            upload = time.monotonic() - began
+            end(first, "the first start")
+            print(f"first start, {arguments.files} files uploaded: {upload:.1f} s")
+
+            starts = []
+            for round_number in range(arguments.rounds):
+                client, started = timed_start(arguments, desktop, f"round-{round_number}",
+                                              accessibility=False)
+                client.wait_for_line(CYCLE_DONE, 600)
+                starts.append(time.monotonic() - started)
+                cycle = next(line for line in client.output.lines if CYCLE_DONE in line)
+                check_in_step(client)
+                if round_number < arguments.rounds - 1:
+                    end(client, "a timed start")
+            print("start to the first \"Up to date\" (end of the start-up cycle): "
+                  + ", ".join(f"{s:.2f}" for s in starts)
+                  + f" s; median {statistics.median(starts):.2f} s ({cycle.split('] ')[-1]})")
+
+            # The last round's client stays: at rest, panel never opened.
+            rested = started + starts[-1] + arguments.settle
+            wait_until(lambda: time.monotonic() >= rested, arguments.settle + 5, "the settling")
+            rss = resident_kib(client.pid)
+            before = cpu_seconds(client.pid)
+            measured = time.monotonic()
+            wait_until(lambda: time.monotonic() - measured >= arguments.idle_seconds,
+                       arguments.idle_seconds + 5, "the idle time")
+            used = cpu_seconds(client.pid) - before
+            span = time.monotonic() - measured
+            print(f"resident memory at rest, panel closed: {rss / 1024:.1f} MiB")
+            tick = 1 / os.sysconf("SC_CLK_TCK")
+            print(f"CPU at rest over {span:.0f} s: {used:.2f} s (counted in {tick:g} s ticks), "
+                  f"{100 * used / span:.3f} % of one core")
+            end(client, "the client at rest")
+
+            import accessibility as ax
+            screen = ax.Screen()
+            client, started = timed_start(arguments, desktop, "on-screen", accessibility=True)
+            client.wait_for_line("[app] started", 60)
+            screen.wait_for_application(client.pid, 60)
+            TrayIcon(desktop).click()
+            panel = screen.wait_for_panel(client.pid, 60)
+            screen.wait_for(panel, "label", "Up to date", 600)
+            print(f"start to \"Up to date\" in the tray panel (accessibility bridge on): "
+                  f"{time.monotonic() - started:.2f} s")
+            end(client, "the on-screen start")
+            screen.close()
+            server.stop()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+def check_in_step(client):
+    """A start over a folder in step moves nothing."""
+    diff = next(line for line in client.output.lines if "[sync] diff computed" in line)
+    if "uploads=0 downloads=0 deletes=0 conflicts=0" not in diff:
+        raise RuntimeError(f"the folder was not in step: {diff}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
