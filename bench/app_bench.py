@@ -23,7 +23,6 @@ import os
 import shutil
 import signal
 import statistics
-import subprocess
 import sys
 import tempfile
 import time

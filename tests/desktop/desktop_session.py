@@ -13,6 +13,7 @@ calls and the programs' output, until its condition holds or its deadline passes
 
 import ctypes
 import hashlib
+import importlib.util
 import json
 import os
 import re
@@ -74,9 +75,8 @@ def missing_programs():
     missing = sorted({package for program, package in PROGRAMS.items() if not shutil.which(program)})
     if not any(os.access(path, os.X_OK) for path in AT_SPI_LAUNCHERS):
         missing.append("at-spi2-core")
-    try:
-        import pyatspi  # noqa: F401
-    except ImportError:
+    # Looked for, not imported: the AT-SPI library must first meet the session's buses.
+    if importlib.util.find_spec("pyatspi") is None:
         missing.append("python3-pyatspi")
     return missing
 
