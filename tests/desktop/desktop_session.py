@@ -81,10 +81,11 @@ def missing_programs():
     return missing
 
 
-def read_line(fd, timeout, what):
-    """One line from the pipe fd (without its end), read before the deadline."""
+def read_line(fd, timeout, what, pending=b""):
+    """One line from the pipe fd (without its end), read before the deadline, and what came
+    after it. `pending`: what an earlier call read after its line."""
     deadline = time.monotonic() + timeout
-    data = b""
+    data = pending
     while b"\n" not in data:
         left = deadline - time.monotonic()
         if left <= 0 or not select.select([fd], [], [], left)[0]:
@@ -93,17 +94,17 @@ def read_line(fd, timeout, what):
         if not chunk:
             raise DesktopError(f"{what}: ended before it answered")
         data += chunk
-    return data.split(b"\n", 1)[0].decode()
+    line, rest = data.split(b"\n", 1)
+    return line.decode(), rest
 
 
 class OutputLog:
     """Collects the lines a child writes to a pipe, as they come, and copies them to a file."""
 
-    def __init__(self, fd, path, prefix=b""):
+    def __init__(self, fd, path):
         self.lines = []
         self._fd = fd
         self._file = open(path, "ab")
-        self._prefix = prefix
         self._partial = b""
         os.set_blocking(fd, False)
         self._watch = GLib.io_add_watch(
@@ -114,7 +115,7 @@ class OutputLog:
         self._partial += data
         *complete, self._partial = self._partial.split(b"\n")
         for line in complete:
-            self._file.write(self._prefix + line + b"\n")
+            self._file.write(line + b"\n")
             self.lines.append(line.decode(errors="replace"))
         self._file.flush()
 
@@ -176,9 +177,11 @@ class Child:
                 )
             self.read_end = None
 
-    def follow_output(self, prefix=b""):
-        """From here on, the output is read as it comes (see OutputLog)."""
-        self.output = OutputLog(self.read_end, self.log_path, prefix)
+    def follow_output(self, already_read=b""):
+        """From here on, the output is read as it comes (see OutputLog), after what the caller
+        has read past the lines it looked at."""
+        self.output = OutputLog(self.read_end, self.log_path)
+        self.output.add_text(already_read)
         self.read_end = None
         return self.output
 
@@ -310,7 +313,7 @@ class VirtualDesktop:
         )
         os.close(write_end)
         try:
-            self.display = ":" + read_line(read_end, 15, "Xvfb").strip()
+            self.display = ":" + read_line(read_end, 15, "Xvfb")[0].strip()
         finally:
             os.close(read_end)
         self.env["DISPLAY"] = self.display
@@ -320,8 +323,9 @@ class VirtualDesktop:
             ["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
             "session-bus", capture=True,
         )
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.read_end, 10, "dbus-daemon")
-        bus.follow_output()
+        address, rest = read_line(bus.read_end, 10, "dbus-daemon")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        bus.follow_output(rest)
 
     def _start_accessibility_bus(self):
         launcher = next(path for path in AT_SPI_LAUNCHERS if os.access(path, os.X_OK))
@@ -387,16 +391,18 @@ class StandInServer:
             arguments.append("--test-faults")
         self.child = Child(arguments, self.env, self.log_path, capture=True)
         deadline = time.monotonic() + 15
+        pending = b""
         while True:
-            line = read_line(self.child.read_end, max(deadline - time.monotonic(), 0.01),
-                             "corvane-server")
+            line, pending = read_line(self.child.read_end,
+                                      max(deadline - time.monotonic(), 0.01), "corvane-server",
+                                      pending)
             with open(self.log_path, "a") as log:
                 log.write(line + "\n")
             found = self.LISTENING.search(line)
             if found:
                 self.port = int(found.group(1))
                 break
-        self.child.follow_output()
+        self.child.follow_output(pending)
         return self
 
     def stop(self):
@@ -473,11 +479,6 @@ class Account:
     def create_folder(self, name):
         return http_json("POST", self.server.url + "/api/folders", {"name": name},
                          token=self.token)
-
-    def files(self, folder_id):
-        tree = http_json("GET", f"{self.server.url}/api/folders/{folder_id}/tree",
-                         token=self.token)
-        return tree["files"]
 
     def file_names(self):
         """Every file name of the account's top-level folders and their trees."""
