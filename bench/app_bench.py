@@ -101,10 +101,84 @@ def end(client, what):
         raise RuntimeError(f"{what}: the client ended with {status}")
 
 
-def timed_start(arguments, desktop, name, accessibility):
-    started = time.monotonic()
-    client = Client(arguments.client, desktop, name, accessibility=accessibility)
-    return client, started
+class Bench:
+    def __init__(self, arguments, desktop, server):
+        self.arguments = arguments
+        self.desktop = desktop
+        self.server = server
+        self.clients = []
+
+    def start(self, name, accessibility=False):
+        """A client and the moment it was started."""
+        started = time.monotonic()
+        client = Client(self.arguments.client, self.desktop, name, accessibility=accessibility)
+        self.clients.append(client)
+        return client, started
+
+    def close(self):
+        for client in self.clients:
+            client.stop()
+
+    def first_sync(self):
+        sync_dir = os.path.join(self.desktop.home, "Corvane")
+        write_tree(sync_dir, self.arguments.files, self.arguments.folders)
+        sign_in_as_a_previous_run(self.desktop, self.server, sync_dir)
+        client, started = self.start("first")
+        client.wait_for_line(CYCLE_DONE, 3600)
+        print(f"first start, {self.arguments.files} files uploaded: "
+              f"{time.monotonic() - started:.1f} s")
+        end(client, "the first start")
+
+    def timed_starts(self):
+        """The starts to the first "Up to date"; the last one's client is left running."""
+        starts = []
+        for round_number in range(self.arguments.rounds):
+            client, started = self.start(f"round-{round_number}")
+            client.wait_for_line(CYCLE_DONE, 600)
+            starts.append(time.monotonic() - started)
+            check_in_step(client)
+            if round_number < self.arguments.rounds - 1:
+                end(client, "a timed start")
+        cycle = next(line for line in client.output.lines if CYCLE_DONE in line)
+        print("start to the first \"Up to date\" (end of the start-up cycle): "
+              + ", ".join(f"{s:.2f}" for s in starts)
+              + f" s; median {statistics.median(starts):.2f} s ({cycle.split('] ')[-1]})")
+        return client, started + starts[-1]
+
+    def at_rest(self, client, up_to_date):
+        """Memory and CPU of a client that has been up to date for a while, panel closed."""
+        rested = up_to_date + self.arguments.settle
+        wait_until(lambda: time.monotonic() >= rested, self.arguments.settle + 5, "the settling")
+        rss = resident_kib(client.pid)
+        before = cpu_seconds(client.pid)
+        measured = time.monotonic()
+        idle = self.arguments.idle_seconds
+        wait_until(lambda: time.monotonic() - measured >= idle, idle + 5, "the idle time")
+        used = cpu_seconds(client.pid) - before
+        span = time.monotonic() - measured
+        print(f"resident memory at rest, panel closed: {rss / 1024:.1f} MiB")
+        tick = 1 / os.sysconf("SC_CLK_TCK")
+        print(f"CPU at rest over {span:.0f} s: {used:.2f} s (counted in {tick:g} s ticks), "
+              f"{100 * used / span:.3f} % of one core")
+        end(client, "the client at rest")
+
+    def on_screen(self):
+        """The start to "Up to date" as the tray panel shows it, read through AT-SPI."""
+        import accessibility as ax
+
+        screen = ax.Screen()
+        try:
+            client, started = self.start("on-screen", accessibility=True)
+            client.wait_for_line("[app] started", 60)
+            screen.wait_for_application(client.pid, 60)
+            TrayIcon(self.desktop).click()
+            panel = screen.wait_for_panel(client.pid, 60)
+            screen.wait_for(panel, "label", "Up to date", 600)
+            print(f"start to \"Up to date\" in the tray panel (accessibility bridge on): "
+                  f"{time.monotonic() - started:.2f} s")
+            end(client, "the on-screen start")
+        finally:
+            screen.close()
 
 
 def main():
@@ -113,62 +187,15 @@ def main():
     try:
         with VirtualDesktop(os.path.join(work, "session")) as desktop:
             data = arguments.server_data or os.path.join(work, "server-data")
-            server = StandInServer(arguments.server, data, desktop.log("server"), desktop.env,
-                                   test_faults=True).start()
-            sync_dir = os.path.join(desktop.home, "Corvane")
-            write_tree(sync_dir, arguments.files, arguments.folders)
-            sign_in_as_a_previous_run(desktop, server, sync_dir)
-
-            began = time.monotonic()
-            first, _ = timed_start(arguments, desktop, "first", accessibility=False)
-            first.wait_for_line(CYCLE_DONE, 3600)
-            upload = time.monotonic() - began
-            end(first, "the first start")
-            print(f"first start, {arguments.files} files uploaded: {upload:.1f} s")
-
-            starts = []
-            for round_number in range(arguments.rounds):
-                client, started = timed_start(arguments, desktop, f"round-{round_number}",
-                                              accessibility=False)
-                client.wait_for_line(CYCLE_DONE, 600)
-                starts.append(time.monotonic() - started)
-                cycle = next(line for line in client.output.lines if CYCLE_DONE in line)
-                check_in_step(client)
-                if round_number < arguments.rounds - 1:
-                    end(client, "a timed start")
-            print("start to the first \"Up to date\" (end of the start-up cycle): "
-                  + ", ".join(f"{s:.2f}" for s in starts)
-                  + f" s; median {statistics.median(starts):.2f} s ({cycle.split('] ')[-1]})")
-
-            # The last round's client stays: at rest, panel never opened.
-            rested = started + starts[-1] + arguments.settle
-            wait_until(lambda: time.monotonic() >= rested, arguments.settle + 5, "the settling")
-            rss = resident_kib(client.pid)
-            before = cpu_seconds(client.pid)
-            measured = time.monotonic()
-            wait_until(lambda: time.monotonic() - measured >= arguments.idle_seconds,
-                       arguments.idle_seconds + 5, "the idle time")
-            used = cpu_seconds(client.pid) - before
-            span = time.monotonic() - measured
-            print(f"resident memory at rest, panel closed: {rss / 1024:.1f} MiB")
-            tick = 1 / os.sysconf("SC_CLK_TCK")
-            print(f"CPU at rest over {span:.0f} s: {used:.2f} s (counted in {tick:g} s ticks), "
-                  f"{100 * used / span:.3f} % of one core")
-            end(client, "the client at rest")
-
-            import accessibility as ax
-            screen = ax.Screen()
-            client, started = timed_start(arguments, desktop, "on-screen", accessibility=True)
-            client.wait_for_line("[app] started", 60)
-            screen.wait_for_application(client.pid, 60)
-            TrayIcon(desktop).click()
-            panel = screen.wait_for_panel(client.pid, 60)
-            screen.wait_for(panel, "label", "Up to date", 600)
-            print(f"start to \"Up to date\" in the tray panel (accessibility bridge on): "
-                  f"{time.monotonic() - started:.2f} s")
-            end(client, "the on-screen start")
-            screen.close()
-            server.stop()
+            server = StandInServer(arguments.server, data, desktop.log("server"), desktop.env)
+            bench = Bench(arguments, desktop, server.start())
+            try:
+                bench.first_sync()
+                bench.at_rest(*bench.timed_starts())
+                bench.on_screen()
+            finally:
+                bench.close()
+                server.stop()
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 0

@@ -154,8 +154,8 @@ def _end_with_parent():
 
 
 class Child:
-    """A program of the session, in a process group of its own; its output is logged to
-    `log_path`. It is killed if the driver dies first."""
+    """A program of the session, in a session of its own (away from the terminal's signals);
+    its output is logged to `log_path`. It is killed if the driver dies first."""
 
     def __init__(self, arguments, env, log_path, capture=False, pass_fds=()):
         self.name = os.path.basename(arguments[0])
@@ -193,20 +193,14 @@ class Child:
         return self.process.poll() is None
 
     def stop(self, sig=signal.SIGTERM, timeout=5):
-        """Ends the program (its whole process group at the end); returns its exit status."""
+        """Ends the program (SIGKILL after `timeout` seconds); returns its exit status."""
         if self.running():
             self.process.send_signal(sig)
             try:
                 self.process.wait(timeout)
             except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.kill()
                 self.process.wait()
-        else:
-            # What it left behind in its group (a bus it launched, say) goes too.
-            try:
-                os.killpg(self.process.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
         if self.read_end is not None:
             os.close(self.read_end)
             self.read_end = None
