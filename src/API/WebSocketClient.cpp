@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "API/APIError.h"
+#include "API/HeaderValue.h"
 #include "API/WebSocketConnection.h"
 #include "Models/DecodingError.h"
 #include "Models/EncodingError.h"
@@ -80,6 +82,10 @@ WebSocketClient::WebSocketClient(std::string serverURL, std::string token,
       m_socketFactory(socketFactory ? std::move(socketFactory) : WebSocketConnection::make),
       m_queue("com.corvane.websocket", std::move(clock))
 {
+    // As for the REST calls: a token that could end the header never reaches the handshake.
+    if (!isSafeHeaderValue(m_token)) {
+        throw APIError::unauthorized();
+    }
 }
 
 WebSocketClient::~WebSocketClient() = default;

@@ -37,7 +37,8 @@ public:
     static constexpr std::chrono::seconds kPingInterval{25};
 
     // `clock` drives the ping timer and the reconnect delays; `socketFactory` makes the socket
-    // (empty: the real WebSocketConnection). Both exist for tests.
+    // (empty: the real WebSocketConnection). Both exist for tests. A token holding a control
+    // character (CR, LF, ...) cannot be sent in a header: APIError::unauthorized is thrown.
     WebSocketClient(std::string serverURL, std::string token,
                     std::shared_ptr<Clock> clock = Clock::system(),
                     WebSocketFactory socketFactory = {});
