@@ -102,7 +102,7 @@ public:
     TemporaryDownload(int folder, NoFileYet) : m_folder(folder) {}
     ~TemporaryDownload()
     {
-        if (holdsFile()) {
+        if (holdsFile() && !m_kept) {
             ::unlink(m_path.c_str());
         }
         ::close(m_folder);
@@ -145,6 +145,9 @@ public:
 
     // Forgets the file: it was moved elsewhere and must not be removed. path() stays.
     void release() { m_released = true; }
+    // The file may be the user's: it is never removed, only renamed. Until it is, it keeps its
+    // moved-aside name, from which the next start puts it back.
+    void keep() { m_kept = true; }
     bool holdsFile() const { return !m_released && !m_path.empty(); }
 
     const std::filesystem::path& path() const { return m_path; }
@@ -208,6 +211,7 @@ private:
     const int m_folder;
     std::filesystem::path m_path;
     bool m_released = false;
+    bool m_kept = false;
 };
 
 namespace {
@@ -367,6 +371,9 @@ std::string Transfers::placeConflictCopy(TemporaryDownload& temporary, const std
 {
     const std::string folder = parentOf(path);
     const std::string stamp = conflictTimestamp();
+    if (m_hooks.beforeConflictCopy) {
+        m_hooks.beforeConflictCopy(path);
+    }
     while (true) {
         const std::string name =
             conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
@@ -480,6 +487,9 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     // What comes out is the user's: it is named so that the next start puts it back.
     temporary.markAside(lastPathComponent(path));
     temporary.exchange(target);
+    if (m_hooks.betweenSwaps) {
+        m_hooks.betweenSwaps(path);
+    }
     if (holdsContent(temporary.path(), *expected)) {
         return true;  // the old file goes with the temporary name
     }
@@ -488,7 +498,11 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
                     RENAME_EXCHANGE) != 0) {
         keepBeside(temporary, path);  // the name went away meanwhile: the edit keeps one of its own
+        return false;
     }
+    // Saved in the instant between the two swaps, the newest edit is what came back out: a
+    // conflict copy that cannot be placed must not take it away.
+    temporary.keep();
     return false;
 }
 

@@ -78,6 +78,10 @@ public:
     struct TestHooks {
         // Runs when deleteLocalFileIfUnchanged has moved the file aside, before it looks at it.
         std::function<void(const std::string& path)> afterMoveAside;
+        // Runs when a download has been swapped in over a file, before that file is looked at.
+        std::function<void(const std::string& path)> betweenSwaps;
+        // Runs before a conflict copy beside `path` is named; it may throw, as a rename can.
+        std::function<void(const std::string& path)> beforeConflictCopy;
     };
     void setTestHooks(TestHooks hooks) { m_hooks = std::move(hooks); }
 
