@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Platform/AtomicFile.h"
+#include "Platform/PacedWork.h"
 
 namespace corvane {
 
@@ -30,10 +31,15 @@ std::string currentStateTime()
     return text;
 }
 
-LocalStateStore::LocalStateStore(const std::filesystem::path& syncDir)
-    : m_filePath(syncDir / ".corvane" / "sync_state.json")
+LocalStateStore::LocalStateStore(const std::filesystem::path& syncDir, std::shared_ptr<Clock> clock,
+                                 Clock::Duration saveInterval)
+    : m_filePath(syncDir / ".corvane" / "sync_state.json"),
+      m_writer(std::make_unique<PacedWork>(
+          "com.corvane.sync.state", [this] { write(); }, std::move(clock), saveInterval))
 {
 }
+
+LocalStateStore::~LocalStateStore() = default;
 
 std::optional<FileState> LocalStateStore::get(const std::string& path) const
 {
@@ -54,7 +60,7 @@ void LocalStateStore::set(const std::string& path, const FileState& state)
 void LocalStateStore::remove(const std::string& path)
 {
     std::lock_guard lock(m_mutex);
-    m_states.erase(path);
+    m_removed = m_states.erase(path) > 0 || m_removed;
 }
 
 std::vector<std::string> LocalStateStore::pathsBelow(const std::string& folder) const
@@ -91,10 +97,37 @@ void LocalStateStore::load()
     m_states = std::move(*decoded);
 }
 
-void LocalStateStore::save() const
+void LocalStateStore::requestSave()
 {
-    std::lock_guard saving(m_saveMutex);
-    const std::string text = encode(snapshot());
+    bool removed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        removed = m_removed;
+    }
+    if (removed) {
+        m_writer->requestSoon();
+    } else {
+        m_writer->request();
+    }
+}
+
+void LocalStateStore::save()
+{
+    m_writer->runNow();
+}
+
+void LocalStateStore::write()
+{
+    std::map<std::string, FileState> states;
+    {
+        std::lock_guard lock(m_mutex);
+        states = m_states;
+        m_removed = false;
+    }
+    const std::string text = encode(states);
+    if (m_hooks.beforeWrite) {
+        m_hooks.beforeWrite(text);
+    }
     // A failed save is swallowed on purpose: the map stays in memory and the next save
     // (end of a task, stop) writes it again.
     AtomicFile::tryWrite(m_filePath, text);

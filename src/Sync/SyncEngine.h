@@ -46,6 +46,8 @@ struct SyncEngineOptions {
     Clock::Duration eventLatency = std::chrono::milliseconds(500);
     // How long after the latest accepted file event the pending paths are handled.
     Clock::Duration debounce = std::chrono::milliseconds(500);
+    // The shortest time between two writes of the state file while changes come in.
+    Clock::Duration stateSaveInterval = LocalStateStore::kSaveInterval;
     // Sees the file event stream before it starts; tests set its hooks here.
     std::function<void(FileEventStream&)> prepareStream;
 };
@@ -84,8 +86,9 @@ public:
     // per engine; a second call does nothing.
     void start();
     // Stops handing out cycle entries, stops watching and pushing, drops work that has not
-    // started and saves the state file. A start-up task under way ends after the step it is in
-    // and reports nothing more; work under way finishes.
+    // started and saves the state file: it holds every change made so far when stop() returns.
+    // A start-up task under way ends after the step it is in and reports nothing more; work
+    // under way finishes, and what it changes is written once the engine goes.
     void stop();
     // One changed path from the file event stream: queued unless hidden or excluded.
     void handleFSEvent(const std::string& path);

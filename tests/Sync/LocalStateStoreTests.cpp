@@ -1,6 +1,10 @@
 #include "Sync/LocalStateStore.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -8,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Platform/Clock.h"
 #include "support/TempHome.h"
 
 namespace corvane {
@@ -111,6 +116,176 @@ TEST(LocalStateStoreTest, ConcurrentSavesAlwaysLeaveOneCompleteSnapshot)
         ++entries;
     }
     EXPECT_EQ(entries, 1u);
+}
+
+using namespace std::chrono_literals;
+
+// The texts a store writes, in order, as its writing thread hands them over.
+class WriteLog {
+public:
+    LocalStateStore::TestHooks hooks()
+    {
+        return {[this](const std::string& text) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_texts.push_back(text);
+            }
+            m_changed.notify_all();
+        }};
+    }
+
+    // Waits (in real time) until at least `count` writes were made; their texts.
+    std::vector<std::string> awaitAtLeast(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, 10s, [&] { return m_texts.size() >= count; });
+        return m_texts;
+    }
+
+    std::vector<std::string> texts()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_texts;
+};
+
+FileState stateOf(std::int64_t version)
+{
+    return FileState{std::string(64, 'a'), version, "2026-12-10T09:53:27Z"};
+}
+
+std::map<std::string, FileState> decoded(const std::string& text)
+{
+    return LocalStateStore::decode(text).value_or(std::map<std::string, FileState>{});
+}
+
+TEST(LocalStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerInterval)
+{
+    test::TempDir dir;
+    const auto clock = std::make_shared<ManualClock>();
+    WriteLog log;
+    LocalStateStore store(dir.path(), clock, 200ms);
+    store.setTestHooks(log.hooks());
+
+    store.set("/first", stateOf(1));
+    store.requestSave();  // nothing written lately: at once
+    ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
+
+    for (int i = 0; i < 100; ++i) {
+        store.set("/f" + std::to_string(i), stateOf(i));
+        store.requestSave();
+    }
+    clock->advance(199ms);
+    clock->advance(1ms);
+    const auto texts = log.awaitAtLeast(2);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(decoded(texts[1]).size(), 101u);  // the newest snapshot, all asks in one write
+
+    store.save();  // at once, and nothing was left waiting
+    EXPECT_EQ(log.texts().size(), 3u);
+    EXPECT_EQ(decoded(readFile(store.filePath())).size(), 101u);
+    clock->advance(1s);
+    store.save();
+    EXPECT_EQ(log.texts().size(), 4u);
+}
+
+TEST(LocalStateStoreTest, AForgottenEntryIsWrittenWithoutWaitingForTheInterval)
+{
+    test::TempDir dir;
+    const auto clock = std::make_shared<ManualClock>();
+    WriteLog log;
+    LocalStateStore store(dir.path(), clock, 200ms);
+    store.setTestHooks(log.hooks());
+    store.set("/kept", stateOf(1));
+    store.set("/gone", stateOf(1));
+    store.requestSave();
+    ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
+
+    store.set("/kept", stateOf(2));
+    store.requestSave();  // waits for the interval
+    store.remove("/gone");
+    store.requestSave();  // does not
+    const auto texts = log.awaitAtLeast(2);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(decoded(texts[1]), (std::map<std::string, FileState>{{"/kept", stateOf(2)}}));
+}
+
+TEST(LocalStateStoreTest, AStoreThatGoesWritesWhatItsSavesStillOwe)
+{
+    test::TempDir dir;
+    const auto clock = std::make_shared<ManualClock>();
+    WriteLog log;
+    {
+        LocalStateStore store(dir.path(), clock, 200ms);
+        store.setTestHooks(log.hooks());
+        store.set("/a", stateOf(1));
+        store.requestSave();
+        log.awaitAtLeast(1);
+        store.set("/b", stateOf(1));
+        store.requestSave();  // due only in 200 ms on a clock that never moves
+    }
+    EXPECT_EQ(decoded(readFile(dir.path() / ".corvane/sync_state.json")).size(), 2u);
+}
+
+TEST(LocalStateStoreTest, AFoldedSaveNeverWritesAnOlderSnapshotOverANewerOne)
+{
+    test::TempDir dir;
+    {
+        LocalStateStore store(dir.path(), Clock::system(), 0ms);
+        std::promise<void> release;
+        const std::shared_future<void> released = release.get_future().share();
+        std::promise<void> blocked;
+        bool first = true;
+        store.setTestHooks({[&](const std::string&) {
+            if (std::exchange(first, false)) {
+                blocked.set_value();
+                released.wait();  // the first write stalls with its snapshot taken
+            }
+        }});
+        store.set("/x", stateOf(1));
+        store.requestSave();
+        blocked.get_future().wait();
+        store.set("/x", stateOf(2));
+        std::jthread stopping([&] { store.save(); });  // as the engine's stop does
+        std::this_thread::sleep_for(20ms);             // let it come while the write stalls
+        release.set_value();
+    }  // the store goes once its writes are done
+    EXPECT_EQ(decoded(readFile(dir.path() / ".corvane/sync_state.json")).at("/x").version, 2);
+
+    // Many writers asking at once: every key only ever moves forward from one write to the next.
+    WriteLog log;
+    LocalStateStore store(dir.path(), Clock::system(), 0ms);
+    store.setTestHooks(log.hooks());
+    std::vector<std::jthread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                store.set("/t" + std::to_string(t), stateOf(i));
+                if (i % 50 == 0) {
+                    store.save();
+                } else {
+                    store.requestSave();
+                }
+            }
+        });
+    }
+    writers.clear();
+    store.save();
+    std::map<std::string, std::int64_t> seen;
+    for (const std::string& text : log.texts()) {
+        for (const auto& [path, state] : decoded(text)) {
+            EXPECT_GE(state.version, seen[path]) << path;
+            seen[path] = state.version;
+        }
+    }
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(decoded(readFile(store.filePath())).at("/t" + std::to_string(t)).version, 199);
+    }
 }
 
 TEST(FileStateTest, TimeIsIsoUtcToTheSecond)

@@ -450,6 +450,7 @@ public:
         options.clock = std::move(clock);
         options.eventLatency = 20ms;
         options.debounce = 50ms;
+        options.stateSaveInterval = 20ms;
         return options;
     }
 
