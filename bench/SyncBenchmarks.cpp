@@ -54,7 +54,9 @@
 #include "API/APIClient.h"
 #include "API/WebSocketClient.h"
 #include "BenchSupport.h"
+#include "FinderSync/FinderSyncProtocol.h"
 #include "Platform/MainQueue.h"
+#include "Platform/Paths.h"
 #include "Platform/Sha256.h"
 #include "Platform/UserDefaults.h"
 #include "Sync/ActivityManager.h"
@@ -630,14 +632,87 @@ private:
     std::map<std::string, Clock::time_point> m_arrivals;  // main thread only
 };
 
+// How often a file that is written by replacing it (the state file, the badge store) is
+// replaced while this watches, and how many bytes those writes made: each write replaces the
+// whole file, whose size is read once the new one has its name. Watches from a thread of its own
+// with inotify; the file's folder is made when missing.
+class FileReplacements {
+public:
+    explicit FileReplacements(const fs::path& file)
+        : m_file(file), m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        fs::create_directories(file.parent_path());
+        if (m_fd < 0 || ::inotify_add_watch(m_fd, file.parent_path().c_str(), IN_MOVED_TO) < 0) {
+            throw std::runtime_error("cannot watch " + file.parent_path().string());
+        }
+        m_thread = std::jthread([this](const std::stop_token& stop) { watch(stop); });
+    }
+    ~FileReplacements()
+    {
+        stop();
+        ::close(m_fd);
+    }
+    FileReplacements(const FileReplacements&) = delete;
+    FileReplacements& operator=(const FileReplacements&) = delete;
+
+    // Counts what happened until now and stops watching.
+    void stop()
+    {
+        if (m_thread.joinable()) {
+            m_thread.request_stop();
+            m_thread.join();
+        }
+    }
+
+    std::uint64_t writes() const { return m_writes; }
+    std::uint64_t bytes() const { return m_bytes; }
+
+private:
+    void watch(const std::stop_token& stop)
+    {
+        alignas(inotify_event) std::array<char, 16384> buffer{};
+        while (true) {
+            pollfd poller{m_fd, POLLIN, 0};
+            const bool stopping = stop.stop_requested();
+            if (::poll(&poller, 1, stopping ? 0 : 50) > 0) {
+                const ssize_t length = ::read(m_fd, buffer.data(), buffer.size());
+                for (ssize_t at = 0; at < length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
+                    if (event->len > 0 && m_file.filename() == event->name) {
+                        std::error_code gone;
+                        ++m_writes;
+                        m_bytes += fs::file_size(m_file, gone);
+                    }
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                }
+            } else if (stopping) {
+                return;  // every event up to the stop is counted
+            }
+        }
+    }
+
+    const fs::path m_file;
+    const int m_fd;
+    std::atomic<std::uint64_t> m_writes{0};
+    std::atomic<std::uint64_t> m_bytes{0};
+    std::jthread m_thread;
+};
+
 // One start-up cycle over the sync folder, then stop.
 json childCycle(EventLoop& loop, const json& config)
 {
     const long rssBefore = statusKiB("VmRSS");
+    FileReplacements badges(Paths::config() /
+                            (std::string(SyncStateProvider::kSuiteName) + ".json"));
     EngineRun engine(loop, config);
     const double elapsed = engine.startAndAwaitCycle();
     engine.stop();
-    return {{"seconds", elapsed}, {"requests", engine.counts()}, {"rss_before_kib", rssBefore}};
+    badges.stop();
+    return {{"seconds", elapsed},
+            {"requests", engine.counts()},
+            {"rss_before_kib", rssBefore},
+            {"badge_writes", badges.writes()},
+            {"badge_bytes", badges.bytes()}};
 }
 
 // What both live children take from their configuration, and the pauses between their edits:
@@ -823,71 +898,6 @@ json childIdle(EventLoop& loop, const json& config)
             {"errors", engine.errors()}};
 }
 
-// How often the state file is replaced while this watches, and how many bytes those writes
-// made: each write replaces the whole file, whose size is read once the new one has its name.
-// Watches from a thread of its own with inotify.
-class StateFileWrites {
-public:
-    explicit StateFileWrites(const fs::path& stateFile)
-        : m_file(stateFile), m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-        if (m_fd < 0 ||
-            ::inotify_add_watch(m_fd, stateFile.parent_path().c_str(), IN_MOVED_TO) < 0) {
-            throw std::runtime_error("cannot watch " + stateFile.parent_path().string());
-        }
-        m_thread = std::jthread([this](const std::stop_token& stop) { watch(stop); });
-    }
-    ~StateFileWrites()
-    {
-        stop();
-        ::close(m_fd);
-    }
-    StateFileWrites(const StateFileWrites&) = delete;
-    StateFileWrites& operator=(const StateFileWrites&) = delete;
-
-    // Counts what happened until now and stops watching.
-    void stop()
-    {
-        if (m_thread.joinable()) {
-            m_thread.request_stop();
-            m_thread.join();
-        }
-    }
-
-    std::uint64_t writes() const { return m_writes; }
-    std::uint64_t bytes() const { return m_bytes; }
-
-private:
-    void watch(const std::stop_token& stop)
-    {
-        alignas(inotify_event) std::array<char, 16384> buffer{};
-        while (true) {
-            pollfd poller{m_fd, POLLIN, 0};
-            const bool stopping = stop.stop_requested();
-            if (::poll(&poller, 1, stopping ? 0 : 50) > 0) {
-                const ssize_t length = ::read(m_fd, buffer.data(), buffer.size());
-                for (ssize_t at = 0; at < length;) {
-                    const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
-                    if (event->len > 0 && m_file.filename() == event->name) {
-                        std::error_code gone;
-                        ++m_writes;
-                        m_bytes += fs::file_size(m_file, gone);
-                    }
-                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                }
-            } else if (stopping) {
-                return;  // every event up to the stop is counted
-            }
-        }
-    }
-
-    const fs::path m_file;
-    const int m_fd;
-    std::atomic<std::uint64_t> m_writes{0};
-    std::atomic<std::uint64_t> m_bytes{0};
-    std::jthread m_thread;
-};
-
 double threadCpuSeconds()
 {
     rusage usage{};
@@ -935,7 +945,7 @@ json childDrop(EventLoop& loop, const json& config)
     EngineRun engine(loop, config);
     engine.startAndAwaitCycle();
     loop.runFor(1s);  // the watcher's first walk and the push channel's connection settle
-    StateFileWrites writes(syncDir / ".corvane" / "sync_state.json");
+    FileReplacements writes(syncDir / ".corvane" / "sync_state.json");
 
     double helperCpu = 0;
     const double cpuBefore = cpuSeconds();
@@ -1021,6 +1031,7 @@ struct ChildRun {
     // memory's high-water mark over into the child's.
     double peakRssMiB = 0;
     double cpuSeconds = 0;
+    double systemSeconds = 0;  // the kernel's part of cpuSeconds
     long contextSwitches = 0;  // voluntary and involuntary, all threads
 };
 
@@ -1112,6 +1123,8 @@ private:
         run.peakRssMiB = run.result.at("vm_hwm_kib").get<double>() / 1024.0;
         run.cpuSeconds = cpuSecondsOf(usage);
         run.contextSwitches = usage.ru_nvcsw + usage.ru_nivcsw;
+        run.systemSeconds = static_cast<double>(usage.ru_stime.tv_sec) +
+                            static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
         return run;
     }
 
@@ -1157,9 +1170,11 @@ private:
                   << " MiB before the engine), CPU " << run.cpuSeconds << " s";
         if (files > 0) {
             std::cout << std::setprecision(3) << " = " << run.cpuSeconds * 1e3 / files
-                      << " ms per file, " << std::setprecision(1)
-                      << static_cast<double>(run.contextSwitches) / files
-                      << " context switches per file";
+                      << " ms per file (" << run.systemSeconds * 1e3 / files << " in the kernel), "
+                      << std::setprecision(1) << static_cast<double>(run.contextSwitches) / files
+                      << " context switches per file; badge store written "
+                      << run.result.value("badge_writes", 0) << " times ("
+                      << run.result.value("badge_bytes", 0.0) / 1e6 << " MB)";
             record(name + " CPU ms/file", run.cpuSeconds * 1e3 / files);
         }
         std::cout << "\n";

@@ -94,9 +94,12 @@ void WebSocketClient::connect(MessageCallback onMessage, DisconnectCallback onDi
                               ConnectCallback onConnect)
 {
     m_queue.sync([&] {
-        m_onMessage = std::move(onMessage);
-        m_onDisconnect = std::move(onDisconnect);
-        m_onConnect = std::move(onConnect);
+        {
+            std::lock_guard lock(m_callbackMutex);
+            m_onMessage = std::move(onMessage);
+            m_onDisconnect = std::move(onDisconnect);
+            m_onConnect = std::move(onConnect);
+        }
         // Literal, case-sensitive replacements anywhere in the text; "https://" does not contain
         // "http://", so the first one leaves it for the second.
         std::string address = replaceAll(m_serverURL, "http://", "ws://");
@@ -141,6 +144,7 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
             m_isConnected = true;
             m_reconnectAttempt = 0;
             startPingTimer();
+            std::lock_guard lock(m_callbackMutex);
             onConnect = m_onConnect;
         });
         if (onConnect) {
@@ -151,6 +155,7 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
         m_queue.sync([&] {
             m_isConnected = false;
             stopPingTimer();
+            std::lock_guard lock(m_callbackMutex);
             onDisconnect = m_onDisconnect;
         });
         if (onDisconnect) {
@@ -167,8 +172,12 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
         if (message->type == "pong") {
             return;
         }
+        // Read without a round trip to the queue: one message per pushed change adds up.
         MessageCallback onMessage;
-        m_queue.sync([&] { onMessage = m_onMessage; });
+        {
+            std::lock_guard lock(m_callbackMutex);
+            onMessage = m_onMessage;
+        }
         if (onMessage) {
             onMessage(*message);
         }

@@ -10,8 +10,6 @@
 #include "API/ContentChangedError.h"
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
-#include "Platform/MainQueue.h"
-#include "Sync/ActivityManager.h"
 #include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalScanner.h"
@@ -165,10 +163,7 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
         return;
     }
     m_context.recentDeletions->add(path, stored->hash);
-    MainQueue::sync([&] {
-        m_context.activityManager->addActivity(ActivityType::delete_, lastPathComponent(path),
-                                               path);
-    });
+    m_context.transfers->addActivity(ActivityType::delete_, path);
     m_context.state->remove(path);
     m_context.state->requestSave();
 }

@@ -446,21 +446,40 @@ void SyncEngine::handleFSEvent(const std::string& path)
         }
         m_pendingChanges.insert(key);
     }
-    // Any event, even one outside the sync folder, puts the batch off.
-    const std::uint64_t generation = ++m_debounceGeneration;
-    if (!m_debounceQueue) {
+    // Any event, even one outside the sync folder, puts the batch off. One timer stands for
+    // all of them: a burst of events costs no timer each.
+    m_debounceDeadline = m_options.clock->now() + m_options.debounce;
+    if (!m_debounceQueue || std::exchange(m_debounceArmed, true)) {
         return;
     }
+    armDebounce(m_options.debounce);
+}
+
+void SyncEngine::armDebounce(Clock::Duration delay)
+{
     const std::weak_ptr<SyncEngine> weakSelf = weak_from_this();
-    m_debounceQueue->asyncAfter(m_options.debounce, [weakSelf, generation] {
+    m_debounceQueue->asyncAfter(delay, [weakSelf, generation = m_debounceGeneration] {
         MainQueue::async([weakSelf, generation] {
             const auto self = weakSelf.lock();
-            // Changes seen during the start-up cycle wait for its end.
-            if (self && self->m_debounceGeneration == generation && self->m_cycleDone) {
-                self->processPendingChanges();
+            if (self && self->m_debounceGeneration == generation) {
+                self->debounceFired();
             }
         });
     });
+}
+
+void SyncEngine::debounceFired()
+{
+    const Clock::TimePoint now = m_options.clock->now();
+    if (now < m_debounceDeadline) {
+        armDebounce(m_debounceDeadline - now);  // events came meanwhile
+        return;
+    }
+    m_debounceArmed = false;
+    // Changes seen during the start-up cycle wait for its end.
+    if (m_cycleDone) {
+        processPendingChanges();
+    }
 }
 
 void SyncEngine::processPendingChanges()

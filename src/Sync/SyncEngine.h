@@ -128,6 +128,8 @@ private:
     // Local changes (main thread).
     void startFSEvents();
     void stopFSEvents();
+    void armDebounce(Clock::Duration delay);
+    void debounceFired();
     void processPendingChanges();
     // Hidden and excluded paths go nowhere from this side (any thread).
     bool ignoresLocalChange(const std::string& key) const;
@@ -172,6 +174,8 @@ private:
     std::unique_ptr<FileEventStream> m_fsEventStream;
     std::set<std::string> m_pendingChanges;  // sync-relative paths changed since the last batch
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
+    Clock::TimePoint m_debounceDeadline{};   // when the pending paths are due, the latest event's
+    bool m_debounceArmed = false;            // a timer is on its way for them
     bool m_cycleDone = false;                // until then local changes are only gathered
     bool m_startFailed = false;              // nothing is gathered or applied any more
     std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle

@@ -361,6 +361,8 @@ public:
                                                     SyncStatus::idle) != statuses.end();
             },
             30s));
+        // The activity feed's entries, posted before the report, are in the queue by now.
+        loop.runPending();
         engines.back()->stop();
         std::lock_guard lock(mutex);
         ASSERT_TRUE(errors.empty()) << errors.front();
