@@ -17,8 +17,9 @@
 #include "API/TransportError.h"
 #include "API/URLEncoding.h"
 #include "Models/JsonCoding.h"
-#include "Platform/BackgroundSha256.h"
+#include "Platform/BackgroundFileWriter.h"
 #include "Platform/Error.h"
+#include "Platform/Sha256.h"
 #include "Platform/UUID.h"
 #include "Platform/Unicode.h"
 #include "Platform/UniqueFd.h"
@@ -383,43 +384,44 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
                                         const std::filesystem::path& destination,
                                         std::string& sha256)
 {
-    // Hashed beside the download rather than between its writes: large files arrive faster.
-    BackgroundSha256 digest;
+    Sha256 digest;
     const std::uint64_t received = receiveToFile(hash, destination, &digest);
     sha256 = digest.finish();
     return received;
 }
 
 std::uint64_t APIClient::receiveToFile(const std::string& hash,
-                                       const std::filesystem::path& destination,
-                                       BackgroundSha256* digest)
+                                       const std::filesystem::path& destination, Sha256* digest)
 {
-    HttpRequest request;
-    request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
-    request.headers = authorization();
-
+    const std::string url = requestURL("/api/sync/download/" + percentEncodePath(hash));
     DownloadTarget target(destination);
-    UniqueFd& file = target.file;
     std::uint64_t received = 0;
-    request.receive = [&](long status, std::string_view bytes) {
-        requireOK(status);
-        target.replaceContent();
-        if (!file.writeAll(bytes)) {
-            throw FileError("Cannot write", destination.string(), errno);
-        }
-        if (digest) {
-            digest->update(bytes);
-        }
-        received += bytes.size();
-    };
     try {
-        requireOK(m_transport->perform(request));
-        target.replaceContent();  // an empty content has never arrived as bytes
+        {
+            // Hashed here while the bytes are fresh in the cache; written beside it in large
+            // blocks, so that neither the hashing nor the disk holds up the other.
+            BackgroundFileWriter writer(target.file.get(), destination.string());
+            HttpRequest request;
+            request.url = url;
+            request.headers = authorization();
+            request.receive = [&](long status, std::string_view bytes) {
+                requireOK(status);
+                target.replaceContent();
+                if (digest) {
+                    digest->update(bytes);
+                }
+                writer.append(bytes);
+                received += bytes.size();
+            };
+            requireOK(m_transport->perform(request));
+            target.replaceContent();  // an empty content has never arrived as bytes
+            writer.finish();
+        }  // no write is under way once the writer has gone
         // EINVAL: a special file (such as /dev/null) that has nothing to flush.
-        if (::fsync(file.get()) != 0 && errno != EINVAL) {
+        if (::fsync(target.file.get()) != 0 && errno != EINVAL) {
             throw FileError("Cannot write", destination.string(), errno);
         }
-        if (file.close() != 0) {
+        if (target.file.close() != 0) {
             throw FileError("Cannot write", destination.string(), errno);
         }
     } catch (...) {

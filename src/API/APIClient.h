@@ -15,7 +15,7 @@
 namespace corvane {
 
 class CurlTransport;
-class BackgroundSha256;
+class Sha256;
 struct ExpectedContent;
 
 // The client of the sync server's REST interface: every operation blocks until the answer is in
@@ -101,7 +101,7 @@ private:
                                               std::optional<ExpectedContent> expected);
     std::vector<std::string> authorization() const;
     std::uint64_t receiveToFile(const std::string& hash, const std::filesystem::path& destination,
-                                BackgroundSha256* digest);
+                                Sha256* digest);
 
     const std::string m_baseURL;
     const std::size_t m_maxJSONAnswerBytes;

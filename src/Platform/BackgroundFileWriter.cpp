@@ -1,13 +1,29 @@
-#include "Platform/BackgroundSha256.h"
+#include "Platform/BackgroundFileWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
+#include "Platform/Error.h"
+#include "Platform/UniqueFd.h"
+
 namespace corvane {
+namespace {
 
-BackgroundSha256::BackgroundSha256() = default;
+// The errno of a write of `bytes` that failed, else 0.
+int writeError(int fd, std::string_view bytes)
+{
+    return writeAll(fd, bytes) ? 0 : errno;
+}
 
-BackgroundSha256::~BackgroundSha256()
+}  // namespace
+
+BackgroundFileWriter::BackgroundFileWriter(int fd, std::string path)
+    : m_fd(fd), m_path(std::move(path))
+{
+}
+
+BackgroundFileWriter::~BackgroundFileWriter()
 {
     if (m_worker.joinable()) {
         m_worker.request_stop();
@@ -15,9 +31,10 @@ BackgroundSha256::~BackgroundSha256()
     }
 }
 
-void BackgroundSha256::update(std::string_view bytes)
+void BackgroundFileWriter::append(std::string_view bytes)
 {
     while (!bytes.empty()) {
+        // The block grows as it fills: a small file costs no block's worth of memory.
         const std::size_t taken = std::min(bytes.size(), kBlockSize - m_block.size());
         m_block.append(bytes.substr(0, taken));
         bytes.remove_prefix(taken);
@@ -27,11 +44,15 @@ void BackgroundSha256::update(std::string_view bytes)
     }
 }
 
-std::string BackgroundSha256::finish()
+void BackgroundFileWriter::finish()
 {
     if (!m_worker.joinable()) {
-        m_hash.update(m_block);  // small: not worth a thread
-        return m_hash.finish();
+        // Little content: not worth a thread.
+        if (const int error = writeError(m_fd, m_block)) {
+            throw FileError("Cannot write", m_path, error);
+        }
+        m_block.clear();
+        return;
     }
     if (!m_block.empty()) {
         handOver();
@@ -42,18 +63,17 @@ std::string BackgroundSha256::finish()
     }
     m_changed.notify_all();
     m_worker.join();
-    if (m_failure) {
-        std::rethrow_exception(m_failure);
-    }
-    return m_hash.finish();
+    const std::lock_guard lock(m_mutex);
+    throwIfFailedLocked();
 }
 
-void BackgroundSha256::handOver()
+void BackgroundFileWriter::handOver()
 {
     std::string next;
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_waiting.size() < kMostWaiting; });
+        m_changed.wait(lock, [&] { return m_waiting.size() < kMostWaiting || m_error != 0; });
+        throwIfFailedLocked();
         m_waiting.push_back(std::move(m_block));
         if (!m_spare.empty()) {
             next = std::move(m_spare.back());
@@ -62,14 +82,13 @@ void BackgroundSha256::handOver()
     }
     m_changed.notify_all();
     next.clear();
-    next.reserve(kBlockSize);
     m_block = std::move(next);
     if (!m_worker.joinable()) {
         m_worker = std::jthread([this](const std::stop_token& stop) { work(stop); });
     }
 }
 
-void BackgroundSha256::work(const std::stop_token& stop)
+void BackgroundFileWriter::work(const std::stop_token& stop)
 {
     std::unique_lock lock(m_mutex);
     while (true) {
@@ -79,17 +98,23 @@ void BackgroundSha256::work(const std::stop_token& stop)
         }
         std::string block = std::move(m_waiting.front());
         m_waiting.pop_front();
+        const bool write = m_error == 0;  // after a failure the rest is only let go
         lock.unlock();
         m_changed.notify_all();  // room for one more
-        try {
-            if (!m_failure) {
-                m_hash.update(block);
-            }
-        } catch (...) {
-            m_failure = std::current_exception();  // finish() throws it; later blocks are skipped
-        }
+        const int error = write ? writeError(m_fd, block) : 0;
         lock.lock();
+        if (error != 0) {
+            m_error = error;
+            m_changed.notify_all();  // a feeder waiting for room learns of it now
+        }
         m_spare.push_back(std::move(block));
+    }
+}
+
+void BackgroundFileWriter::throwIfFailedLocked() const
+{
+    if (m_error != 0) {
+        throw FileError("Cannot write", m_path, m_error);
     }
 }
 
