@@ -164,14 +164,19 @@ std::map<std::string, FileState> decoded(const std::string& text)
     return LocalStateStore::decode(text).value_or(std::map<std::string, FileState>{});
 }
 
-TEST(LocalStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerInterval)
-{
-    test::TempDir dir;
-    const auto clock = std::make_shared<ManualClock>();
-    WriteLog log;
-    LocalStateStore store(dir.path(), clock, 200ms);
-    store.setTestHooks(log.hooks());
+// A store whose saves are paced at 200 ms on a clock the test moves, its writes logged.
+class PacedStateStoreTest : public testing::Test {
+protected:
+    void SetUp() override { store.setTestHooks(log.hooks()); }
 
+    test::TempDir dir;
+    const std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    WriteLog log;
+    LocalStateStore store{dir.path(), clock, 200ms};
+};
+
+TEST_F(PacedStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerInterval)
+{
     store.set("/first", stateOf(1));
     store.requestSave();  // nothing written lately: at once
     ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
@@ -194,13 +199,8 @@ TEST(LocalStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerInte
     EXPECT_EQ(log.texts().size(), 4u);
 }
 
-TEST(LocalStateStoreTest, AForgottenEntryIsWrittenWithoutWaitingForTheInterval)
+TEST_F(PacedStateStoreTest, AForgottenEntryIsWrittenWithoutWaitingForTheInterval)
 {
-    test::TempDir dir;
-    const auto clock = std::make_shared<ManualClock>();
-    WriteLog log;
-    LocalStateStore store(dir.path(), clock, 200ms);
-    store.setTestHooks(log.hooks());
     store.set("/kept", stateOf(1));
     store.set("/gone", stateOf(1));
     store.requestSave();
