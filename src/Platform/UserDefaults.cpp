@@ -33,9 +33,9 @@ using nlohmann::json;
 // How long the first unsaved change waits for more before the file is written.
 constexpr auto kPersistDelay = std::chrono::milliseconds(25);
 // While changes keep coming, the next write waits longer after a write that took long (a large
-// badge map): writes take at most about a tenth of the time, and a change still reaches the file
-// within about kPersistBudget (the wait, the write, another process's read).
-constexpr std::int64_t kWriteShare = 10;
+// badge map): writes take at most about a twentieth of the time, and a change still reaches the
+// file within about kPersistBudget (the wait, the write, another process's read).
+constexpr std::int64_t kWriteShare = 20;
 constexpr auto kPersistBudget = std::chrono::milliseconds(150);
 // How often reads look at the file for another process's writes.
 constexpr auto kCheckInterval = std::chrono::milliseconds(5);
