@@ -40,8 +40,16 @@ void PacedWork::ask(bool soon)
 {
     std::lock_guard lock(m_mutex);
     m_asked = true;
+    if (m_running) {
+        m_soon = m_soon || soon;
+        return;  // the run under way may have read too early: its end asks again
+    }
     const Clock::TimePoint now = m_clock->now();
-    const Clock::TimePoint due = soon || !m_lastRun ? now : std::max(now, *m_lastRun + m_interval);
+    scheduleBy(soon || !m_lastRun ? now : std::max(now, *m_lastRun + m_interval));
+}
+
+void PacedWork::scheduleBy(Clock::TimePoint due)
+{
     if (!m_due || due < *m_due) {
         schedule(due);
     }
@@ -64,6 +72,9 @@ void PacedWork::fire(std::uint64_t slot)
         if (!std::exchange(m_asked, false)) {
             return;
         }
+        m_running = true;
+        m_soon = false;
+        m_lastRun = m_clock->now();
     }
     runAsked();
 }
@@ -74,6 +85,9 @@ void PacedWork::runNow()
         {
             std::lock_guard lock(m_mutex);
             m_asked = false;
+            m_running = true;
+            m_soon = false;
+            m_lastRun = m_clock->now();
         }
         runAsked();
     });
@@ -81,9 +95,22 @@ void PacedWork::runNow()
 
 void PacedWork::runAsked()
 {
-    m_work();
-    std::lock_guard lock(m_mutex);
-    m_lastRun = m_clock->now();
+    const auto ended = [this] {
+        std::lock_guard lock(m_mutex);
+        const Clock::TimePoint now = m_clock->now();
+        m_running = false;
+        if (m_asked) {
+            // What was asked for during the run.
+            scheduleBy(m_soon ? now : std::max(now, *m_lastRun + m_interval));
+        }
+    };
+    try {
+        m_work();
+    } catch (...) {
+        ended();
+        throw;
+    }
+    ended();
 }
 
 }  // namespace corvane

@@ -13,7 +13,7 @@ namespace corvane {
 
 // Work that many callers ask for and that runs on a queue of its own, folded together: asks
 // that come while a run waits join it, one run at a time, and at most one run per interval
-// (measured on the given clock from the end of the previous run). The work itself reads what it
+// (measured on the given clock from the start of the previous run). The work itself reads what it
 // needs when it runs, so a run always takes the newest state. Thread-safe; runNow() not from the
 // work itself.
 class PacedWork {
@@ -36,7 +36,8 @@ public:
 
 private:
     void ask(bool soon);
-    void schedule(Clock::TimePoint when);  // under m_mutex
+    void scheduleBy(Clock::TimePoint due);  // under m_mutex
+    void schedule(Clock::TimePoint when);   // under m_mutex
     void fire(std::uint64_t slot);
     void runAsked();  // on the queue
 
@@ -46,7 +47,9 @@ private:
 
     std::mutex m_mutex;  // guards the members up to m_slot
     bool m_asked = false;
-    std::optional<Clock::TimePoint> m_lastRun;  // when the previous run ended
+    bool m_running = false;  // a run is under way; asks meanwhile wait for its end
+    bool m_soon = false;     // one of them asked for no interval
+    std::optional<Clock::TimePoint> m_lastRun;  // when the latest run started
     std::optional<Clock::TimePoint> m_due;      // when the queued run that counts is due
     std::uint64_t m_slot = 0;                   // which queued run counts; older ones do nothing
 

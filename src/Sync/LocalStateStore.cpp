@@ -10,8 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Models/EncodingError.h"
 #include "Platform/AtomicFile.h"
 #include "Platform/PacedWork.h"
+#include "Platform/Unicode.h"
 
 namespace corvane {
 
@@ -124,7 +126,12 @@ void LocalStateStore::write()
         states = m_states;
         m_removed = false;
     }
-    const std::string text = encode(states);
+    std::string text;
+    try {
+        text = encode(states);
+    } catch (const EncodingError&) {
+        return;  // swallowed with the write failures below; nothing stored is other than UTF-8
+    }
     if (m_hooks.beforeWrite) {
         m_hooks.beforeWrite(text);
     }
@@ -133,25 +140,83 @@ void LocalStateStore::write()
     AtomicFile::tryWrite(m_filePath, text);
 }
 
-std::string LocalStateStore::encode(const std::map<std::string, FileState>& states)
+namespace {
+
+// `text` as a JSON string, in the form the file has always had: escapes as the JSON library
+// writes them (control characters as \u00xx, other bytes unchanged) and every "/" written as
+// "\/", which a "/" may only be inside a string, so readers unescape it as usual.
+void appendString(std::string& out, std::string_view text)
 {
-    nlohmann::json object = nlohmann::json::object();
-    for (const auto& [path, state] : states) {
-        object[path] = {{"hash", state.hash}, {"version", state.version}, {"mtime", state.mtime}};
-    }
-    // Slashes are written escaped ("\/"), as readers of this file have always seen them. A "/"
-    // can only stand inside a JSON string, so escaping every one is exact.
-    const std::string compact = object.dump();
-    std::string escaped;
-    escaped.reserve(compact.size() + compact.size() / 8);
-    for (const char c : compact) {
-        if (c == '/') {
-            escaped += "\\/";
-        } else {
-            escaped += c;
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "\\u00";
+                out += kHex[static_cast<unsigned char>(c) >> 4];
+                out += kHex[static_cast<unsigned char>(c) & 0x0F];
+            } else {
+                out += c;
+            }
         }
     }
-    return escaped;
+    out += '"';
+}
+
+}  // namespace
+
+std::string LocalStateStore::encode(const std::map<std::string, FileState>& states)
+{
+    // Written directly rather than through a JSON document: the file is rewritten whole while
+    // work runs, and for a large folder building the document cost more than the write.
+    for (const auto& [path, state] : states) {
+        if (!Unicode::isValidUTF8(path) || !Unicode::isValidUTF8(state.hash) ||
+            !Unicode::isValidUTF8(state.mtime)) {
+            throw EncodingError("The state of " + path + " is not valid UTF-8");
+        }
+    }
+    std::string text = "{";
+    text.reserve(states.size() * 160);
+    for (const auto& [path, state] : states) {
+        if (text.size() > 1) {
+            text += ',';
+        }
+        appendString(text, path);
+        text += ":{\"hash\":";
+        appendString(text, state.hash);
+        text += ",\"mtime\":";
+        appendString(text, state.mtime);
+        text += ",\"version\":";
+        text += std::to_string(state.version);
+        text += '}';
+    }
+    text += '}';
+    return text;
 }
 
 std::optional<std::map<std::string, FileState>> LocalStateStore::decode(const std::string& text)

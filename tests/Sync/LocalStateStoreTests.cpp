@@ -1,9 +1,11 @@
 #include "Sync/LocalStateStore.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <future>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -53,6 +55,30 @@ TEST(LocalStateStoreTest, WritesCompactJsonWithEscapedSlashesAndReadsItBack)
     LocalStateStore reread(dir.path());
     reread.load();
     EXPECT_EQ(reread.get("/docs/a.txt"), state);
+}
+
+// The file's text is what the JSON library writes for the map (keys sorted, compact), with every
+// "/" escaped: the form the file has always had.
+TEST(LocalStateStoreTest, TheFileTextIsTheCompactJsonOfTheMapWithEscapedSlashes)
+{
+    const std::map<std::string, FileState> states = {
+        {"/a.txt", {std::string(64, 'a'), 1, "2026-12-10T09:53:27Z"}},
+        {"/Docs/Sub/r\xC3\xA9sum\xC3\xA9.pdf", {"h", 9223372036854775807, "t"}},
+        {"/quote\"and\\back", {"h", -3, "t"}},
+        {"/ctl\t\n\r\b\f\x01\x1f\x7f", {"h", 0, "t"}},
+        {"/emoji \xF0\x9F\x98\x80", {"h", 42, "2026-12-10T09:53:27Z"}},
+    };
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [path, state] : states) {
+        object[path] = {{"hash", state.hash}, {"version", state.version}, {"mtime", state.mtime}};
+    }
+    std::string expected;
+    for (const char c : object.dump()) {
+        expected += c == '/' ? std::string("\\/") : std::string(1, c);
+    }
+    EXPECT_EQ(LocalStateStore::encode(states), expected);
+    EXPECT_EQ(LocalStateStore::decode(expected), states);
+    EXPECT_EQ(LocalStateStore::encode({}), "{}");
 }
 
 TEST(LocalStateStoreTest, OneBadRecordDiscardsTheWholeFile)
@@ -169,6 +195,16 @@ class PacedStateStoreTest : public testing::Test {
 protected:
     void SetUp() override { store.setTestHooks(log.hooks()); }
 
+    // Waits (in real time) until the file holds `entries` entries: a write has ended.
+    void awaitFileWith(std::size_t entries) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (decoded(readFile(store.filePath())).size() != entries &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
     test::TempDir dir;
     const std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     WriteLog log;
@@ -180,6 +216,7 @@ TEST_F(PacedStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerIn
     store.set("/first", stateOf(1));
     store.requestSave();  // nothing written lately: at once
     ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
+    awaitFileWith(1);
 
     for (int i = 0; i < 100; ++i) {
         store.set("/f" + std::to_string(i), stateOf(i));
@@ -205,6 +242,7 @@ TEST_F(PacedStateStoreTest, AForgottenEntryIsWrittenWithoutWaitingForTheInterval
     store.set("/gone", stateOf(1));
     store.requestSave();
     ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
+    awaitFileWith(2);
 
     store.set("/kept", stateOf(2));
     store.requestSave();  // waits for the interval
@@ -213,6 +251,32 @@ TEST_F(PacedStateStoreTest, AForgottenEntryIsWrittenWithoutWaitingForTheInterval
     const auto texts = log.awaitAtLeast(2);
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(decoded(texts[1]), (std::map<std::string, FileState>{{"/kept", stateOf(2)}}));
+}
+
+TEST_F(PacedStateStoreTest, SavesAskedForDuringAWriteWaitForTheIntervalAfterIt)
+{
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> writes{0};
+    store.setTestHooks({[&](const std::string&) {
+        if (++writes == 1) {
+            released.wait();
+        }
+    }});
+    store.set("/a", stateOf(1));
+    store.requestSave();  // written at once, and held up
+    while (writes == 0) {
+        std::this_thread::yield();
+    }
+    store.set("/b", stateOf(1));
+    store.requestSave();  // during the write
+    release.set_value();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(writes.load(), 1);
+    clock->advance(200ms);
+    store.save();  // behind the paced write, if it came
+    EXPECT_GE(writes.load(), 2);
+    EXPECT_EQ(decoded(readFile(store.filePath())).size(), 2u);
 }
 
 TEST(LocalStateStoreTest, AStoreThatGoesWritesWhatItsSavesStillOwe)
