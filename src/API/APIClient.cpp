@@ -17,7 +17,6 @@
 #include "API/TransportError.h"
 #include "API/URLEncoding.h"
 #include "Models/JsonCoding.h"
-#include "Platform/BackgroundFileWriter.h"
 #include "Platform/Error.h"
 #include "Platform/Sha256.h"
 #include "Platform/UUID.h"
@@ -393,35 +392,34 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
 std::uint64_t APIClient::receiveToFile(const std::string& hash,
                                        const std::filesystem::path& destination, Sha256* digest)
 {
-    const std::string url = requestURL("/api/sync/download/" + percentEncodePath(hash));
+    HttpRequest request;
+    request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
+    request.headers = authorization();
+
     DownloadTarget target(destination);
+    UniqueFd& file = target.file;
     std::uint64_t received = 0;
-    try {
-        {
-            // Hashed here while the bytes are fresh in the cache; written beside it in large
-            // blocks, so that neither the hashing nor the disk holds up the other.
-            BackgroundFileWriter writer(target.file.get(), destination.string());
-            HttpRequest request;
-            request.url = url;
-            request.headers = authorization();
-            request.receive = [&](long status, std::string_view bytes) {
-                requireOK(status);
-                target.replaceContent();
-                if (digest) {
-                    digest->update(bytes);
-                }
-                writer.append(bytes);
-                received += bytes.size();
-            };
-            requireOK(m_transport->perform(request));
-            target.replaceContent();  // an empty content has never arrived as bytes
-            writer.finish();
-        }  // no write is under way once the writer has gone
-        // EINVAL: a special file (such as /dev/null) that has nothing to flush.
-        if (::fsync(target.file.get()) != 0 && errno != EINVAL) {
+    request.receive = [&](long status, std::string_view bytes) {
+        requireOK(status);
+        target.replaceContent();
+        // Hashed as they are written, while the bytes are fresh in the cache: handing them to
+        // another thread cost more than the hashing itself.
+        if (digest) {
+            digest->update(bytes);
+        }
+        if (!file.writeAll(bytes)) {
             throw FileError("Cannot write", destination.string(), errno);
         }
-        if (target.file.close() != 0) {
+        received += bytes.size();
+    };
+    try {
+        requireOK(m_transport->perform(request));
+        target.replaceContent();  // an empty content has never arrived as bytes
+        // EINVAL: a special file (such as /dev/null) that has nothing to flush.
+        if (::fsync(file.get()) != 0 && errno != EINVAL) {
+            throw FileError("Cannot write", destination.string(), errno);
+        }
+        if (file.close() != 0) {
             throw FileError("Cannot write", destination.string(), errno);
         }
     } catch (...) {

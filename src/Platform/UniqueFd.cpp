@@ -37,13 +37,8 @@ int UniqueFd::close() noexcept
 
 bool UniqueFd::writeAll(std::string_view bytes) const
 {
-    return corvane::writeAll(m_fd, bytes);
-}
-
-bool writeAll(int fd, std::string_view bytes)
-{
     while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t written = ::write(m_fd, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) {
             continue;
         }

@@ -36,7 +36,4 @@ private:
     int m_fd = -1;
 };
 
-// As UniqueFd::writeAll, for a descriptor someone else owns.
-bool writeAll(int fd, std::string_view bytes);
-
 }  // namespace corvane
