@@ -4,13 +4,16 @@
 //      and one large file up and down (next to the curl command line moving a file of the same
 //      size to and from the same server);
 //   2. live sync with the product's delays: a local edit until the server announces it, another
-//      device's upload until the local file holds it, and the idle cost of a started engine.
+//      device's upload until the local file holds it, and the idle cost of a started engine;
+//   3. a drop: many new small files put at once into a folder that already holds --files synced
+//      files, until all are on the server, with what that cost in state-file writes.
 // Every engine runs in a fresh child process of this program with its own home folder, so its
 // peak resident memory and CPU time are the client's alone (the server is a third process).
 //
 // sync_bench [--files N] [--folders F] [--large-mib M] [--ref-mib M] [--skip-large]
 //            [--edits E] [--edit-gap-ms G] [--skip-live] [--idle-files N] [--idle-folders F]
-//            [--idle-seconds S] [--skip-idle] [--skip-bulk] [--rounds R] [--server-data DIR]
+//            [--idle-seconds S] [--skip-idle] [--skip-bulk] [--drop-files N] [--skip-drop]
+//            [--rounds R] [--server-data DIR]
 
 #include <fcntl.h>
 #include <poll.h>
@@ -51,7 +54,9 @@
 #include "API/APIClient.h"
 #include "API/WebSocketClient.h"
 #include "BenchSupport.h"
+#include "FinderSync/FinderSyncProtocol.h"
 #include "Platform/MainQueue.h"
+#include "Platform/Paths.h"
 #include "Platform/Sha256.h"
 #include "Platform/UserDefaults.h"
 #include "Sync/ActivityManager.h"
@@ -89,6 +94,8 @@ struct Options {
     int idleFolders = 1000;
     int idleSeconds = 60;
     bool idle = true;
+    int dropFiles = 1000;
+    bool drop = true;
     int rounds = 1;
     fs::path serverData;  // empty: a temporary folder on the default disk
 };
@@ -123,6 +130,10 @@ Options parse(int argc, char** argv)
             options.idleSeconds = std::stoi(value());
         } else if (option == "--skip-idle") {
             options.idle = false;
+        } else if (option == "--drop-files") {
+            options.dropFiles = std::stoi(value());
+        } else if (option == "--skip-drop") {
+            options.drop = false;
         } else if (option == "--rounds") {
             options.rounds = std::max(1, std::stoi(value()));
         } else if (option == "--server-data") {
@@ -534,7 +545,7 @@ void runBesideLoop(EventLoop& loop, const std::function<void()>& work)
 {
     std::atomic<bool> done{false};
     std::exception_ptr failure;
-    std::jthread helper([&] {
+    std::thread helper([&] {
         try {
             work();
         } catch (...) {
@@ -621,14 +632,87 @@ private:
     std::map<std::string, Clock::time_point> m_arrivals;  // main thread only
 };
 
+// How often a file that is written by replacing it (the state file, the badge store) is
+// replaced while this watches, and how many bytes those writes made: each write replaces the
+// whole file, whose size is read once the new one has its name. Watches from a thread of its own
+// with inotify; the file's folder is made when missing.
+class FileReplacements {
+public:
+    explicit FileReplacements(const fs::path& file)
+        : m_file(file), m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        fs::create_directories(file.parent_path());
+        if (m_fd < 0 || ::inotify_add_watch(m_fd, file.parent_path().c_str(), IN_MOVED_TO) < 0) {
+            throw std::runtime_error("cannot watch " + file.parent_path().string());
+        }
+        m_thread = std::jthread([this](const std::stop_token& stop) { watch(stop); });
+    }
+    ~FileReplacements()
+    {
+        stop();
+        ::close(m_fd);
+    }
+    FileReplacements(const FileReplacements&) = delete;
+    FileReplacements& operator=(const FileReplacements&) = delete;
+
+    // Counts what happened until now and stops watching.
+    void stop()
+    {
+        if (m_thread.joinable()) {
+            m_thread.request_stop();
+            m_thread.join();
+        }
+    }
+
+    std::uint64_t writes() const { return m_writes; }
+    std::uint64_t bytes() const { return m_bytes; }
+
+private:
+    void watch(const std::stop_token& stop)
+    {
+        alignas(inotify_event) std::array<char, 16384> buffer{};
+        while (true) {
+            pollfd poller{m_fd, POLLIN, 0};
+            const bool stopping = stop.stop_requested();
+            if (::poll(&poller, 1, stopping ? 0 : 50) > 0) {
+                const ssize_t length = ::read(m_fd, buffer.data(), buffer.size());
+                for (ssize_t at = 0; at < length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
+                    if (event->len > 0 && m_file.filename() == event->name) {
+                        std::error_code gone;
+                        ++m_writes;
+                        m_bytes += fs::file_size(m_file, gone);
+                    }
+                    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                }
+            } else if (stopping) {
+                return;  // every event up to the stop is counted
+            }
+        }
+    }
+
+    const fs::path m_file;
+    const int m_fd;
+    std::atomic<std::uint64_t> m_writes{0};
+    std::atomic<std::uint64_t> m_bytes{0};
+    std::jthread m_thread;
+};
+
 // One start-up cycle over the sync folder, then stop.
 json childCycle(EventLoop& loop, const json& config)
 {
     const long rssBefore = statusKiB("VmRSS");
+    FileReplacements badges(Paths::config() /
+                            (std::string(SyncStateProvider::kSuiteName) + ".json"));
     EngineRun engine(loop, config);
     const double elapsed = engine.startAndAwaitCycle();
     engine.stop();
-    return {{"seconds", elapsed}, {"requests", engine.counts()}, {"rss_before_kib", rssBefore}};
+    badges.stop();
+    return {{"seconds", elapsed},
+            {"requests", engine.counts()},
+            {"rss_before_kib", rssBefore},
+            {"badge_writes", badges.writes()},
+            {"badge_bytes", badges.bytes()}};
 }
 
 // What both live children take from their configuration, and the pauses between their edits:
@@ -814,6 +898,97 @@ json childIdle(EventLoop& loop, const json& config)
             {"errors", engine.errors()}};
 }
 
+double threadCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return cpuSecondsOf(usage);
+}
+
+std::int64_t contextSwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+// The names of the files in the top-level server folder `folderName` that hold the content
+// the caller expects (name -> hash): how many match.
+std::size_t filesOnServer(APIClient& client, const std::string& folderName,
+                          const std::map<std::string, std::string>& expected)
+{
+    for (const Folder& folder : client.listFolders()) {
+        if (folder.name != folderName) {
+            continue;
+        }
+        std::size_t matching = 0;
+        for (const FileInfo& file :
+             client.getFolderTree(folder.id).files.value_or(std::vector<FileInfo>{})) {
+            const auto wanted = expected.find(file.name);
+            matching += wanted != expected.end() && wanted->second == file.hash ? 1 : 0;
+        }
+        return matching;
+    }
+    return 0;
+}
+
+// A started engine over synced files gets many new small files at once (written one after the
+// other into a new folder, as a copy would): the time until the server holds them all, the
+// state file's writes meanwhile, and the client's CPU time without the writing of the files and
+// the looking on the server (both on a helper thread, whose own CPU time is left out).
+json childDrop(EventLoop& loop, const json& config)
+{
+    const fs::path syncDir = config.at("sync_dir").get<std::string>();
+    const int count = config.at("drop_files");
+    const std::uint64_t seed = config.at("seed");
+    const std::string folderName = "Dropped";
+    EngineRun engine(loop, config);
+    engine.startAndAwaitCycle();
+    loop.runFor(1s);  // the watcher's first walk and the push channel's connection settle
+    FileReplacements writes(syncDir / ".corvane" / "sync_state.json");
+
+    double helperCpu = 0;
+    const double cpuBefore = cpuSeconds();
+    const std::int64_t switchesBefore = contextSwitches();
+    const auto started = Clock::now();
+    runBesideLoop(loop, [&] {
+        const double helperStart = threadCpuSeconds();
+        std::map<std::string, std::string> expected;
+        fs::create_directories(syncDir / folderName);
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "dropped-" + std::to_string(i) + ".bin";
+            expected[name] = writeRandomFile(syncDir / folderName / name, kSmallFileBytes,
+                                             seed * 7000001 + static_cast<std::uint64_t>(i));
+        }
+        APIClient client(config.at("url").get<std::string>());
+        client.setToken(config.at("token").get<std::string>());
+        const auto deadline = Clock::now() + 30min;
+        while (filesOnServer(client, folderName, expected) < expected.size()) {
+            if (Clock::now() > deadline) {
+                throw std::runtime_error("the dropped files did not all reach the server");
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        helperCpu = threadCpuSeconds() - helperStart;
+    });
+    const double elapsed = seconds(Clock::now() - started);
+    const double cpu = cpuSeconds() - cpuBefore - helperCpu;
+    const std::int64_t switches = contextSwitches() - switchesBefore;
+    // The rest of the work's writes and the final one at stop count too.
+    loop.runFor(500ms);
+    engine.stop();
+    writes.stop();
+    return {{"seconds", elapsed},
+            {"files", count},
+            {"state_writes", writes.writes()},
+            {"state_bytes", writes.bytes()},
+            {"state_size", fs::file_size(syncDir / ".corvane" / "sync_state.json")},
+            {"cpu_seconds", cpu},
+            {"context_switches", switches},
+            {"requests", engine.counts()},
+            {"errors", engine.errors()}};
+}
+
 int childMain(const json& config)
 {
     try {
@@ -829,6 +1004,8 @@ int childMain(const json& config)
             result = childLiveRemote(loop, config);
         } else if (scenario == "idle") {
             result = childIdle(loop, config);
+        } else if (scenario == "drop") {
+            result = childDrop(loop, config);
         } else {
             throw std::runtime_error("unknown scenario " + scenario);
         }
@@ -854,6 +1031,8 @@ struct ChildRun {
     // memory's high-water mark over into the child's.
     double peakRssMiB = 0;
     double cpuSeconds = 0;
+    double systemSeconds = 0;  // the kernel's part of cpuSeconds
+    long contextSwitches = 0;  // voluntary and involuntary, all threads
 };
 
 class Bench {
@@ -869,6 +1048,9 @@ public:
             std::cout << "--- round " << round << " of " << m_options.rounds << "\n";
             if (m_options.bulk && m_options.files > 0) {
                 bulk(round);
+            }
+            if (m_options.drop && m_options.dropFiles > 0) {
+                drop(round);
             }
             if (m_options.large) {
                 if (m_options.refMiB > 0 && m_options.refMiB != m_options.largeMiB) {
@@ -940,6 +1122,9 @@ private:
         fs::remove(resultFile);
         run.peakRssMiB = run.result.at("vm_hwm_kib").get<double>() / 1024.0;
         run.cpuSeconds = cpuSecondsOf(usage);
+        run.contextSwitches = usage.ru_nvcsw + usage.ru_nivcsw;
+        run.systemSeconds = static_cast<double>(usage.ru_stime.tv_sec) +
+                            static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
         return run;
     }
 
@@ -982,7 +1167,17 @@ private:
                   << " requests/file (" << describe(requests) << "); client peak RSS "
                   << std::setprecision(1) << run.peakRssMiB << " MiB ("
                   << run.result.at("rss_before_kib").get<double>() / 1024.0
-                  << " MiB before the engine), CPU " << run.cpuSeconds << " s\n";
+                  << " MiB before the engine), CPU " << run.cpuSeconds << " s";
+        if (files > 0) {
+            std::cout << std::setprecision(3) << " = " << run.cpuSeconds * 1e3 / files
+                      << " ms per file (" << run.systemSeconds * 1e3 / files << " in the kernel), "
+                      << std::setprecision(1) << static_cast<double>(run.contextSwitches) / files
+                      << " context switches per file; badge store written "
+                      << run.result.value("badge_writes", 0) << " times ("
+                      << run.result.value("badge_bytes", 0.0) / 1e6 << " MB)";
+            record(name + " CPU ms/file", run.cpuSeconds * 1e3 / files);
+        }
+        std::cout << "\n";
         record(name + " files/s", files / elapsed);
         record(name + " MB/s", bytes / 1e6 / elapsed);
         record(name + " requests/file", perFile);
@@ -1032,6 +1227,51 @@ private:
         }
         fs::remove_all(up);
         fs::remove_all(down);
+    }
+
+    void drop(int round)
+    {
+        const std::string token = signIn("drop", round);
+        const fs::path dir = fresh("drop");
+        std::cout << "writing " << m_options.files << " files of 4 KiB in " << m_options.folders
+                  << " folders...\n";
+        writeSmallTree(dir, m_options.files, m_options.folders,
+                       300 + static_cast<std::uint64_t>(round));
+        const auto files = static_cast<std::size_t>(m_options.files);
+        const ChildRun base =
+            spawn({{"scenario", "cycle"}, {"token", token}, {"sync_dir", dir.string()}});
+        reportCycle("initial upload (before the drop)", base, files, files * kSmallFileBytes);
+
+        const ChildRun run = spawn({{"scenario", "drop"},
+                                    {"token", token},
+                                    {"sync_dir", dir.string()},
+                                    {"drop_files", m_options.dropFiles},
+                                    {"seed", round}});
+        const json& result = run.result;
+        const double elapsed = result.at("seconds");
+        const auto dropped = result.at("files").get<double>();
+        const auto writes = result.at("state_writes").get<double>();
+        const auto bytes = result.at("state_bytes").get<double>();
+        const auto size = result.at("state_size").get<double>();
+        const double cpu = result.at("cpu_seconds");
+        const std::vector<std::string> errors = result.at("errors");
+        std::cout << std::fixed << std::setprecision(2) << "drop of " << dropped
+                  << " files of 4 KiB into " << files << " synced files: " << elapsed
+                  << " s = " << std::setprecision(0) << dropped / elapsed
+                  << " files/s (goal >= 300); state file " << writes << " writes, "
+                  << std::setprecision(1) << bytes / 1e6 << " MB = " << bytes / size
+                  << " times its final size of " << size / 1e6 << " MB (goal < 20); client CPU "
+                  << std::setprecision(2) << cpu << " s = " << std::setprecision(3)
+                  << cpu * 1e3 / dropped << " ms per file, " << std::setprecision(1)
+                  << result.at("context_switches").get<double>() / dropped
+                  << " context switches per file; requests " << describe(result.at("requests"))
+                  << "; client peak RSS " << run.peakRssMiB << " MiB; " << errors.size()
+                  << " engine errors\n";
+        record("drop files/s", dropped / elapsed);
+        record("drop state-file writes", writes);
+        record("drop state-file bytes / size", bytes / size);
+        record("drop CPU ms/file", cpu * 1e3 / dropped);
+        fs::remove_all(dir);
     }
 
     void large(int round, std::uint64_t mib, const std::string& tag)

@@ -12,12 +12,13 @@
 #include "API/APIError.h"
 #include "API/APIRecords.h"
 #include "API/CurlTransport.h"
+#include "API/HeaderValue.h"
 #include "API/MultipartBody.h"
 #include "API/TransportError.h"
 #include "API/URLEncoding.h"
 #include "Models/JsonCoding.h"
-#include "Platform/BackgroundSha256.h"
 #include "Platform/Error.h"
+#include "Platform/Sha256.h"
 #include "Platform/UUID.h"
 #include "Platform/Unicode.h"
 #include "Platform/UniqueFd.h"
@@ -27,6 +28,7 @@ namespace {
 
 constexpr long kStatusOK = 200;
 constexpr long kStatusUnauthorized = 401;
+constexpr long kFirstRedirectStatus = 300;
 constexpr long kFirstErrorStatus = 400;
 
 std::string withoutOneTrailingSlash(std::string text)
@@ -43,6 +45,15 @@ std::string tooLargeMessage(std::size_t limit)
     const std::string amount = limit % kMiB == 0 ? std::to_string(limit / kMiB) + " MiB"
                                                  : std::to_string(limit) + " bytes";
     return "Server answer too large (over " + amount + ")";
+}
+
+// The message of an error answer: its body as text, unless that says nothing a person can read.
+std::string serverMessage(const std::string& body)
+{
+    const bool blank = std::all_of(body.begin(), body.end(), [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    });
+    return blank || !Unicode::isValidUTF8(body) ? "Unknown error" : body;
 }
 
 // Body bytes of a POST taken from a string in memory.
@@ -160,6 +171,11 @@ std::vector<std::string> APIClient::authorization() const
     if (!current) {
         return {};
     }
+    // A token with a line break would end the header and add others of its choosing: such a
+    // token (a tampered token file) is useless, and signing in again replaces it.
+    if (!isSafeHeaderValue(*current)) {
+        throw APIError::unauthorized();
+    }
     return {"Authorization: Bearer " + *current};
 }
 
@@ -188,8 +204,9 @@ std::string APIClient::sendJSON(const std::string& path, const std::optional<std
 
     std::string answer;
     request.receive = [this, &answer](long status, std::string_view bytes) {
-        if (status == kStatusUnauthorized) {
-            return;  // whatever a 401 says, the user only needs to sign in again
+        if (status == kStatusUnauthorized ||
+            (status >= kFirstRedirectStatus && status < kFirstErrorStatus)) {
+            return;  // whatever a 401 or a redirect says, only its status counts
         }
         if (bytes.size() > m_maxJSONAnswerBytes - answer.size()) {
             throw TransportError(0, tooLargeMessage(m_maxJSONAnswerBytes));
@@ -201,8 +218,11 @@ std::string APIClient::sendJSON(const std::string& path, const std::optional<std
         throw APIError::unauthorized();
     }
     if (status >= kFirstErrorStatus) {
-        throw APIError::serverError(Unicode::isValidUTF8(answer) ? answer : "Unknown error",
-                                    status);
+        throw APIError::serverError(serverMessage(answer), status);
+    }
+    if (status >= kFirstRedirectStatus) {
+        throw APIError::serverError(
+            "Unexpected redirect from the server (HTTP " + std::to_string(status) + ")", status);
     }
     return answer;
 }
@@ -214,8 +234,13 @@ void APIClient::sendCode(const std::string& email)
 
 VerifyResponse APIClient::verify(const std::string& email, const std::string& code)
 {
-    return decode<VerifyResponse>(
+    VerifyResponse answer = decode<VerifyResponse>(
         post("/api/auth/verify", encode(TextMap{{"email", email}, {"code", code}})));
+    // Refused before anyone stores it: every request would carry it in a header.
+    if (!isSafeHeaderValue(answer.token)) {
+        throw DecodingError::typeMismatch("a token without control characters", "token");
+    }
+    return answer;
 }
 
 std::vector<Folder> APIClient::listFolders(const std::optional<std::string>& parentId)
@@ -358,16 +383,14 @@ std::uint64_t APIClient::downloadToFile(const std::string& hash,
                                         const std::filesystem::path& destination,
                                         std::string& sha256)
 {
-    // Hashed beside the download rather than between its writes: large files arrive faster.
-    BackgroundSha256 digest;
+    Sha256 digest;
     const std::uint64_t received = receiveToFile(hash, destination, &digest);
     sha256 = digest.finish();
     return received;
 }
 
 std::uint64_t APIClient::receiveToFile(const std::string& hash,
-                                       const std::filesystem::path& destination,
-                                       BackgroundSha256* digest)
+                                       const std::filesystem::path& destination, Sha256* digest)
 {
     HttpRequest request;
     request.url = requestURL("/api/sync/download/" + percentEncodePath(hash));
@@ -379,11 +402,13 @@ std::uint64_t APIClient::receiveToFile(const std::string& hash,
     request.receive = [&](long status, std::string_view bytes) {
         requireOK(status);
         target.replaceContent();
-        if (!file.writeAll(bytes)) {
-            throw FileError("Cannot write", destination.string(), errno);
-        }
+        // Hashed as they are written, while the bytes are fresh in the cache: handing them to
+        // another thread cost more than the hashing itself.
         if (digest) {
             digest->update(bytes);
+        }
+        if (!file.writeAll(bytes)) {
+            throw FileError("Cannot write", destination.string(), errno);
         }
         received += bytes.size();
     };

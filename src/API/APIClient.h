@@ -15,11 +15,13 @@
 namespace corvane {
 
 class CurlTransport;
-class BackgroundSha256;
+class Sha256;
 struct ExpectedContent;
 
 // The client of the sync server's REST interface: every operation blocks until the answer is in
-// and returns it or throws: APIError (see APIError.h), TransportError (no usable answer),
+// and returns it or throws: APIError (see APIError.h; an error answer with an empty or blank body
+// carries "Unknown error", and a redirect is never followed: a JSON call answered with a 3xx
+// fails as a server error naming the status), TransportError (no usable answer),
 // DecodingError (an answer that does not decode), EncodingError (a body that cannot be encoded),
 // and, for the file variants, FileError. Call operations from background threads, never the main
 // thread. Thread-safe: several operations may run at once on one client and the token may be
@@ -38,11 +40,14 @@ public:
 
     const std::string& baseURL() const { return m_baseURL; }
 
-    // The bearer token; absent means no "Authorization" header. An empty text is a token.
+    // The bearer token; absent means no "Authorization" header. An empty text is a token. A
+    // token holding a control character (CR, LF, ...) is never sent: every call fails with
+    // APIError::unauthorized before anything goes out, so that the user signs in again.
     std::optional<std::string> token() const;
     void setToken(std::optional<std::string> token);
 
     virtual void sendCode(const std::string& email);
+    // An answer whose token holds a control character fails with a DecodingError at "token".
     virtual VerifyResponse verify(const std::string& email, const std::string& code);
     virtual std::vector<Folder> listFolders(const std::optional<std::string>& parentId = {});
     virtual Folder createFolder(const std::string& name,
@@ -96,7 +101,7 @@ private:
                                               std::optional<ExpectedContent> expected);
     std::vector<std::string> authorization() const;
     std::uint64_t receiveToFile(const std::string& hash, const std::filesystem::path& destination,
-                                BackgroundSha256* digest);
+                                Sha256* digest);
 
     const std::string m_baseURL;
     const std::size_t m_maxJSONAnswerBytes;

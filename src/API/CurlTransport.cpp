@@ -13,9 +13,9 @@ namespace corvane {
 namespace {
 
 // Foundation-like request defaults: 60 s without progress ends a request (a whole-transfer limit
-// would cut large files on slow links), redirects are followed over HTTP(S) only.
+// would cut large files on slow links). Redirects are never followed: a followed 302 turns a POST
+// into a GET and a 307 sends an upload again, so the caller sees the 3xx itself.
 constexpr long kTimeoutSeconds = 60;
-constexpr long kMaxRedirects = 16;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr long kSendBufferBytes = 512 * 1024;
 constexpr std::size_t kMaxIdleHandles = 16;
@@ -109,9 +109,7 @@ void configure(CURL* curl)
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, kMaxRedirects);
+    set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);

@@ -17,7 +17,8 @@ struct HttpRequest {
     bool post = false;
     std::vector<std::string> headers;  // "Name: value"
     // A POST body of exactly bodySize bytes, pulled in pieces: readBody fills at most `capacity`
-    // bytes and returns how many; rewindBody starts over (for a redirect that resends the body).
+    // bytes and returns how many; rewindBody starts over (when libcurl sends the body again on a
+    // fresh connection).
     std::uint64_t bodySize = 0;
     std::function<std::size_t(char* buffer, std::size_t capacity)> readBody;
     std::function<void()> rewindBody;

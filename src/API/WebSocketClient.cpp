@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "API/APIError.h"
+#include "API/HeaderValue.h"
 #include "API/WebSocketConnection.h"
 #include "Models/DecodingError.h"
 #include "Models/EncodingError.h"
@@ -80,6 +82,10 @@ WebSocketClient::WebSocketClient(std::string serverURL, std::string token,
       m_socketFactory(socketFactory ? std::move(socketFactory) : WebSocketConnection::make),
       m_queue("com.corvane.websocket", std::move(clock))
 {
+    // As for the REST calls: a token that could end the header never reaches the handshake.
+    if (!isSafeHeaderValue(m_token)) {
+        throw APIError::unauthorized();
+    }
 }
 
 WebSocketClient::~WebSocketClient() = default;
@@ -88,9 +94,12 @@ void WebSocketClient::connect(MessageCallback onMessage, DisconnectCallback onDi
                               ConnectCallback onConnect)
 {
     m_queue.sync([&] {
-        m_onMessage = std::move(onMessage);
-        m_onDisconnect = std::move(onDisconnect);
-        m_onConnect = std::move(onConnect);
+        {
+            std::lock_guard lock(m_callbackMutex);
+            m_onMessage = std::move(onMessage);
+            m_onDisconnect = std::move(onDisconnect);
+            m_onConnect = std::move(onConnect);
+        }
         // Literal, case-sensitive replacements anywhere in the text; "https://" does not contain
         // "http://", so the first one leaves it for the second.
         std::string address = replaceAll(m_serverURL, "http://", "ws://");
@@ -135,6 +144,7 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
             m_isConnected = true;
             m_reconnectAttempt = 0;
             startPingTimer();
+            std::lock_guard lock(m_callbackMutex);
             onConnect = m_onConnect;
         });
         if (onConnect) {
@@ -145,6 +155,7 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
         m_queue.sync([&] {
             m_isConnected = false;
             stopPingTimer();
+            std::lock_guard lock(m_callbackMutex);
             onDisconnect = m_onDisconnect;
         });
         if (onDisconnect) {
@@ -161,8 +172,12 @@ void WebSocketClient::didReceive(const WebSocketEvent& event, const std::shared_
         if (message->type == "pong") {
             return;
         }
+        // Read without a round trip to the queue: one message per pushed change adds up.
         MessageCallback onMessage;
-        m_queue.sync([&] { onMessage = m_onMessage; });
+        {
+            std::lock_guard lock(m_callbackMutex);
+            onMessage = m_onMessage;
+        }
         if (onMessage) {
             onMessage(*message);
         }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "API/WebSocket.h"
@@ -26,7 +27,8 @@ class WebSocketClientProbe;
 // Threads: construct and connect() from any thread, disconnect() from any thread (the main
 // thread in the application), never from the client's own queue; socket events arrive on the
 // main thread, where the callbacks are called. Every mutable field lives on the serial queue
-// "com.corvane.websocket".
+// "com.corvane.websocket"; the callbacks are also read, under a lock of their own, on the main
+// thread.
 class WebSocketClient : public WebSocketDelegate,
                         public std::enable_shared_from_this<WebSocketClient> {
 public:
@@ -37,7 +39,8 @@ public:
     static constexpr std::chrono::seconds kPingInterval{25};
 
     // `clock` drives the ping timer and the reconnect delays; `socketFactory` makes the socket
-    // (empty: the real WebSocketConnection). Both exist for tests.
+    // (empty: the real WebSocketConnection). Both exist for tests. A token holding a control
+    // character (CR, LF, ...) cannot be sent in a header: APIError::unauthorized is thrown.
     WebSocketClient(std::string serverURL, std::string token,
                     std::shared_ptr<Clock> clock = Clock::system(),
                     WebSocketFactory socketFactory = {});
@@ -68,6 +71,7 @@ private:
     std::shared_ptr<WebSocket> m_socket;
     const std::string m_serverURL;
     const std::string m_token;
+    mutable std::mutex m_callbackMutex;  // guards the three callbacks, set on the queue
     MessageCallback m_onMessage;
     DisconnectCallback m_onDisconnect;
     ConnectCallback m_onConnect;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -31,6 +32,11 @@ using nlohmann::json;
 
 // How long the first unsaved change waits for more before the file is written.
 constexpr auto kPersistDelay = std::chrono::milliseconds(25);
+// While changes keep coming, the next write waits longer after a write that took long (a large
+// badge map): writes take at most about a twentieth of the time, and a change still reaches the
+// file within about kPersistBudget (the wait, the write, another process's read).
+constexpr std::int64_t kWriteShare = 20;
+constexpr auto kPersistBudget = std::chrono::milliseconds(150);
 // How often reads look at the file for another process's writes.
 constexpr auto kCheckInterval = std::chrono::milliseconds(5);
 // A read quicker than this is repeated whenever the file changes; a slower one is repeated only
@@ -168,15 +174,15 @@ public:
     template <typename Writer>
     void write(const std::string& key, Writer&& writer)
     {
-        bool schedule = false;
+        std::optional<std::int64_t> due;
         {
             std::lock_guard lock(m_mutex);
             writer(m_values);
             m_dirtyKeys.insert(key);
-            schedule = !std::exchange(m_flushScheduled, true);
+            due = flushDueLocked();
         }
-        if (schedule) {
-            scheduleFlush();
+        if (due) {
+            scheduleFlush(*due);
         }
     }
 
@@ -203,14 +209,14 @@ public:
 
     void whenPersisted(const std::string& tag, std::function<void()> callback)
     {
-        bool schedule = false;
+        std::optional<std::int64_t> due;
         {
             std::lock_guard lock(m_mutex);
             m_callbacks.try_emplace(tag, std::move(callback));
-            schedule = !std::exchange(m_flushScheduled, true);
+            due = flushDueLocked();
         }
-        if (schedule) {
-            scheduleFlush();
+        if (due) {
+            scheduleFlush(*due);
         }
     }
 
@@ -252,9 +258,25 @@ public:
     }
 
 private:
-    void scheduleFlush()
+    // When a flush is to run (steady nanoseconds), if none is scheduled yet; marks it scheduled.
+    // Under m_mutex.
+    std::optional<std::int64_t> flushDueLocked()
     {
-        m_queue.asyncAfter(kPersistDelay, [this] { flushNow(); });
+        if (std::exchange(m_flushScheduled, true)) {
+            return std::nullopt;
+        }
+        const std::int64_t paced = std::min(kWriteShare * m_lastFlushTook,
+                                            nanoseconds(kPersistBudget) - 2 * m_lastFlushTook);
+        const std::int64_t gap = std::max(nanoseconds(kPersistDelay), paced);
+        return std::max(steadyNanoseconds() + nanoseconds(kPersistDelay), m_lastFlushEnd + gap);
+    }
+
+    void scheduleFlush(std::int64_t due)
+    {
+        const auto delay =
+            std::chrono::nanoseconds(std::max<std::int64_t>(0, due - steadyNanoseconds()));
+        m_queue.asyncAfter(std::chrono::duration_cast<Clock::Duration>(delay),
+                           [this] { flushNow(); });
     }
 
     // Reads the file again when it is not the version we know, pause or not. Under m_ioMutex.
@@ -307,6 +329,7 @@ private:
 
     void flushNow()
     {
+        const std::int64_t started = steadyNanoseconds();
         std::map<std::string, std::function<void()>> callbacks;
         {
             std::lock_guard io(m_ioMutex);
@@ -334,10 +357,15 @@ private:
                     written.swap(m_dirtyKeys);
                 }
             }
-            if (!written.empty() && !writeSnapshot(snapshot)) {
+            const bool failed = !written.empty() && !writeSnapshot(snapshot);
+            std::lock_guard lock(m_mutex);
+            if (failed) {
                 // Swallowed on purpose: settings stay in memory and go out with the next write.
-                std::lock_guard lock(m_mutex);
                 m_dirtyKeys.merge(written);
+            }
+            if (!written.empty()) {
+                m_lastFlushEnd = steadyNanoseconds();
+                m_lastFlushTook = m_lastFlushEnd - started;
             }
         }
         // One callback that throws must neither keep the others from running nor, through a
@@ -417,6 +445,8 @@ private:
     std::set<std::string> m_dirtyKeys;  // changed here and not yet written
     std::map<std::string, bool> m_shapes;
     bool m_flushScheduled = false;
+    std::int64_t m_lastFlushEnd = 0;   // steady nanoseconds at the end of the latest write
+    std::int64_t m_lastFlushTook = 0;  // how long that write took
     std::map<std::string, std::function<void()>> m_callbacks;
 
     // Serialises loads and writes; taken before m_mutex, never the other way round.

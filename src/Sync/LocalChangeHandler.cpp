@@ -10,8 +10,6 @@
 #include "API/ContentChangedError.h"
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
-#include "Platform/MainQueue.h"
-#include "Sync/ActivityManager.h"
 #include "Sync/ContentHash.h"
 #include "Sync/FolderResolver.h"
 #include "Sync/LocalScanner.h"
@@ -103,14 +101,14 @@ void LocalChangeHandler::uploadIfChanged(const std::string& path) const
     remote.folderId = folderId;
     remote.version = m_context.state->get(path).value_or(FileState{}).version;
     m_context.transfers->uploadFile(path, hash, remote);
-    m_context.state->save();
+    m_context.state->requestSave();
 }
 
 void LocalChangeHandler::deleteOnServer(const std::string& path) const
 {
     const auto stored = m_context.state->get(path);
     if (!stored) {
-        m_context.state->save();  // never synced: nothing to tell the server
+        m_context.state->requestSave();  // never synced: nothing to tell the server
         return;
     }
     // A resolution failure is reported and the state kept, so that the file is not brought
@@ -161,16 +159,13 @@ void LocalChangeHandler::deleteOnServer(const std::string& path) const
         // instead (beside a file that took the name meanwhile).
         FileLogger::shared().info("sync", "deletion met a newer version", {{"path", path}});
         m_context.transfers->receiveFile(path, unseen->hash, unseen->version, std::nullopt);
-        m_context.state->save();
+        m_context.state->requestSave();
         return;
     }
     m_context.recentDeletions->add(path, stored->hash);
-    MainQueue::sync([&] {
-        m_context.activityManager->addActivity(ActivityType::delete_, lastPathComponent(path),
-                                               path);
-    });
+    m_context.transfers->addActivity(ActivityType::delete_, path);
     m_context.state->remove(path);
-    m_context.state->save();
+    m_context.state->requestSave();
 }
 
 std::optional<FileInfo> LocalChangeHandler::serverRecord(const std::string& path,

@@ -10,7 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Models/EncodingError.h"
 #include "Platform/AtomicFile.h"
+#include "Platform/PacedWork.h"
+#include "Platform/Unicode.h"
 
 namespace corvane {
 
@@ -30,10 +33,15 @@ std::string currentStateTime()
     return text;
 }
 
-LocalStateStore::LocalStateStore(const std::filesystem::path& syncDir)
-    : m_filePath(syncDir / ".corvane" / "sync_state.json")
+LocalStateStore::LocalStateStore(const std::filesystem::path& syncDir, std::shared_ptr<Clock> clock,
+                                 Clock::Duration saveInterval)
+    : m_filePath(syncDir / ".corvane" / "sync_state.json"),
+      m_writer(std::make_unique<PacedWork>(
+          "com.corvane.sync.state", [this] { write(); }, std::move(clock), saveInterval))
 {
 }
+
+LocalStateStore::~LocalStateStore() = default;
 
 std::optional<FileState> LocalStateStore::get(const std::string& path) const
 {
@@ -54,7 +62,7 @@ void LocalStateStore::set(const std::string& path, const FileState& state)
 void LocalStateStore::remove(const std::string& path)
 {
     std::lock_guard lock(m_mutex);
-    m_states.erase(path);
+    m_removed = m_states.erase(path) > 0 || m_removed;
 }
 
 std::vector<std::string> LocalStateStore::pathsBelow(const std::string& folder) const
@@ -91,34 +99,124 @@ void LocalStateStore::load()
     m_states = std::move(*decoded);
 }
 
-void LocalStateStore::save() const
+void LocalStateStore::requestSave()
 {
-    std::lock_guard saving(m_saveMutex);
-    const std::string text = encode(snapshot());
+    bool removed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        removed = m_removed;
+    }
+    if (removed) {
+        m_writer->requestSoon();
+    } else {
+        m_writer->request();
+    }
+}
+
+void LocalStateStore::save()
+{
+    m_writer->runNow();
+}
+
+void LocalStateStore::write()
+{
+    std::map<std::string, FileState> states;
+    {
+        std::lock_guard lock(m_mutex);
+        states = m_states;
+        m_removed = false;
+    }
+    std::string text;
+    try {
+        text = encode(states);
+    } catch (const EncodingError&) {
+        return;  // swallowed with the write failures below; nothing stored is other than UTF-8
+    }
+    if (m_hooks.beforeWrite) {
+        m_hooks.beforeWrite(text);
+    }
     // A failed save is swallowed on purpose: the map stays in memory and the next save
     // (end of a task, stop) writes it again.
     AtomicFile::tryWrite(m_filePath, text);
 }
 
-std::string LocalStateStore::encode(const std::map<std::string, FileState>& states)
+namespace {
+
+// `text` as a JSON string, in the form the file has always had: escapes as the JSON library
+// writes them (control characters as \u00xx, other bytes unchanged) and every "/" written as
+// "\/", which a "/" may only be inside a string, so readers unescape it as usual.
+void appendString(std::string& out, std::string_view text)
 {
-    nlohmann::json object = nlohmann::json::object();
-    for (const auto& [path, state] : states) {
-        object[path] = {{"hash", state.hash}, {"version", state.version}, {"mtime", state.mtime}};
-    }
-    // Slashes are written escaped ("\/"), as readers of this file have always seen them. A "/"
-    // can only stand inside a JSON string, so escaping every one is exact.
-    const std::string compact = object.dump();
-    std::string escaped;
-    escaped.reserve(compact.size() + compact.size() / 8);
-    for (const char c : compact) {
-        if (c == '/') {
-            escaped += "\\/";
-        } else {
-            escaped += c;
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "\\u00";
+                out += kHex[static_cast<unsigned char>(c) >> 4];
+                out += kHex[static_cast<unsigned char>(c) & 0x0F];
+            } else {
+                out += c;
+            }
         }
     }
-    return escaped;
+    out += '"';
+}
+
+}  // namespace
+
+std::string LocalStateStore::encode(const std::map<std::string, FileState>& states)
+{
+    // Written directly rather than through a JSON document: the file is rewritten whole while
+    // work runs, and for a large folder building the document cost more than the write.
+    for (const auto& [path, state] : states) {
+        if (!Unicode::isValidUTF8(path) || !Unicode::isValidUTF8(state.hash) ||
+            !Unicode::isValidUTF8(state.mtime)) {
+            throw EncodingError("The state of " + path + " is not valid UTF-8");
+        }
+    }
+    std::string text = "{";
+    text.reserve(states.size() * 160);
+    for (const auto& [path, state] : states) {
+        if (text.size() > 1) {
+            text += ',';
+        }
+        appendString(text, path);
+        text += ":{\"hash\":";
+        appendString(text, state.hash);
+        text += ",\"mtime\":";
+        appendString(text, state.mtime);
+        text += ",\"version\":";
+        text += std::to_string(state.version);
+        text += '}';
+    }
+    text += '}';
+    return text;
 }
 
 std::optional<std::map<std::string, FileState>> LocalStateStore::decode(const std::string& text)

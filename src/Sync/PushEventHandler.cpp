@@ -131,7 +131,7 @@ void PushEventHandler::applyContent(const std::string& path, const std::string& 
     const std::int64_t version = eventVersion.value_or(0);
     const auto remember = [&] {
         m_context.state->set(path, FileState{hash, version, currentStateTime()});
-        m_context.state->save();
+        m_context.state->requestSave();
     };
     if (stored && stored->hash == hash) {
         // Nothing new, such as the announcement of this client's own upload; a file the user
@@ -146,7 +146,7 @@ void PushEventHandler::applyContent(const std::string& path, const std::string& 
         remember();  // already here: fetch nothing
     } else if (!local || (stored && *local == stored->hash)) {
         m_context.transfers->receiveFile(path, hash, version, local);
-        m_context.state->save();
+        m_context.state->requestSave();
     } else {
         // An edit the server has not seen: it stays, and its own file event uploads it. With
         // the server's version kept beside it, the edit counts as made on top of that version,
@@ -174,7 +174,7 @@ void PushEventHandler::applyDeletion(const std::string& path) const
     } else {
         m_context.transfers->deleteLocalFile(path);
     }
-    m_context.state->save();
+    m_context.state->requestSave();
 }
 
 std::optional<std::string> PushEventHandler::localHash(const std::string& path) const

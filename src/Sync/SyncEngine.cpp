@@ -73,7 +73,8 @@ SyncEngine::SyncEngine(std::shared_ptr<APIClient> apiClient, std::filesystem::pa
       m_onStatusChange(std::move(onStatusChange)), m_onError(std::move(onError)),
       m_options(std::move(options)),
       m_folderResolver(std::make_shared<FolderResolver>(m_apiClient)),
-      m_state(std::make_shared<LocalStateStore>(m_paths.syncDir())),
+      m_state(std::make_shared<LocalStateStore>(m_paths.syncDir(), m_options.clock,
+                                                m_options.stateSaveInterval)),
       m_transfers(std::make_shared<Transfers>(m_apiClient, m_folderResolver, m_activityManager,
                                               m_bandwidthThrottler, m_paths, m_state)),
       m_scanner(m_paths), m_recentDeletions(std::make_shared<RecentDeletions>(m_options.clock)),
@@ -458,21 +459,40 @@ void SyncEngine::handleFSEvent(const std::string& path)
         }
         m_pendingChanges.insert(key);
     }
-    // Any event, even one outside the sync folder, puts the batch off.
-    const std::uint64_t generation = ++m_debounceGeneration;
-    if (!m_debounceQueue) {
+    // Any event, even one outside the sync folder, puts the batch off. One timer stands for
+    // all of them: a burst of events costs no timer each.
+    m_debounceDeadline = m_options.clock->now() + m_options.debounce;
+    if (!m_debounceQueue || std::exchange(m_debounceArmed, true)) {
         return;
     }
+    armDebounce(m_options.debounce);
+}
+
+void SyncEngine::armDebounce(Clock::Duration delay)
+{
     const std::weak_ptr<SyncEngine> weakSelf = weak_from_this();
-    m_debounceQueue->asyncAfter(m_options.debounce, [weakSelf, generation] {
+    m_debounceQueue->asyncAfter(delay, [weakSelf, generation = m_debounceGeneration] {
         MainQueue::async([weakSelf, generation] {
             const auto self = weakSelf.lock();
-            // Changes seen during the start-up cycle wait for its end.
-            if (self && self->m_debounceGeneration == generation && self->m_cycleDone) {
-                self->processPendingChanges();
+            if (self && self->m_debounceGeneration == generation) {
+                self->debounceFired();
             }
         });
     });
+}
+
+void SyncEngine::debounceFired()
+{
+    const Clock::TimePoint now = m_options.clock->now();
+    if (now < m_debounceDeadline) {
+        armDebounce(m_debounceDeadline - now);  // events came meanwhile
+        return;
+    }
+    m_debounceArmed = false;
+    // Changes seen during the start-up cycle wait for its end.
+    if (m_cycleDone) {
+        processPendingChanges();
+    }
 }
 
 void SyncEngine::processPendingChanges()

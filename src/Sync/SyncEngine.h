@@ -46,6 +46,8 @@ struct SyncEngineOptions {
     Clock::Duration eventLatency = std::chrono::milliseconds(500);
     // How long after the latest accepted file event the pending paths are handled.
     Clock::Duration debounce = std::chrono::milliseconds(500);
+    // The shortest time between two writes of the state file while changes come in.
+    Clock::Duration stateSaveInterval = LocalStateStore::kSaveInterval;
     // Sees the file event stream before it starts; tests set its hooks here.
     std::function<void(FileEventStream&)> prepareStream;
 };
@@ -84,8 +86,9 @@ public:
     // per engine; a second call does nothing.
     void start();
     // Stops handing out cycle entries, stops watching and pushing, drops work that has not
-    // started and saves the state file. A start-up task under way ends after the step it is in
-    // and reports nothing more; work under way finishes.
+    // started and saves the state file: it holds every change made so far when stop() returns.
+    // A start-up task under way ends after the step it is in and reports nothing more; work
+    // under way finishes, and what it changes is written once the engine goes.
     void stop();
     // One changed path from the file event stream: queued unless hidden or excluded.
     void handleFSEvent(const std::string& path);
@@ -130,6 +133,8 @@ private:
     // Local changes (main thread).
     void startFSEvents();
     void stopFSEvents();
+    void armDebounce(Clock::Duration delay);
+    void debounceFired();
     void processPendingChanges();
     // Hidden and excluded paths go nowhere from this side (any thread).
     bool ignoresLocalChange(const std::string& key) const;
@@ -175,6 +180,8 @@ private:
     std::unique_ptr<FileEventStream> m_fsEventStream;
     std::set<std::string> m_pendingChanges;  // sync-relative paths changed since the last batch
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
+    Clock::TimePoint m_debounceDeadline{};   // when the pending paths are due, the latest event's
+    bool m_debounceArmed = false;            // a timer is on its way for them
     bool m_cycleDone = false;                // until then local changes are only gathered
     bool m_startFailed = false;              // nothing is gathered or applied any more
     std::vector<WSMessage> m_heldMessages;   // pushes that came during the start-up cycle

@@ -13,6 +13,7 @@
 #include "Logging/FileLogger.h"
 #include "Platform/Error.h"
 #include "Platform/MainQueue.h"
+#include "Platform/MainQueueBatch.h"
 #include "Platform/UUID.h"
 #include "Sync/ActivityManager.h"
 #include "Sync/BandwidthThrottler.h"
@@ -102,7 +103,7 @@ public:
     TemporaryDownload(int folder, NoFileYet) : m_folder(folder) {}
     ~TemporaryDownload()
     {
-        if (holdsFile()) {
+        if (holdsFile() && !m_kept) {
             ::unlink(m_path.c_str());
         }
         ::close(m_folder);
@@ -145,6 +146,9 @@ public:
 
     // Forgets the file: it was moved elsewhere and must not be removed. path() stays.
     void release() { m_released = true; }
+    // The file may be the user's: it is never removed, only renamed. Until it is, it keeps its
+    // moved-aside name, from which the next start puts it back.
+    void keep() { m_kept = true; }
     bool holdsFile() const { return !m_released && !m_path.empty(); }
 
     const std::filesystem::path& path() const { return m_path; }
@@ -208,6 +212,7 @@ private:
     const int m_folder;
     std::filesystem::path m_path;
     bool m_released = false;
+    bool m_kept = false;
 };
 
 namespace {
@@ -233,11 +238,6 @@ std::optional<std::string> regularFileHash(const std::filesystem::path& file)
     }
 }
 
-void onMain(const std::function<void()>& work)
-{
-    MainQueue::sync(work);
-}
-
 }  // namespace
 
 std::string lastPathComponent(const std::string& path)
@@ -254,7 +254,7 @@ Transfers::Transfers(std::shared_ptr<APIClient> apiClient,
     : m_apiClient(std::move(apiClient)), m_folderResolver(std::move(folderResolver)),
       m_activityManager(std::move(activityManager)),
       m_bandwidthThrottler(std::move(bandwidthThrottler)), m_paths(std::move(paths)),
-      m_state(std::move(state))
+      m_state(std::move(state)), m_activityFeed(MainQueueBatch::create())
 {
 }
 
@@ -273,8 +273,8 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
     const std::string fileName = lastPathComponent(path);
     const std::string transferId = UUID::make();
 
-    onMain([&] {
-        m_activityManager->startTransfer(transferId, ActivityType::upload, fileName, path, size);
+    onActivity([transferId, fileName, path, size](ActivityManager& activity) {
+        activity.startTransfer(transferId, ActivityType::upload, fileName, path, size);
     });
     updateBadge(path, SyncBadge::syncing);
     m_bandwidthThrottler->waitForUpload(size);
@@ -291,18 +291,22 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
             UploadInitRequest{pathToSend, folderId, localHash, size, baseVersion});
         method = answer.status;
         storedFile = answer.file;
+        const auto sent = [&] {
+            onActivity([transferId, size](ActivityManager& activity) {
+                activity.updateProgress(transferId, size);
+            });
+        };
         if (answer.status == "exists") {
-            onMain([&] { m_activityManager->updateProgress(transferId, size); });
+            sent();
         } else if (answer.uploadId) {
             storedFile = m_apiClient->uploadChunkFromFile(*answer.uploadId, file, size, localHash);
-            onMain([&] { m_activityManager->updateProgress(transferId, size); });
+            sent();
         } else if (!answer.file || answer.file->hash != localHash) {
             // Neither stored nor asked for: the server does not hold this content.
             throw Error("The server did not accept the upload of " + fileName);
         }
     } catch (const std::exception& error) {
-        const std::string description = error.what();
-        onMain([&] { m_activityManager->failTransfer(transferId, description); });
+        failTransfer(transferId, error.what());
         updateBadge(path, SyncBadge::error);
         throw;
     }
@@ -314,7 +318,7 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
     const std::int64_t version =
         storedFile && storedFile->hash == localHash ? storedFile->version : baseVersion + 1;
     m_state->set(path, FileState{localHash, version, currentStateTime()});
-    onMain([&] { m_activityManager->completeTransfer(transferId); });
+    completeTransfer(transferId);
     updateBadge(path, SyncBadge::synced);
 }
 
@@ -367,6 +371,9 @@ std::string Transfers::placeConflictCopy(TemporaryDownload& temporary, const std
 {
     const std::string folder = parentOf(path);
     const std::string stamp = conflictTimestamp();
+    if (m_hooks.beforeConflictCopy) {
+        m_hooks.beforeConflictCopy(path);
+    }
     while (true) {
         const std::string name =
             conflictCopyName(lastPathComponent(path), stamp, [&](const std::string& candidate) {
@@ -383,18 +390,48 @@ std::string Transfers::placeConflictCopy(TemporaryDownload& temporary, const std
     }
 }
 
+void Transfers::onActivity(std::function<void(ActivityManager&)> call) const
+{
+    if (MainQueue::isMainThread()) {
+        call(*m_activityManager);
+        return;
+    }
+    m_activityFeed->add(
+        [activity = m_activityManager, call = std::move(call)] { call(*activity); });
+}
+
+void Transfers::completeTransfer(const std::string& transferId) const
+{
+    onActivity([transferId](ActivityManager& activity) { activity.completeTransfer(transferId); });
+}
+
+void Transfers::failTransfer(const std::string& transferId, const std::string& error) const
+{
+    onActivity([transferId, error](ActivityManager& activity) {
+        activity.failTransfer(transferId, error);
+    });
+}
+
 void Transfers::addActivity(ActivityType type, const std::string& path) const
 {
-    onMain([&] { m_activityManager->addActivity(type, lastPathComponent(path), path); });
+    addActivity(type, lastPathComponent(path), path);
+}
+
+void Transfers::addActivity(ActivityType type, const std::string& fileName,
+                            const std::string& path) const
+{
+    onActivity([type, fileName, path](ActivityManager& activity) {
+        activity.addActivity(type, fileName, path);
+    });
 }
 
 std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
                                     const NameTaken& takenElsewhere)
 {
     const std::string transferId = UUID::make();
-    onMain([&] {
-        m_activityManager->startTransfer(transferId, ActivityType::download, remoteFile.name,
-                                         remoteFile.path, remoteFile.size);
+    onActivity([transferId, remoteFile](ActivityManager& activity) {
+        activity.startTransfer(transferId, ActivityType::download, remoteFile.name, remoteFile.path,
+                               remoteFile.size);
     });
     updateBadge(remoteFile.path, SyncBadge::syncing);
     m_bandwidthThrottler->waitForDownload(remoteFile.size);
@@ -409,21 +446,19 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
                                           ? conflictCopyPlace(path, remoteFile.name)
                                           : path;
         const auto temporary = receive(path, remoteFile.hash, remoteFile.size);
-        onMain([&] { m_activityManager->updateProgress(transferId, temporary->received); });
+        onActivity([transferId, received = temporary->received](ActivityManager& activity) {
+            activity.updateProgress(transferId, received);
+        });
         if (!asConflict && replaceIfHolding(*temporary, path, syncedHash(path))) {
             written = path;
         } else {
-            onMain([&] {
-                m_activityManager->addActivity(ActivityType::conflict, remoteFile.name,
-                                               remoteFile.path);
-            });
+            addActivity(ActivityType::conflict, remoteFile.name, remoteFile.path);
             if (temporary->holdsFile()) {
                 written = placeConflictCopy(*temporary, copyPlace, takenElsewhere);
             }
         }
     } catch (const std::exception& error) {
-        const std::string description = error.what();
-        onMain([&] { m_activityManager->failTransfer(transferId, description); });
+        failTransfer(transferId, error.what());
         updateBadge(remoteFile.path, SyncBadge::error);
         throw;
     }
@@ -435,7 +470,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
         m_state->set(remoteFile.path,
                      FileState{remoteFile.hash, remoteFile.version, currentStateTime()});
     }
-    onMain([&] { m_activityManager->completeTransfer(transferId); });
+    completeTransfer(transferId);
     updateBadge(remoteFile.path, SyncBadge::synced);
     return written;
 }
@@ -480,6 +515,9 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     // What comes out is the user's: it is named so that the next start puts it back.
     temporary.markAside(lastPathComponent(path));
     temporary.exchange(target);
+    if (m_hooks.betweenSwaps) {
+        m_hooks.betweenSwaps(path);
+    }
     if (holdsContent(temporary.path(), *expected)) {
         return true;  // the old file goes with the temporary name
     }
@@ -488,7 +526,11 @@ bool Transfers::replaceIfHolding(TemporaryDownload& temporary, const std::string
     if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
                     RENAME_EXCHANGE) != 0) {
         keepBeside(temporary, path);  // the name went away meanwhile: the edit keeps one of its own
+        return false;
     }
+    // Saved in the instant between the two swaps, the newest edit is what came back out: a
+    // conflict copy that cannot be placed must not take it away.
+    temporary.keep();
     return false;
 }
 
@@ -561,7 +603,7 @@ void Transfers::forgetLocalFile(const std::string& path)
 {
     m_state->remove(path);
     // Not waited for: a deletion does not hold up its caller for the main thread.
-    MainQueue::async([activity = m_activityManager, path] {
+    m_activityFeed->add([activity = m_activityManager, path] {
         activity->addActivity(ActivityType::delete_, lastPathComponent(path), path);
     });
 }

@@ -19,12 +19,13 @@ class APIClient;
 class ActivityManager;
 class BandwidthThrottler;
 class FolderResolver;
+class MainQueueBatch;
 class TemporaryDownload;
 
 // The file transfers of the sync engine: one upload, one download (also as a conflict copy),
 // one local deletion, one badge. Each transfer shows itself in the activity feed (on the main
-// thread, waited for), sets the file's badge and records the new state; none saves the state
-// file. Thread-safe: called from many background tasks at once; never from the main thread.
+// thread, posted in order and not waited for), sets the file's badge and records the new state;
+// none saves the state file. Thread-safe: called from many background tasks at once.
 class Transfers {
 public:
     Transfers(std::shared_ptr<APIClient> apiClient, std::shared_ptr<FolderResolver> folderResolver,
@@ -67,6 +68,9 @@ public:
     // Forgets the state of the file at `path`, which is no longer here, and shows the deletion.
     void forgetLocalFile(const std::string& path);
     void updateBadge(const std::string& path, SyncBadge badge) const;
+    // A finished entry of `type` for `path` in the activity feed, posted to the main thread in
+    // order with the transfers' own entries.
+    void addActivity(ActivityType type, const std::string& path) const;
     // Removes the hidden temporary files of downloads that never finished: a process killed in
     // the middle of one leaves its file behind. Only while no download runs (at start).
     void removeStaleDownloads() const;
@@ -78,6 +82,10 @@ public:
     struct TestHooks {
         // Runs when deleteLocalFileIfUnchanged has moved the file aside, before it looks at it.
         std::function<void(const std::string& path)> afterMoveAside;
+        // Runs when a download has been swapped in over a file, before that file is looked at.
+        std::function<void(const std::string& path)> betweenSwaps;
+        // Runs before a conflict copy beside `path` is named; it may throw, as a rename can.
+        std::function<void(const std::string& path)> beforeConflictCopy;
     };
     void setTestHooks(TestHooks hooks) { m_hooks = std::move(hooks); }
 
@@ -108,7 +116,12 @@ private:
     std::string conflictCopyPlace(const std::string& path, const std::string& name) const;
     // Restores one moved-aside file.
     void restore(const std::filesystem::path& entry) const;
-    void addActivity(ActivityType type, const std::string& path) const;
+    // Hands `call` to the activity feed on the main thread without waiting, in order, so that a
+    // transfer's entry is started, updated and ended as asked; on the main thread, at once.
+    void onActivity(std::function<void(ActivityManager&)> call) const;
+    void completeTransfer(const std::string& transferId) const;
+    void failTransfer(const std::string& transferId, const std::string& error) const;
+    void addActivity(ActivityType type, const std::string& fileName, const std::string& path) const;
 
     const std::shared_ptr<APIClient> m_apiClient;
     const std::shared_ptr<FolderResolver> m_folderResolver;
@@ -116,6 +129,8 @@ private:
     const std::shared_ptr<BandwidthThrottler> m_bandwidthThrottler;
     const SyncPaths m_paths;
     const std::shared_ptr<LocalStateStore> m_state;
+    // The feed's entries from every transfer, in order, a batch per wake of the main thread.
+    const std::shared_ptr<MainQueueBatch> m_activityFeed;
     TestHooks m_hooks;
 };
 

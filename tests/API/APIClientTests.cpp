@@ -386,7 +386,10 @@ TEST_F(APIClientTest, StatusMappingOfJSONCalls)
          {{"status", 500}, {"body", R"({"error":"database is locked"})"}},
          Kind::serverError,
          R"({"error":"database is locked"})"},
-        {"400 empty", {{"status", 400}, {"body", ""}}, Kind::serverError, ""},
+        // An error line must never be blank.
+        {"400 empty", {{"status", 400}, {"body", ""}}, Kind::serverError, "Unknown error"},
+        {"500 blank", {{"status", 500}, {"body", " \r\n\t "}}, Kind::serverError, "Unknown error"},
+        {"409 padded", {{"status", 409}, {"body", " taken \n"}}, Kind::serverError, " taken \n"},
         {"503 not UTF-8",
          {{"status", 503}, {"body_base64", invalidUTF8}},
          Kind::serverError,

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "API/APIError.h"
 #include "Platform/Clock.h"
 #include "Platform/MainQueue.h"
 #include "WebSocketClientProbe.h"
@@ -231,6 +232,22 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"http://host.example/%zz", std::nullopt},
                       AddressCase{"http://h\xC3\xA9te.example", std::nullopt},
                       AddressCase{"1http://host.example", std::nullopt}));
+
+TEST_F(WebSocketClientTest, ATokenThatCouldEndItsHeaderIsRefusedBeforeAnySocket)
+{
+    const std::vector<std::string> tokens = {"abc\r\nX-Injected: 1", "abc\n", "a\rb", "a\tb",
+                                             std::string("a\0b", 3), "a\x7f"};
+    for (const std::string& token : tokens) {
+        SCOPED_TRACE(::testing::PrintToString(token));
+        try {
+            makeClient("http://127.0.0.1:8080", token);
+            ADD_FAILURE() << "no error";
+        } catch (const APIError& error) {
+            EXPECT_EQ(error.kind(), APIError::Kind::unauthorized);
+        }
+    }
+    EXPECT_TRUE(m_sockets.made().empty());
+}
 
 // --- events ----------------------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "Platform/KeyedTaskQueue.h"
 #include "Platform/MainQueue.h"
+#include "Platform/MainQueueBatch.h"
 #include "Platform/SerialQueue.h"
 #include "Platform/Task.h"
 #include "Platform/TimerSource.h"
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -336,6 +338,45 @@ TEST(MainQueueTest, SyncFromBackgroundWaitsForTheMainThread)
     EXPECT_EQ(value, 42);
     MainQueue::sync([&] { value = 7; });  // inline on the main thread
     EXPECT_EQ(value, 7);
+}
+
+TEST(MainQueueBatchTest, ItemsFromManyThreadsRunOnTheMainThreadInTheirOrder)
+{
+    RunLoop loop;
+    const auto batch = MainQueueBatch::create();
+    constexpr int kThreads = 4;
+    constexpr int kItems = 500;
+    std::map<int, std::vector<int>> seen;  // main thread only
+    std::atomic<int> offMain{0};
+    {
+        std::vector<std::jthread> producers;
+        for (int t = 0; t < kThreads; ++t) {
+            producers.emplace_back([&, t] {
+                offMain += MainQueue::isMainThread() ? 0 : 1;
+                for (int i = 0; i < kItems; ++i) {
+                    batch->add([&, t, i] {
+                        EXPECT_TRUE(MainQueue::isMainThread());
+                        seen[t].push_back(i);
+                    });
+                }
+            });
+        }
+    }
+    loop.runPending();
+    EXPECT_EQ(offMain.load(), kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_EQ(seen[t].size(), static_cast<std::size_t>(kItems)) << t;
+        for (int i = 0; i < kItems; ++i) {
+            ASSERT_EQ(seen[t][static_cast<std::size_t>(i)], i) << t;
+        }
+    }
+
+    // A later item gets a run of its own, after what the main queue held before it.
+    std::vector<std::string> order;
+    MainQueue::async([&] { order.push_back("before"); });
+    batch->add([&] { order.push_back("batched"); });
+    loop.runPending();
+    EXPECT_EQ(order, (std::vector<std::string>{"before", "batched"}));
 }
 
 TEST(TaskTest, BlockingTasksDoNotStarveEachOther)

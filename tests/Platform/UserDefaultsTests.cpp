@@ -38,6 +38,16 @@ void writeText(const std::filesystem::path& file, const std::string& text)
 
 class UserDefaultsTest : public test::UserDefaultsFixture {};
 
+// Looks at the file until another writer's change is read: a read that took long (a loaded
+// machine) holds the next one back for a pause.
+void synchronizeFully(UserDefaults& defaults)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!defaults.synchronize() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes)
 {
     struct Case {
@@ -246,11 +256,11 @@ TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
     EXPECT_EQ(reader.boolean("setupDone"), true);
 
     // A reader picks up another writer's change and removal.
-    second.synchronize();
+    synchronizeFully(second);
     EXPECT_EQ(second.boolean("setupDone"), true);
     first.remove("serverURL");
     first.flush();
-    second.synchronize();
+    synchronizeFully(second);
     EXPECT_FALSE(second.contains("serverURL"));
 }
 
@@ -297,10 +307,10 @@ TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
     first.setString("userEmail", "old@example.com");
     first.flush();
     second.setString("userEmail", "new@example.com");  // not yet written
-    second.synchronize();
+    synchronizeFully(second);
     EXPECT_EQ(second.string("userEmail"), "new@example.com");
     second.flush();
-    first.synchronize();
+    synchronizeFully(first);
     EXPECT_EQ(first.string("userEmail"), "new@example.com");
 }
 

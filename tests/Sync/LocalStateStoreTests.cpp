@@ -1,6 +1,12 @@
 #include "Sync/LocalStateStore.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <future>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -8,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Platform/Clock.h"
 #include "support/TempHome.h"
 
 namespace corvane {
@@ -48,6 +55,30 @@ TEST(LocalStateStoreTest, WritesCompactJsonWithEscapedSlashesAndReadsItBack)
     LocalStateStore reread(dir.path());
     reread.load();
     EXPECT_EQ(reread.get("/docs/a.txt"), state);
+}
+
+// The file's text is what the JSON library writes for the map (keys sorted, compact), with every
+// "/" escaped: the form the file has always had.
+TEST(LocalStateStoreTest, TheFileTextIsTheCompactJsonOfTheMapWithEscapedSlashes)
+{
+    const std::map<std::string, FileState> states = {
+        {"/a.txt", {std::string(64, 'a'), 1, "2026-12-10T09:53:27Z"}},
+        {"/Docs/Sub/r\xC3\xA9sum\xC3\xA9.pdf", {"h", 9223372036854775807, "t"}},
+        {"/quote\"and\\back", {"h", -3, "t"}},
+        {"/ctl\t\n\r\b\f\x01\x1f\x7f", {"h", 0, "t"}},
+        {"/emoji \xF0\x9F\x98\x80", {"h", 42, "2026-12-10T09:53:27Z"}},
+    };
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [path, state] : states) {
+        object[path] = {{"hash", state.hash}, {"version", state.version}, {"mtime", state.mtime}};
+    }
+    std::string expected;
+    for (const char c : object.dump()) {
+        expected += c == '/' ? std::string("\\/") : std::string(1, c);
+    }
+    EXPECT_EQ(LocalStateStore::encode(states), expected);
+    EXPECT_EQ(LocalStateStore::decode(expected), states);
+    EXPECT_EQ(LocalStateStore::encode({}), "{}");
 }
 
 TEST(LocalStateStoreTest, OneBadRecordDiscardsTheWholeFile)
@@ -111,6 +142,214 @@ TEST(LocalStateStoreTest, ConcurrentSavesAlwaysLeaveOneCompleteSnapshot)
         ++entries;
     }
     EXPECT_EQ(entries, 1u);
+}
+
+using namespace std::chrono_literals;
+
+// The texts a store writes, in order, as its writing thread hands them over.
+class WriteLog {
+public:
+    LocalStateStore::TestHooks hooks()
+    {
+        return {[this](const std::string& text) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_texts.push_back(text);
+            }
+            m_changed.notify_all();
+        }};
+    }
+
+    // Waits (in real time) until at least `count` writes were made; their texts.
+    std::vector<std::string> awaitAtLeast(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, 10s, [&] { return m_texts.size() >= count; });
+        return m_texts;
+    }
+
+    std::vector<std::string> texts()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_texts;
+};
+
+FileState stateOf(std::int64_t version)
+{
+    return FileState{std::string(64, 'a'), version, "2026-12-10T09:53:27Z"};
+}
+
+std::map<std::string, FileState> decoded(const std::string& text)
+{
+    return LocalStateStore::decode(text).value_or(std::map<std::string, FileState>{});
+}
+
+// A store whose saves are paced at 200 ms on a clock the test moves, its writes logged.
+class PacedStateStoreTest : public testing::Test {
+protected:
+    void SetUp() override { store.setTestHooks(log.hooks()); }
+
+    // Waits (in real time) until the file holds `entries` entries: a write has ended.
+    void awaitFileWith(std::size_t entries) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (decoded(readFile(store.filePath())).size() != entries &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    test::TempDir dir;
+    const std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    WriteLog log;
+    LocalStateStore store{dir.path(), clock, 200ms};
+};
+
+TEST_F(PacedStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerInterval)
+{
+    store.set("/first", stateOf(1));
+    store.requestSave();  // nothing written lately: at once
+    ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
+    awaitFileWith(1);
+
+    for (int i = 0; i < 100; ++i) {
+        store.set("/f" + std::to_string(i), stateOf(i));
+        store.requestSave();
+    }
+    clock->advance(199ms);
+    clock->advance(1ms);
+    const auto texts = log.awaitAtLeast(2);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(decoded(texts[1]).size(), 101u);  // the newest snapshot, all asks in one write
+
+    store.save();  // at once, and nothing was left waiting
+    EXPECT_EQ(log.texts().size(), 3u);
+    EXPECT_EQ(decoded(readFile(store.filePath())).size(), 101u);
+    clock->advance(1s);
+    store.save();
+    EXPECT_EQ(log.texts().size(), 4u);
+}
+
+TEST_F(PacedStateStoreTest, AForgottenEntryIsWrittenWithoutWaitingForTheInterval)
+{
+    store.set("/kept", stateOf(1));
+    store.set("/gone", stateOf(1));
+    store.requestSave();
+    ASSERT_EQ(log.awaitAtLeast(1).size(), 1u);
+    awaitFileWith(2);
+
+    store.set("/kept", stateOf(2));
+    store.requestSave();  // waits for the interval
+    store.remove("/gone");
+    store.requestSave();  // does not
+    const auto texts = log.awaitAtLeast(2);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(decoded(texts[1]), (std::map<std::string, FileState>{{"/kept", stateOf(2)}}));
+}
+
+TEST_F(PacedStateStoreTest, SavesAskedForDuringAWriteWaitForTheIntervalAfterIt)
+{
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> writes{0};
+    store.setTestHooks({[&](const std::string&) {
+        if (++writes == 1) {
+            released.wait();
+        }
+    }});
+    store.set("/a", stateOf(1));
+    store.requestSave();  // written at once, and held up
+    while (writes == 0) {
+        std::this_thread::yield();
+    }
+    store.set("/b", stateOf(1));
+    store.requestSave();  // during the write
+    release.set_value();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(writes.load(), 1);
+    clock->advance(200ms);
+    store.save();  // behind the paced write, if it came
+    EXPECT_GE(writes.load(), 2);
+    EXPECT_EQ(decoded(readFile(store.filePath())).size(), 2u);
+}
+
+TEST(LocalStateStoreTest, AStoreThatGoesWritesWhatItsSavesStillOwe)
+{
+    test::TempDir dir;
+    const auto clock = std::make_shared<ManualClock>();
+    WriteLog log;
+    {
+        LocalStateStore store(dir.path(), clock, 200ms);
+        store.setTestHooks(log.hooks());
+        store.set("/a", stateOf(1));
+        store.requestSave();
+        log.awaitAtLeast(1);
+        store.set("/b", stateOf(1));
+        store.requestSave();  // due only in 200 ms on a clock that never moves
+    }
+    EXPECT_EQ(decoded(readFile(dir.path() / ".corvane/sync_state.json")).size(), 2u);
+}
+
+TEST(LocalStateStoreTest, AFoldedSaveNeverWritesAnOlderSnapshotOverANewerOne)
+{
+    test::TempDir dir;
+    {
+        LocalStateStore store(dir.path(), Clock::system(), 0ms);
+        std::promise<void> release;
+        const std::shared_future<void> released = release.get_future().share();
+        std::promise<void> blocked;
+        bool first = true;
+        store.setTestHooks({[&](const std::string&) {
+            if (std::exchange(first, false)) {
+                blocked.set_value();
+                released.wait();  // the first write stalls with its snapshot taken
+            }
+        }});
+        store.set("/x", stateOf(1));
+        store.requestSave();
+        blocked.get_future().wait();
+        store.set("/x", stateOf(2));
+        std::jthread stopping([&] { store.save(); });  // as the engine's stop does
+        std::this_thread::sleep_for(20ms);             // let it come while the write stalls
+        release.set_value();
+    }  // the store goes once its writes are done
+    EXPECT_EQ(decoded(readFile(dir.path() / ".corvane/sync_state.json")).at("/x").version, 2);
+
+    // Many writers asking at once: every key only ever moves forward from one write to the next.
+    WriteLog log;
+    LocalStateStore store(dir.path(), Clock::system(), 0ms);
+    store.setTestHooks(log.hooks());
+    std::vector<std::jthread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                store.set("/t" + std::to_string(t), stateOf(i));
+                if (i % 50 == 0) {
+                    store.save();
+                } else {
+                    store.requestSave();
+                }
+            }
+        });
+    }
+    writers.clear();
+    store.save();
+    std::map<std::string, std::int64_t> seen;
+    for (const std::string& text : log.texts()) {
+        for (const auto& [path, state] : decoded(text)) {
+            EXPECT_GE(state.version, seen[path]) << path;
+            seen[path] = state.version;
+        }
+    }
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(decoded(readFile(store.filePath())).at("/t" + std::to_string(t)).version, 199);
+    }
 }
 
 TEST(FileStateTest, TimeIsIsoUtcToTheSecond)

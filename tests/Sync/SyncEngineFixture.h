@@ -361,6 +361,8 @@ public:
                                                     SyncStatus::idle) != statuses.end();
             },
             30s));
+        // The activity feed's entries, posted before the report, are in the queue by now.
+        loop.runPending();
         engines.back()->stop();
         std::lock_guard lock(mutex);
         ASSERT_TRUE(errors.empty()) << errors.front();
@@ -450,6 +452,7 @@ public:
         options.clock = std::move(clock);
         options.eventLatency = 20ms;
         options.debounce = 50ms;
+        options.stateSaveInterval = 20ms;
         return options;
     }
 

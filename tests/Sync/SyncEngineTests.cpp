@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "Platform/Error.h"
 #include "Platform/FileEventStream.h"
 #include "Sync/SyncEngineFactory.h"
 #include "Sync/SyncEngineFixture.h"
@@ -142,6 +143,33 @@ TEST_F(SyncEngineTest, DifferentContentWithoutStoredStateKeepsBothVersions)
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(readFile(local("/Docs/" + copies[0])), "theirs");
     EXPECT_EQ(other->contents().at("/Docs/report.pdf"), "mine");
+}
+
+TEST_F(SyncEngineTest, ANameTooLongForItsConflictCopyStillGetsOne)
+{
+    std::vector<std::string> names = {std::string(250, 'a') + ".txt", std::string(255, 'b')};
+    std::string accented;
+    for (int i = 0; i < 125; ++i) {
+        accented += "\xC3\xA9";
+    }
+    names.push_back(accented + ".md");
+    for (const std::string& name : names) {
+        writeFile(local("/Docs/" + name), "mine");
+        other->upload("/Docs/" + name, "theirs " + name);
+    }
+    runCycle();
+    const auto copies = conflictCopies("/Docs");
+    EXPECT_EQ(copies.size(), names.size());
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(readFile(local("/Docs/" + name)), "mine");
+        const auto copy = std::find_if(copies.begin(), copies.end(), [&](const std::string& c) {
+            return readFile(local("/Docs/" + c)) == "theirs " + name;
+        });
+        ASSERT_NE(copy, copies.end());
+        EXPECT_LE(copy->size(), 255u);
+        EXPECT_EQ(copy->substr(0, 100), name.substr(0, 100));
+    }
 }
 
 TEST_F(SyncEngineTest, ExcludedPathsGetNoActionAndTheIgnoredBadge)
@@ -454,13 +482,15 @@ TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
         const auto state = std::make_shared<LocalStateStore>(syncDir);
         state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
         const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
-        context.transfers->setTestHooks({[&](const std::string& moved) {
+        Transfers::TestHooks hooks;
+        hooks.afterMoveAside = [&](const std::string& moved) {
             EXPECT_EQ(moved, path);
             if (c.savedMeanwhile) {
                 writeFile(home.path() / "saved", *c.savedMeanwhile);
                 fs::rename(home.path() / "saved", local(path));
             }
-        }});
+        };
+        context.transfers->setTestHooks(std::move(hooks));
 
         EXPECT_EQ(context.transfers->deleteLocalFileIfUnchanged(path, sha256("synced")), c.removed);
 
@@ -477,6 +507,39 @@ TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
         EXPECT_EQ(state->get(path).has_value(), !c.removed);
         EXPECT_TRUE(hiddenFilesNamed(syncDir, ".corvane-").empty());
     }
+}
+
+TEST_F(SyncEngineTest, AnEditSavedBetweenADownloadsSwapsOutlivesAFailedConflictCopy)
+{
+    const std::string path = "/Docs/doc.txt";
+    writeFile(local(path), "edited");  // an edit the server has not seen
+    other->upload(path, "server");
+    const auto state = std::make_shared<LocalStateStore>(syncDir);
+    state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
+    const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
+    Transfers::TestHooks hooks;
+    hooks.betweenSwaps = [&](const std::string&) {
+        // Saved over the download in the instant it stands at the name.
+        writeFile(home.path() / "saved", "newest");
+        fs::rename(home.path() / "saved", local(path));
+    };
+    hooks.beforeConflictCopy = [](const std::string&) { throw Error("No space left on device"); };
+    context.transfers->setTestHooks(std::move(hooks));
+
+    EXPECT_THROW(context.transfers->receiveFile(path, sha256("server"), 2, sha256("synced")),
+                 Error);
+    EXPECT_EQ(readFile(local(path)), "edited");
+    const auto aside = hiddenFilesNamed(syncDir, ".corvane-aside-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(syncDir / aside[0]), "newest");
+
+    // The next start puts it back beside the edit.
+    context.transfers->setTestHooks({});
+    context.transfers->restoreMovedAside();
+    const auto copies = conflictCopies("/Docs");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readFile(local("/Docs/" + copies[0])), "newest");
+    EXPECT_EQ(readFile(local(path)), "edited");
 }
 
 // A client that runs `hook` when the first upload starts, while every other upload waits for
