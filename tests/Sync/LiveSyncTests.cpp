@@ -652,7 +652,9 @@ TEST_F(LiveSyncTest, AFileStillBeingWrittenIsSentOnceItIsClosed)
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
-// A client whose deletions go through the test's clock and are recorded with their times.
+// A client whose deletions go through the test's clock and are recorded with their times. They
+// wait at a gate until the test opens it, so that the test can stop moving the clock before the
+// first attempt starts.
 class RecordingClient : public APIClient {
 public:
     RecordingClient(const std::string& baseURL, std::shared_ptr<Clock> clock)
@@ -663,10 +665,28 @@ public:
     void deleteFile(const std::string& path, const std::string& folderId) override
     {
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
+            m_arrived = true;
+            m_opened.wait(lock, [&] { return m_open; });
             m_deletions.push_back(m_clock->now());
         }
         APIClient::deleteFile(path, folderId);
+    }
+
+    // Whether a deletion has come to the gate.
+    bool arrived() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrived;
+    }
+
+    void open()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_opened.notify_all();
     }
 
     std::vector<Clock::TimePoint> deletions() const
@@ -678,6 +698,9 @@ public:
 private:
     const std::shared_ptr<Clock> m_clock;
     mutable std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_arrived = false;
+    bool m_open = false;
     std::vector<Clock::TimePoint> m_deletions;
 };
 
@@ -689,6 +712,21 @@ protected:
         recording = std::make_shared<RecordingClient>(server.baseURL(), manualClock);
         recording->setToken(client->token());
         client = recording;
+    }
+
+    ~RetryTest() override { recording->open(); }
+
+    // Waits until the engine sleeps before its next attempt (or has reported an error), then
+    // moves the clock on in steps of 100 ms until that sleep ends. Nothing else moves the clock
+    // meanwhile, so however slowly the engine's threads run, the attempts' times are exact to a
+    // step.
+    void passTheWaitBeforeTheNextAttempt()
+    {
+        EXPECT_TRUE(loop.runUntil(
+            [&] { return manualClock->sleepers() > 0 || !errorsSoFar().empty(); }, 20s));
+        while (manualClock->sleepers() > 0) {
+            manualClock->advance(100ms);
+        }
     }
 
     std::shared_ptr<RecordingClient> recording;
@@ -706,14 +744,18 @@ TEST_F(RetryTest, ARefusedDeletionIsTriedThreeTimesThenReported)
         server.injectFault({{"path_prefix", "/api/sync/delete"}, {"status", 500}, {"body", body}});
     }
     fs::remove(local("/doomed.txt"));
-    ASSERT_TRUE(waitUntil([&] { return !errorsSoFar().empty(); }));
+    // The clock moves on until the watcher's latency and the debounce have passed and the first
+    // attempt is at the gate; from then on only the test's steps move it.
+    ASSERT_TRUE(waitUntil([&] { return recording->arrived(); }));
+    recording->open();
+    passTheWaitBeforeTheNextAttempt();
+    passTheWaitBeforeTheNextAttempt();
+    ASSERT_TRUE(loop.runUntil([&] { return !errorsSoFar().empty(); }, 20s));
     EXPECT_EQ(errorsSoFar(), std::vector<std::string>{"Sync failed: third"});
     const auto times = recording->deletions();
     ASSERT_EQ(times.size(), 3u);
-    EXPECT_GE(times[1] - times[0], 1s);
-    EXPECT_LT(times[1] - times[0], 1s + 200ms);
-    EXPECT_GE(times[2] - times[1], 2s);
-    EXPECT_LT(times[2] - times[1], 2s + 200ms);
+    EXPECT_EQ(times[1] - times[0], 1s);
+    EXPECT_EQ(times[2] - times[1], 2s);
     EXPECT_TRUE(storedState("/doomed.txt"));  // kept: the server still has the file
     EXPECT_FALSE(serverLacks("/doomed.txt"));
 }
