@@ -510,6 +510,39 @@ TEST_F(PushOrderTest, ACreationAndADeletionInANewFolderApplyInOrder)
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
+// A gate where background threads wait until the test opens it; the test can see that one came.
+// Thread-safe.
+class Gate {
+public:
+    void waitUntilOpen()
+    {
+        std::unique_lock lock(m_mutex);
+        m_reached = true;
+        m_opened.wait(lock, [&] { return m_open; });
+    }
+
+    bool reached() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reached;
+    }
+
+    void open()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_opened.notify_all();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_reached = false;
+    bool m_open = false;
+};
+
 // A client whose trees, from the second one on (the start-up cycle's, when the account has one
 // folder: the first teaches the folder resolver), wait until the test lets them go and then fail.
 class FailingCycleClient : public APIClient {
@@ -518,37 +551,19 @@ public:
 
     FolderTree getFolderTree(const std::string& folderId) override
     {
-        std::unique_lock lock(m_mutex);
         if (++m_calls < 2) {
-            lock.unlock();
             return APIClient::getFolderTree(folderId);
         }
-        m_holding = true;
-        m_changed.wait(lock, [&] { return m_released; });
+        m_gate.waitUntilOpen();
         throw Error("the tree was refused");
     }
 
-    bool holding()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_holding;
-    }
-
-    void release()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_released = true;
-        }
-        m_changed.notify_all();
-    }
+    bool holding() const { return m_gate.reached(); }
+    void release() { m_gate.open(); }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_calls = 0;
-    bool m_holding = false;
-    bool m_released = false;
+    std::atomic<int> m_calls{0};
+    Gate m_gate;
 };
 
 TEST_F(LiveSyncTest, AFailedStartUpStopsWatchingAndListeningAndDropsWhatCameMeanwhile)
@@ -664,29 +679,12 @@ public:
 
     void deleteFile(const std::string& path, const std::string& folderId) override
     {
+        m_gate.waitUntilOpen();
         {
-            std::unique_lock lock(m_mutex);
-            m_arrived = true;
-            m_opened.wait(lock, [&] { return m_open; });
+            std::lock_guard lock(m_mutex);
             m_deletions.push_back(m_clock->now());
         }
         APIClient::deleteFile(path, folderId);
-    }
-
-    // Whether a deletion has come to the gate.
-    bool arrived() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_arrived;
-    }
-
-    void open()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_opened.notify_all();
     }
 
     std::vector<Clock::TimePoint> deletions() const
@@ -695,12 +693,12 @@ public:
         return m_deletions;
     }
 
+    Gate& gate() { return m_gate; }
+
 private:
+    Gate m_gate;
     const std::shared_ptr<Clock> m_clock;
     mutable std::mutex m_mutex;
-    std::condition_variable m_opened;
-    bool m_arrived = false;
-    bool m_open = false;
     std::vector<Clock::TimePoint> m_deletions;
 };
 
@@ -714,7 +712,7 @@ protected:
         client = recording;
     }
 
-    ~RetryTest() override { recording->open(); }
+    ~RetryTest() override { recording->gate().open(); }
 
     // Waits until the engine sleeps before its next attempt (or has reported an error), then
     // moves the clock on in steps of 100 ms until that sleep ends. Nothing else moves the clock
@@ -746,8 +744,8 @@ TEST_F(RetryTest, ARefusedDeletionIsTriedThreeTimesThenReported)
     fs::remove(local("/doomed.txt"));
     // The clock moves on until the watcher's latency and the debounce have passed and the first
     // attempt is at the gate; from then on only the test's steps move it.
-    ASSERT_TRUE(waitUntil([&] { return recording->arrived(); }));
-    recording->open();
+    ASSERT_TRUE(waitUntil([&] { return recording->gate().reached(); }));
+    recording->gate().open();
     passTheWaitBeforeTheNextAttempt();
     passTheWaitBeforeTheNextAttempt();
     ASSERT_TRUE(loop.runUntil([&] { return !errorsSoFar().empty(); }, 20s));
