@@ -1,14 +1,19 @@
 # Which tests a build folder holds, so that a tree built for some tests only (a sanitizer's)
 # compiles nothing else:
-#   CORVANE_TEST_LABELS  the labels whose test executables are built by default and registered
-#                        with CTest: an executable with any one of them is (empty: every one)
-#   CORVANE_TESTS_ONLY   the default build holds only those test executables and what they link
-#                        and run: no benchmark, module or application that none of them needs
+#   CORVANE_TEST_LABELS       the labels whose test executables are built by default and
+#                             registered with CTest: an executable with any one of them is
+#                             (empty: every one)
+#   CORVANE_TEST_SKIP_LABELS  labels whose executables are left out all the same
+#   CORVANE_TESTS_ONLY        the default build holds only those test executables and what they
+#                             link and run: no benchmark, module or application that none of
+#                             them needs
 # A test executable left out can still be built by name. A test that runs a program (the
 # stand-in server, a probe, the application) names it with add_dependencies, so that a tree that
 # builds only tests builds that program too.
 set(CORVANE_TEST_LABELS "" CACHE STRING
     "Labels whose test executables are built and run (a list; empty: every test)")
+set(CORVANE_TEST_SKIP_LABELS "" CACHE STRING
+    "Labels whose test executables are left out (a list)")
 option(CORVANE_TESTS_ONLY "Build by default only the selected tests and what they need" OFF)
 
 # corvane_test_selected(<out> <label>...): whether a test executable with these labels is one
@@ -21,6 +26,11 @@ function(corvane_test_selected out)
   foreach(label IN LISTS ARGN)
     if(label IN_LIST CORVANE_TEST_LABELS)
       set(selected TRUE)
+    endif()
+  endforeach()
+  foreach(label IN LISTS ARGN)
+    if(label IN_LIST CORVANE_TEST_SKIP_LABELS)
+      set(selected FALSE)
     endif()
   endforeach()
   set(${out} ${selected} PARENT_SCOPE)
