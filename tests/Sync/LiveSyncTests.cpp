@@ -510,6 +510,39 @@ TEST_F(PushOrderTest, ACreationAndADeletionInANewFolderApplyInOrder)
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
+// A gate where background threads wait until the test opens it; the test can see that one came.
+// Thread-safe.
+class Gate {
+public:
+    void waitUntilOpen()
+    {
+        std::unique_lock lock(m_mutex);
+        m_reached = true;
+        m_opened.wait(lock, [&] { return m_open; });
+    }
+
+    bool reached() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reached;
+    }
+
+    void open()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_opened.notify_all();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_reached = false;
+    bool m_open = false;
+};
+
 // A client whose trees, from the second one on (the start-up cycle's, when the account has one
 // folder: the first teaches the folder resolver), wait until the test lets them go and then fail.
 class FailingCycleClient : public APIClient {
@@ -518,37 +551,19 @@ public:
 
     FolderTree getFolderTree(const std::string& folderId) override
     {
-        std::unique_lock lock(m_mutex);
         if (++m_calls < 2) {
-            lock.unlock();
             return APIClient::getFolderTree(folderId);
         }
-        m_holding = true;
-        m_changed.wait(lock, [&] { return m_released; });
+        m_gate.waitUntilOpen();
         throw Error("the tree was refused");
     }
 
-    bool holding()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_holding;
-    }
-
-    void release()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_released = true;
-        }
-        m_changed.notify_all();
-    }
+    bool holding() const { return m_gate.reached(); }
+    void release() { m_gate.open(); }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_calls = 0;
-    bool m_holding = false;
-    bool m_released = false;
+    std::atomic<int> m_calls{0};
+    Gate m_gate;
 };
 
 TEST_F(LiveSyncTest, AFailedStartUpStopsWatchingAndListeningAndDropsWhatCameMeanwhile)
@@ -652,7 +667,9 @@ TEST_F(LiveSyncTest, AFileStillBeingWrittenIsSentOnceItIsClosed)
     EXPECT_TRUE(errorsSoFar().empty()) << testing::PrintToString(errorsSoFar());
 }
 
-// A client whose deletions go through the test's clock and are recorded with their times.
+// A client whose deletions go through the test's clock and are recorded with their times. They
+// wait at a gate until the test opens it, so that the test can stop moving the clock before the
+// first attempt starts.
 class RecordingClient : public APIClient {
 public:
     RecordingClient(const std::string& baseURL, std::shared_ptr<Clock> clock)
@@ -662,6 +679,7 @@ public:
 
     void deleteFile(const std::string& path, const std::string& folderId) override
     {
+        m_gate.waitUntilOpen();
         {
             std::lock_guard lock(m_mutex);
             m_deletions.push_back(m_clock->now());
@@ -675,7 +693,10 @@ public:
         return m_deletions;
     }
 
+    Gate& gate() { return m_gate; }
+
 private:
+    Gate m_gate;
     const std::shared_ptr<Clock> m_clock;
     mutable std::mutex m_mutex;
     std::vector<Clock::TimePoint> m_deletions;
@@ -689,6 +710,21 @@ protected:
         recording = std::make_shared<RecordingClient>(server.baseURL(), manualClock);
         recording->setToken(client->token());
         client = recording;
+    }
+
+    ~RetryTest() override { recording->gate().open(); }
+
+    // Waits until the engine sleeps before its next attempt (or has reported an error), then
+    // moves the clock on in steps of 100 ms until that sleep ends. Nothing else moves the clock
+    // meanwhile, so however slowly the engine's threads run, the attempts' times are exact to a
+    // step.
+    void passTheWaitBeforeTheNextAttempt()
+    {
+        EXPECT_TRUE(loop.runUntil(
+            [&] { return manualClock->sleepers() > 0 || !errorsSoFar().empty(); }, 20s));
+        while (manualClock->sleepers() > 0) {
+            manualClock->advance(100ms);
+        }
     }
 
     std::shared_ptr<RecordingClient> recording;
@@ -706,14 +742,18 @@ TEST_F(RetryTest, ARefusedDeletionIsTriedThreeTimesThenReported)
         server.injectFault({{"path_prefix", "/api/sync/delete"}, {"status", 500}, {"body", body}});
     }
     fs::remove(local("/doomed.txt"));
-    ASSERT_TRUE(waitUntil([&] { return !errorsSoFar().empty(); }));
+    // The clock moves on until the watcher's latency and the debounce have passed and the first
+    // attempt is at the gate; from then on only the test's steps move it.
+    ASSERT_TRUE(waitUntil([&] { return recording->gate().reached(); }));
+    recording->gate().open();
+    passTheWaitBeforeTheNextAttempt();
+    passTheWaitBeforeTheNextAttempt();
+    ASSERT_TRUE(loop.runUntil([&] { return !errorsSoFar().empty(); }, 20s));
     EXPECT_EQ(errorsSoFar(), std::vector<std::string>{"Sync failed: third"});
     const auto times = recording->deletions();
     ASSERT_EQ(times.size(), 3u);
-    EXPECT_GE(times[1] - times[0], 1s);
-    EXPECT_LT(times[1] - times[0], 1s + 200ms);
-    EXPECT_GE(times[2] - times[1], 2s);
-    EXPECT_LT(times[2] - times[1], 2s + 200ms);
+    EXPECT_EQ(times[1] - times[0], 1s);
+    EXPECT_EQ(times[2] - times[1], 2s);
     EXPECT_TRUE(storedState("/doomed.txt"));  // kept: the server still has the file
     EXPECT_FALSE(serverLacks("/doomed.txt"));
 }

@@ -11,6 +11,16 @@
 namespace corvane::test {
 namespace {
 
+// The time stamp a conflict copy made at `when` carries, in local time.
+std::string conflictStamp(std::time_t when)
+{
+    std::tm time{};
+    localtime_r(&when, &time);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H%M%S", &time);
+    return stamp;
+}
+
 class ConflictRegressionTest : public testing::Test, public SyncEngineFixture {
 protected:
     ConflictRegressionTest() : SyncEngineFixture({}, quick()) {}
@@ -86,28 +96,39 @@ TEST_F(ConflictRegressionTest, TheCycleNamesItsConflictCopiesClearOfTheServersFi
     runCycle();
     other->upload("/b.txt", "server");
     writeFile(local("/b.txt"), "local");
-    // Copies of another device under the names this cycle's copy would take in the next seconds.
+    // Copies of another device under every name the cycle's copy can take: one for each second
+    // from now until the cycle would have run out of time (runCycle waits 30 s), so that the
+    // copy meets one of them however slowly the machine runs. They stay off this device: had the
+    // cycle downloaded them first, their names would be taken here too, and the server's list
+    // would not be what keeps the copy clear of them.
+    constexpr std::time_t kCycleSeconds = 30;
     std::map<std::string, std::string> theirs;
-    for (int ahead = 0; ahead < 3; ++ahead) {
-        const std::time_t when = std::time(nullptr) + ahead;
-        std::tm time{};
-        localtime_r(&when, &time);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H%M%S", &time);
-        theirs[std::string("/b (conflict - remote - ") + stamp + ").txt"] =
-            "their copy " + std::to_string(ahead);
-    }
-    for (const auto& [path, content] : theirs) {
-        other->upload(path, content);
+    for (std::time_t when = std::time(nullptr); when <= std::time(nullptr) + kCycleSeconds + 1;
+         ++when) {
+        const std::string path = std::string("/b") + kConflictMark + conflictStamp(when) + ").txt";
+        theirs[path] = "their copy " + std::to_string(theirs.size());
+        other->upload(path, theirs[path]);
+        selective->exclude(path);
     }
 
     runCycle();
-    const auto server = other->contents();
-    EXPECT_EQ(localContents(), server);
+    auto server = other->contents();
     for (const auto& [path, content] : theirs) {
         EXPECT_EQ(server.at(path), content);
+        server.erase(path);
     }
-    EXPECT_EQ(holding(serverCopiesOf("/b.txt"), "server"), 1u);
+    EXPECT_EQ(localContents(), server);
+    std::vector<std::string> mine;
+    for (const auto& [path, content] : serverCopiesOf("/b.txt")) {
+        if (content == "server") {
+            mine.push_back(path);
+        }
+    }
+    ASSERT_EQ(mine.size(), 1u) << serverPaths();
+    // The cycle's copy met one of theirs and took the next number: "<their name> 2.txt".
+    const std::size_t number = mine[0].rfind(") ");
+    ASSERT_NE(number, std::string::npos) << mine[0];
+    EXPECT_TRUE(theirs.contains(mine[0].substr(0, number + 1) + ".txt")) << mine[0];
 }
 
 // Seed 2: a push met a local edit not yet sent; the engine kept the server's version beside
