@@ -39,9 +39,12 @@ if(_san)
   target_link_options(corvane_flags INTERFACE ${_san})
 endif()
 
-if(CORVANE_BUILD_FUZZ OR NOT CORVANE_SANITIZE STREQUAL "")
-  # Line tables and inlined frames only: a sanitizer's or the fuzzer's stack traces read the
-  # same and the code is the same, while the Beast-heavy files compile in about 70% of the time
-  # and two thirds of the memory.
+option(CORVANE_LINE_TABLES_ONLY
+       "Debug information: line tables and inlined frames only (scripts/test's folders)" OFF)
+if(CORVANE_LINE_TABLES_ONLY OR CORVANE_BUILD_FUZZ OR NOT CORVANE_SANITIZE STREQUAL "")
+  # Line tables and inlined frames only: stack traces (a failed test's, a sanitizer's, the
+  # fuzzer's) read the same and the code is the same, while the Beast-heavy files compile in
+  # about 70% of the time and two thirds of the memory, and a test tree takes a fraction of
+  # the disk (every test executable links the whole core).
   target_compile_options(corvane_flags INTERFACE -g1)
 endif()
