@@ -1,7 +1,7 @@
 #pragma once
 
-// Private to corvane_core: the JSON plumbing behind encode() and decode() of Models.h. Only .cpp
-// files include it, so that public headers see no more than <nlohmann/json_fwd.hpp>.
+// Private to the core libraries: the JSON plumbing behind encode() and decode() of Models.h.
+// Only .cpp files include it, so that public headers see no more than <nlohmann/json_fwd.hpp>.
 
 #include <cstdint>
 #include <map>
