@@ -37,7 +37,7 @@ public:
     std::uint16_t port() const;
 
     // Waits for the n-th completed handshake (1 = the first); false on timeout.
-    bool waitForHandshakes(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForHandshakes(int count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Headers of the latest upgrade request (lower-case names) and its target.
     std::map<std::string, std::string> requestHeaders() const;
     std::string requestTarget() const;
@@ -52,12 +52,12 @@ public:
 
     // The next text message the client sent, in order; none on timeout.
     std::optional<std::string>
-    nextText(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    nextText(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Waits for a pong (the answer to sendPing).
-    bool waitForPong(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForPong(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Waits until the client's close frame arrived; its code.
     std::optional<std::uint16_t>
-    waitForClientClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    waitForClientClose(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 private:
     class Impl;

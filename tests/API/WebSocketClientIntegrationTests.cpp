@@ -143,7 +143,7 @@ protected:
             [this] { ++m_disconnects; });
     }
 
-    bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s)
+    bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 30s)
     {
         return m_loop.runUntil(condition, timeout);
     }

@@ -75,7 +75,7 @@ protected:
     }
 
     template <typename Kind>
-    bool waitFor(int count = 1, std::chrono::milliseconds timeout = 5s)
+    bool waitFor(int count = 1, std::chrono::milliseconds timeout = 30s)
     {
         return m_loop.runUntil([&] { return m_delegate->count<Kind>() >= count; }, timeout);
     }

@@ -32,7 +32,7 @@ protected:
     }
 
     // The next message of `socket`, parsed; a null value when none came.
-    static nlohmann::json nextMessage(PushSocket& socket, std::chrono::milliseconds timeout = 5s)
+    static nlohmann::json nextMessage(PushSocket& socket, std::chrono::milliseconds timeout = 30s)
     {
         const auto text = socket.next(timeout);
         return text ? nlohmann::json::parse(*text) : nlohmann::json();

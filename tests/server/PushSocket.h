@@ -29,9 +29,9 @@ public:
     // Starts reading on a socket opened with `reading` false.
     void startReading();
     // The next text message; none when nothing came within `timeout` or the connection ended.
-    std::optional<std::string> next(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::optional<std::string> next(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Waits until the server ended the connection.
-    bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 private:
     class Impl;

@@ -19,10 +19,10 @@ public:
     // Closes the sending side: the server reads the end of the stream.
     void finishSending();
     // Reads until the server closes or the timeout passes; returns what arrived.
-    std::string readUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::string readUntilClosed(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Reads until `text` has arrived (or the timeout passes / the server closes).
     std::string readUntil(const std::string& text,
-                          std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                          std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Whether a read found the connection closed by the server.
     bool closedByServer() const { return m_closed; }
 
