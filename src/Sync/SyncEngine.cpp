@@ -117,13 +117,21 @@ void SyncEngine::start()
     std::filesystem::create_directories(m_paths.syncDir(), ignored);
     m_state->load();
     m_startupRunning = true;
-    Task::detached([self = shared_from_this()] {
-        // Cleared however the task ends, so that an owner waiting for it is never left waiting.
-        struct Finished {
-            SyncEngine& engine;
-            ~Finished() { engine.m_startupRunning = false; }
-        } finished{*self};
-        self->runStartup();
+    // Cleared however the task ends, also when its last step is work posted to the main thread,
+    // so that an owner waiting for it is never left waiting.
+    class StartupRun {
+    public:
+        explicit StartupRun(std::shared_ptr<SyncEngine> engine) : m_engine(std::move(engine)) {}
+        ~StartupRun() { m_engine->m_startupRunning = false; }
+        StartupRun(const StartupRun&) = delete;
+        StartupRun& operator=(const StartupRun&) = delete;
+        SyncEngine& engine() const { return *m_engine; }
+
+    private:
+        const std::shared_ptr<SyncEngine> m_engine;
+    };
+    Task::detached([run = std::make_shared<StartupRun>(shared_from_this())] {
+        run->engine().runStartup(run);
     });
 }
 
@@ -143,7 +151,7 @@ void SyncEngine::stop()
     m_state->save();
 }
 
-void SyncEngine::runStartup()
+void SyncEngine::runStartup(const std::shared_ptr<void>& run)
 {
     m_onStatusChange(SyncStatus::syncing);
     // What a killed process left half-written. Nothing of this engine writes yet; a stopped
@@ -158,11 +166,7 @@ void SyncEngine::runStartup()
         }
         // Watched from before the scan: what changes while the cycle runs (an edit made after
         // its file was scanned, the conflict copies the cycle makes) is handled after it.
-        MainQueue::sync([this] {
-            if (m_isRunning) {
-                startFSEvents();
-            }
-        });
+        startFSEvents();
         // Listened to from before the trees are read, for the same reason: what another device
         // changes while the cycle runs is announced now and applied after it.
         if (m_isRunning) {
@@ -172,13 +176,13 @@ void SyncEngine::runStartup()
     } catch (const std::exception& error) {
         // A failed start watches nothing and listens to nothing, and what came in while the
         // cycle ran is dropped: no cycle has made it safe to apply.
-        MainQueue::sync([this] {
+        stopFSEvents();
+        closeChannel();
+        MainQueue::async([this, run] {
             m_startFailed = true;
-            stopFSEvents();
             m_pendingChanges.clear();
             m_heldMessages.clear();
         });
-        closeChannel();
         if (m_isRunning) {
             m_onError(error.what());
         }
@@ -188,7 +192,8 @@ void SyncEngine::runStartup()
         return;
     }
     m_onStatusChange(SyncStatus::idle);
-    MainQueue::sync([this] {
+    // Posted, not waited for: the start-up task never waits for the main thread.
+    MainQueue::async([this, run] {
         m_cycleDone = true;
         if (m_isRunning) {
             processPendingChanges();
@@ -430,22 +435,42 @@ void SyncEngine::startFSEvents()
     if (m_options.prepareStream) {
         m_options.prepareStream(*stream);
     }
+    // Made before the stream starts, so that its first event finds it.
+    auto debounceQueue =
+        std::make_unique<SerialQueue>("com.corvane.sync.debounce", m_options.clock);
     if (!stream->start()) {
         // No watcher: local changes wait for the next full cycle. The stream stays until the
         // main queue has run what its start posted: the watch-limit warning, when that was why.
         MainQueue::async([failed = std::shared_ptr<FileEventStream>(std::move(stream))] {});
         return;
     }
-    m_fsEventStream = std::move(stream);
-    m_debounceQueue = std::make_unique<SerialQueue>("com.corvane.sync.debounce", m_options.clock);
+    {
+        std::lock_guard lock(m_watchMutex);
+        if (m_isRunning) {
+            m_fsEventStream = std::move(stream);
+            m_debounceQueue = std::move(debounceQueue);
+            return;
+        }
+    }
+    stream->stop();  // stop() came while the folder was being watched
 }
 
 void SyncEngine::stopFSEvents()
 {
-    if (m_fsEventStream) {
-        m_fsEventStream->stop();
-        m_fsEventStream.reset();
+    std::unique_ptr<FileEventStream> stream;
+    {
+        std::lock_guard lock(m_watchMutex);
+        stream = std::move(m_fsEventStream);
     }
+    if (stream) {
+        stream->stop();
+    }
+}
+
+SerialQueue* SyncEngine::debounceQueue()
+{
+    std::lock_guard lock(m_watchMutex);
+    return m_debounceQueue.get();
 }
 
 void SyncEngine::handleFSEvent(const std::string& path)
@@ -462,7 +487,7 @@ void SyncEngine::handleFSEvent(const std::string& path)
     // Any event, even one outside the sync folder, puts the batch off. One timer stands for
     // all of them: a burst of events costs no timer each.
     m_debounceDeadline = m_options.clock->now() + m_options.debounce;
-    if (!m_debounceQueue || std::exchange(m_debounceArmed, true)) {
+    if (!debounceQueue() || std::exchange(m_debounceArmed, true)) {
         return;
     }
     armDebounce(m_options.debounce);
@@ -471,7 +496,7 @@ void SyncEngine::handleFSEvent(const std::string& path)
 void SyncEngine::armDebounce(Clock::Duration delay)
 {
     const std::weak_ptr<SyncEngine> weakSelf = weak_from_this();
-    m_debounceQueue->asyncAfter(delay, [weakSelf, generation = m_debounceGeneration] {
+    debounceQueue()->asyncAfter(delay, [weakSelf, generation = m_debounceGeneration] {
         MainQueue::async([weakSelf, generation] {
             const auto self = weakSelf.lock();
             if (self && self->m_debounceGeneration == generation) {

@@ -64,7 +64,8 @@ struct SyncEngineOptions {
 // whether the work comes from the file event stream or from the push channel.
 //
 // start(), stop() and handleFSEvent() are main thread only. Sync work runs in background tasks
-// that hold the engine; the status and error callbacks may be called from any thread.
+// that hold the engine and never wait for the main thread: what they have for it is posted, in
+// order. The status and error callbacks may be called from any thread.
 class SyncEngine : public std::enable_shared_from_this<SyncEngine> {
 public:
     using StatusCallback = std::function<void(SyncStatus)>;
@@ -96,8 +97,8 @@ public:
     bool isRunning() const { return m_isRunning; }
     // Whether the start-up task or the handling of a change is still under way. Once stop() has
     // returned and this is false, the engine's background work has ended and its owner may let
-    // it go, also at quit. That work may wait for the main thread, so an owner waiting for it
-    // there keeps the main queue served meanwhile. Any thread.
+    // it go, also at quit. That work never waits for the main thread, but its last step may be
+    // posted there, so an owner waiting for it there keeps the main queue served. Any thread.
     bool hasBackgroundWork() const;
     const std::filesystem::path& stateFilePath() const { return m_state->filePath(); }
 
@@ -109,7 +110,8 @@ private:
                StatusCallback onStatusChange, ErrorCallback onError, SyncEngineOptions options);
 
     SyncContext context() const;
-    void runStartup();
+    // The start-up task; `run` marks it under way until the last work it hands on has run.
+    void runStartup(const std::shared_ptr<void>& run);
 
     // The full sync cycle.
     void initialSync();
@@ -130,9 +132,13 @@ private:
     void logRefusedPath(const std::string& path, const std::string& reason) const;
     static void logSyncError(const std::string& path, const std::string& error);
 
-    // Local changes (main thread).
+    // The watcher is started by the start-up task and stopped by it or by stop() (any thread).
     void startFSEvents();
     void stopFSEvents();
+    // Set once the watcher runs; it stays until the engine goes.
+    SerialQueue* debounceQueue();
+
+    // Local changes (main thread).
     void armDebounce(Clock::Duration delay);
     void debounceFired();
     void processPendingChanges();
@@ -176,8 +182,11 @@ private:
     std::vector<std::string> m_folderIDs;  // written once by the start-up task before the cycle
     std::set<std::string> m_remotePaths;   // the cycle's server files, written before its actions
 
-    // Main thread only.
+    std::mutex m_watchMutex;  // guards m_fsEventStream and m_debounceQueue
     std::unique_ptr<FileEventStream> m_fsEventStream;
+    std::unique_ptr<SerialQueue> m_debounceQueue;
+
+    // Main thread only.
     std::set<std::string> m_pendingChanges;  // sync-relative paths changed since the last batch
     std::uint64_t m_debounceGeneration = 0;  // a fired timer of an older generation does nothing
     Clock::TimePoint m_debounceDeadline{};   // when the pending paths are due, the latest event's
@@ -188,7 +197,6 @@ private:
     bool m_connectedBefore = false;          // the push channel has been connected once
     int m_catchUpsInFlight = 0;              // change-log reads after a reconnection
     std::vector<WSMessage> m_afterCatchUp;   // pushes that came while one was read
-    std::unique_ptr<SerialQueue> m_debounceQueue;
 
     std::mutex m_channelMutex;  // guards m_wsClient
     std::shared_ptr<WebSocketClient> m_wsClient;

@@ -371,6 +371,41 @@ TEST_F(SyncEngineTest, BackgroundWorkIsSeenToEndAfterStop)
     EXPECT_FALSE(engine->hasBackgroundWork());
 }
 
+TEST_F(SyncEngineTest, TheCycleGoesOnWhileTheMainThreadIsBusyAndStopThenReturns)
+{
+    writeFile(local("/up.txt"), "local");
+    other->upload("/down.txt", "remote");
+    const auto engine = makeEngine();
+    bool reached = false;
+    bool reportsPending = false;
+    bool stopped = false;
+    // Queued ahead of everything the engine posts: the main thread is held until both files have
+    // crossed, then stops the engine with the cycle's reports still waiting for it.
+    MainQueue::async([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        const auto idle = [&] {
+            std::lock_guard lock(mutex);
+            return std::count(statuses.begin(), statuses.end(), SyncStatus::idle) == 1;
+        };
+        while (!(reached = serverHas("/up.txt", "local") &&
+                           readFile(local("/down.txt")) == "remote" && idle()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+        }
+        reportsPending = activity->recentActivities().empty();
+        engine->stop();
+        stopped = true;
+    });
+    engine->start();
+    ASSERT_TRUE(loop.runUntil([&] { return stopped; }, 30s));
+    EXPECT_TRUE(reached);
+    EXPECT_TRUE(reportsPending);
+    ASSERT_TRUE(loop.runUntil([&] { return !engine->hasBackgroundWork(); }));
+    loop.runPending();
+    EXPECT_FALSE(activity->hasActiveTransfers());
+    EXPECT_EQ(activity->recentActivities().size(), 2u);
+}
+
 // The engine's hidden files anywhere in `dir` whose names begin with `prefix`.
 std::vector<std::string> hiddenFilesNamed(const fs::path& dir, const std::string& prefix)
 {
