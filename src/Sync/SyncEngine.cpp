@@ -156,8 +156,8 @@ void SyncEngine::runStartup(const std::shared_ptr<void>& run)
     m_onStatusChange(SyncStatus::syncing);
     // What a killed process left half-written. Nothing of this engine writes yet; a stopped
     // engine still finishing a download on this folder loses only that download.
-    m_transfers->removeStaleDownloads();
-    m_transfers->restoreMovedAside();
+    m_transfers->placement().removeStaleDownloads();
+    m_transfers->placement().restoreMovedAside();
     AtomicFile::removeLeftovers(m_state->filePath());
     try {
         m_folderIDs = m_folderResolver->load();

@@ -517,7 +517,7 @@ TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
         const auto state = std::make_shared<LocalStateStore>(syncDir);
         state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
         const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
-        Transfers::TestHooks hooks;
+        FilePlacement::TestHooks hooks;
         hooks.afterMoveAside = [&](const std::string& moved) {
             EXPECT_EQ(moved, path);
             if (c.savedMeanwhile) {
@@ -525,7 +525,7 @@ TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
                 fs::rename(home.path() / "saved", local(path));
             }
         };
-        context.transfers->setTestHooks(std::move(hooks));
+        context.transfers->placement().setTestHooks(std::move(hooks));
 
         EXPECT_EQ(context.transfers->deleteLocalFileIfUnchanged(path, sha256("synced")), c.removed);
 
@@ -552,14 +552,14 @@ TEST_F(SyncEngineTest, AnEditSavedBetweenADownloadsSwapsOutlivesAFailedConflictC
     const auto state = std::make_shared<LocalStateStore>(syncDir);
     state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
     const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
-    Transfers::TestHooks hooks;
+    FilePlacement::TestHooks hooks;
     hooks.betweenSwaps = [&](const std::string&) {
         // Saved over the download in the instant it stands at the name.
         writeFile(home.path() / "saved", "newest");
         fs::rename(home.path() / "saved", local(path));
     };
     hooks.beforeConflictCopy = [](const std::string&) { throw Error("No space left on device"); };
-    context.transfers->setTestHooks(std::move(hooks));
+    context.transfers->placement().setTestHooks(std::move(hooks));
 
     EXPECT_THROW(context.transfers->receiveFile(path, sha256("server"), 2, sha256("synced")),
                  Error);
@@ -569,8 +569,8 @@ TEST_F(SyncEngineTest, AnEditSavedBetweenADownloadsSwapsOutlivesAFailedConflictC
     EXPECT_EQ(readFile(syncDir / aside[0]), "newest");
 
     // The next start puts it back beside the edit.
-    context.transfers->setTestHooks({});
-    context.transfers->restoreMovedAside();
+    context.transfers->placement().setTestHooks({});
+    context.transfers->placement().restoreMovedAside();
     const auto copies = conflictCopies("/Docs");
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(readFile(local("/Docs/" + copies[0])), "newest");
