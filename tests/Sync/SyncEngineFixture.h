@@ -335,7 +335,8 @@ public:
                            Clock::system(),
                            std::make_shared<RecentDeletions>(Clock::system()),
                            statusReport(),
-                           errorReport()};
+                           errorReport(),
+                           {}};
     }
 
     std::shared_ptr<SyncEngine> makeEngine()
