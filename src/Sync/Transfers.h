@@ -41,29 +41,24 @@ public:
                     const std::optional<FileInfo>& remoteFile);
     using NameTaken = FilePlacement::NameTaken;
 
-    // Downloads `remoteFile` to its place (or beside it as a conflict copy named after its
-    // `name`, under a name free here and, when given, not `takenElsewhere`). The bytes go to a
-    // hidden temporary file in the target's folder, are checked against the record's hash and
-    // size and only then renamed into place. A file at the place that does not hold its stored
-    // state's content (edited while the bytes came) stays, and the download goes beside it as a
-    // conflict copy. Returns the sync-relative path written. Throws the error that stopped it.
+    // Downloads `remoteFile`, checked against its hash and size, to its place, or beside it as a
+    // conflict copy (asked for, or because the file there was edited since its stored state); a
+    // copy's name is free here and not `takenElsewhere`. Returns the sync-relative path written.
+    // Throws the error that stopped it.
     std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false,
                              const NameTaken& takenElsewhere = {});
-    // Writes the content `hash` announced by the server to `path`, as downloadFile does,
-    // provided the file there is still the one the caller decided on: none, or the content
-    // `expectedLocal`. A file written there meanwhile stays, and the content goes beside it as a
-    // conflict copy. Either way the state takes the announcement, so that a file left in place
-    // counts as an edit on top of it. Returns whether the content went to `path`. Shown as one
-    // finished download (or conflict); no transfer entry.
+    // Writes the content `hash` announced by the server to `path` while the file there is none or
+    // holds `expectedLocal`, else beside it as a conflict copy. Either way the state takes the
+    // announcement, so a file left in place counts as an edit on top of it. Returns whether the
+    // content went to `path`. Shown as one finished entry; no transfer entry.
     bool receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
                      const std::optional<std::string>& expectedLocal);
     // Writes the content `hash` beside `path` as a conflict copy; `path` and its state stay.
     void receiveConflictCopy(const std::string& path, const std::string& hash);
     // Removes the regular file at `path` (never a folder) and forgets its state.
     void deleteLocalFile(const std::string& path);
-    // As deleteLocalFile, but only while the regular file at `path` holds content `hash`: a file
-    // edited up to the moment of removal stays, and so does one saved under the name while the
-    // old one is checked. Returns whether the file was removed (or was gone already).
+    // As deleteLocalFile, but only while the file at `path` holds content `hash` (see
+    // FilePlacement::removeIfHolding). Returns whether the file was removed or was gone already.
     bool deleteLocalFileIfUnchanged(const std::string& path, const std::string& hash);
     // Forgets the state of the file at `path`, which is no longer here, and shows the deletion.
     void forgetLocalFile(const std::string& path);
