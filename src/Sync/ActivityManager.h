@@ -20,8 +20,8 @@ namespace corvane {
 // change of it (one call per change; updateProgress() of a transfer with a known size changes
 // the active list twice). The subscription lasts as long as the returned handle.
 //
-// Main thread only: every operation and every read asserts it; background work switches to the
-// main thread for each call. Created with std::make_shared by the application.
+// Main thread only: every operation and every read asserts it; background work posts its calls
+// there, in order. Created with std::make_shared by the application.
 class ActivityManager {
 public:
     using ListObserver = std::function<void(const std::vector<ActivityItem>& newValue)>;

@@ -21,14 +21,12 @@ namespace corvane {
 // part) and are read afresh on every use, so a change in the settings window counts at the next
 // pass of a waiting transfer.
 //
-// Elapsed time comes from the monotonic clock: setting the system's wall clock back neither
-// stalls a waiting transfer nor adds tokens. A clock that does go back (only an injected one
-// can) adds nothing until it has passed the last refill time again.
+// Elapsed time comes from the monotonic clock: setting the wall clock back neither stalls a
+// waiter nor adds tokens.
 //
-// Thread-safe. One mutex guards the buckets and the refill time and is released while a waiter
-// sleeps, so several waiters interleave, each taking what its bucket holds in each 50 ms pass,
-// with no queueing or fairness between them. waitForUpload() and waitForDownload() block:
-// call them from background threads, never from the main thread.
+// Thread-safe. One mutex guards the buckets and is released while a waiter sleeps, so waiters
+// interleave, each taking what its bucket holds in each 50 ms pass, with no fairness between
+// them. waitForUpload() and waitForDownload() block: background threads only.
 class BandwidthThrottler {
 public:
     struct Preset {

@@ -10,15 +10,11 @@
 namespace corvane {
 
 // The background half of local change watching: what one changed sync-relative path means for
-// the server. An existing file whose content differs from its stored state is uploaded; a stored
-// file that is gone is deleted on the server (three attempts), unless the server holds a version
-// this device has not seen, which is downloaded to the path instead; a folder is never hashed: the
-// files below it, and the synced files below it that are gone, are handed back to be handled one
-// by one, so that a folder moved in is uploaded, a folder moved away or deleted is deleted on the
-// server file by file, and an event for the sync folder itself rescans everything.
-//
-// A file that changes while it is sent is not settled yet: the upload is dropped without an
-// error, and the event of the file's closing after the write hands it in again.
+// the server. A file whose content differs from its stored state is uploaded; a stored file that
+// is gone is deleted on the server (three attempts), unless the server holds a version this
+// device has not seen, which is downloaded instead. A folder is never hashed: the paths below it
+// are handed back to be handled one by one. A file that changes while it is sent is dropped
+// without an error; the event of its closing hands it in again.
 //
 // Reports through the context: syncing at the start, idle at a normal end, "Sync failed: " and
 // the error otherwise. Thread-safe; the engine runs at most one call per path at a time.

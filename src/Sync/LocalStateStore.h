@@ -24,11 +24,9 @@ class PacedWork;
 // snapshot, and replace the file atomically: it always holds one complete snapshot, and a later
 // write never loses to an earlier one.
 //
-// Saves asked for while work runs are folded together, so that a burst of changes rewrites the
-// file a few times rather than once per file: at most one write per save interval. Losing the
-// changes of the last interval to a crash loses no file: the next start finds the files they
-// name equal on both sides and records them again. A forgotten entry is written without waiting
-// for the interval, so that a file put back under its name is not taken for one still deleted.
+// Saves asked for while work runs are folded: at most one write per save interval. A crash that
+// loses the last interval loses no file (the next start records them again). A forgotten entry
+// is written at once, so that a file put back under its name is not taken for one still deleted.
 class LocalStateStore {
 public:
     static constexpr std::chrono::milliseconds kSaveInterval{200};

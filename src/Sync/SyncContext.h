@@ -32,6 +32,8 @@ struct SyncContext {
     std::shared_ptr<RecentDeletions> recentDeletions;
     std::function<void(SyncStatus)> onStatusChange;
     std::function<void(const std::string& message)> onError;
+    // The engine, for work that must keep it alive (or, held weakly, see whether it still is).
+    std::function<std::shared_ptr<const void>()> holdEngine;
 };
 
 }  // namespace corvane

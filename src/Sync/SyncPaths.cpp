@@ -1,7 +1,6 @@
 #include "Sync/SyncPaths.h"
 
 #include <algorithm>
-#include <ctime>
 #include <system_error>
 
 #include "Platform/Paths.h"
@@ -108,62 +107,10 @@ SyncPaths::Checked SyncPaths::checkRemoteName(std::string_view name)
     return {std::string(name), {}};
 }
 
-namespace {
-
-// The longest file name the file systems take, in bytes.
-constexpr std::size_t kNameMax = 255;
-
-// `text` cut to at most `room` bytes, never inside a UTF-8 character.
-std::string_view cutAtCharacter(std::string_view text, std::size_t room)
+std::string lastPathComponent(const std::string& path)
 {
-    if (text.size() <= room) {
-        return text;
-    }
-    std::size_t length = room;
-    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-        --length;
-    }
-    return text.substr(0, length);
-}
-
-// "<stem><marker>.<extension>" within kNameMax bytes: the stem gives way first, then, for an
-// extension too long to leave room for the marker, the extension's end.
-std::string fittedName(std::string_view stem, const std::string& marker, std::string_view extension)
-{
-    const std::size_t fixed = marker.size() + 1;
-    const std::string_view keptExtension =
-        cutAtCharacter(extension, kNameMax > fixed ? kNameMax - fixed : 0);
-    const std::string_view keptStem =
-        cutAtCharacter(stem, kNameMax - std::min(kNameMax, fixed + keptExtension.size()));
-    return std::string(keptStem) + marker + "." + std::string(keptExtension);
-}
-
-}  // namespace
-
-std::string conflictCopyName(std::string_view remoteName, std::string_view stamp,
-                             const std::function<bool(const std::string&)>& taken)
-{
-    // Only the part after the last dot is the extension; a name without one still ends in ".".
-    const std::size_t dot = remoteName.rfind('.');
-    const bool hasExtension = dot != std::string_view::npos && dot != 0;
-    const std::string_view stem = hasExtension ? remoteName.substr(0, dot) : remoteName;
-    const std::string_view extension = hasExtension ? remoteName.substr(dot + 1) : "";
-    const std::string marker = " (conflict - remote - " + std::string(stamp) + ")";
-    std::string name = fittedName(stem, marker, extension);
-    for (int counter = 2; taken(name); ++counter) {
-        name = fittedName(stem, marker + " " + std::to_string(counter), extension);
-    }
-    return name;
-}
-
-std::string conflictTimestamp()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H%M%S", &local);
-    return text;
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace corvane

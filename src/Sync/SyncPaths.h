@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,12 +42,7 @@ private:
     std::string m_syncDirText;
 };
 
-// "<stem> (conflict - remote - <stamp>).<ext>" beside the remote file; with " 2", " 3", ...
-// before the extension while `taken` says the name is in use. `stamp` is local time
-// "yyyy-MM-dd HHmmss". A name that would pass 255 bytes has its stem shortened (at a UTF-8
-// character boundary), so that a long name still gets its copy.
-std::string conflictCopyName(std::string_view remoteName, std::string_view stamp,
-                             const std::function<bool(const std::string&)>& taken);
-std::string conflictTimestamp();
+// A sync-relative path's file name: its last component.
+std::string lastPathComponent(const std::string& path);
 
 }  // namespace corvane

@@ -10,6 +10,7 @@
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Models/ActivityItem.h"
 #include "Models/Models.h"
+#include "Sync/FilePlacement.h"
 #include "Sync/LocalStateStore.h"
 #include "Sync/SyncPaths.h"
 
@@ -20,12 +21,12 @@ class ActivityManager;
 class BandwidthThrottler;
 class FolderResolver;
 class MainQueueBatch;
-class TemporaryDownload;
 
 // The file transfers of the sync engine: one upload, one download (also as a conflict copy),
 // one local deletion, one badge. Each transfer shows itself in the activity feed (on the main
 // thread, posted in order and not waited for), sets the file's badge and records the new state;
-// none saves the state file. Thread-safe: called from many background tasks at once.
+// none saves the state file. Where the bytes land is FilePlacement's. Thread-safe: called from
+// many background tasks at once.
 class Transfers {
 public:
     Transfers(std::shared_ptr<APIClient> apiClient, std::shared_ptr<FolderResolver> folderResolver,
@@ -38,32 +39,26 @@ public:
     // is aborted before it completes. Throws the error that stopped it.
     void uploadFile(const std::string& path, const std::string& localHash,
                     const std::optional<FileInfo>& remoteFile);
-    // Whether a sync-relative path is in use somewhere the local folder does not show.
-    using NameTaken = std::function<bool(const std::string& path)>;
+    using NameTaken = FilePlacement::NameTaken;
 
-    // Downloads `remoteFile` to its place (or beside it as a conflict copy named after its
-    // `name`, under a name free here and, when given, not `takenElsewhere`). The bytes go to a
-    // hidden temporary file in the target's folder, are checked against the record's hash and
-    // size and only then renamed into place. A file at the place that does not hold its stored
-    // state's content (edited while the bytes came) stays, and the download goes beside it as a
-    // conflict copy. Returns the sync-relative path written. Throws the error that stopped it.
+    // Downloads `remoteFile`, checked against its hash and size, to its place, or beside it as a
+    // conflict copy (asked for, or because the file there was edited since its stored state); a
+    // copy's name is free here and not `takenElsewhere`. Returns the sync-relative path written.
+    // Throws the error that stopped it.
     std::string downloadFile(const FileInfo& remoteFile, bool asConflict = false,
                              const NameTaken& takenElsewhere = {});
-    // Writes the content `hash` announced by the server to `path`, as downloadFile does,
-    // provided the file there is still the one the caller decided on: none, or the content
-    // `expectedLocal`. A file written there meanwhile stays, and the content goes beside it as a
-    // conflict copy. Either way the state takes the announcement, so that a file left in place
-    // counts as an edit on top of it. Returns whether the content went to `path`. Shown as one
-    // finished download (or conflict); no transfer entry.
+    // Writes the content `hash` announced by the server to `path` while the file there is none or
+    // holds `expectedLocal`, else beside it as a conflict copy. Either way the state takes the
+    // announcement, so a file left in place counts as an edit on top of it. Returns whether the
+    // content went to `path`. Shown as one finished entry; no transfer entry.
     bool receiveFile(const std::string& path, const std::string& hash, std::int64_t version,
                      const std::optional<std::string>& expectedLocal);
     // Writes the content `hash` beside `path` as a conflict copy; `path` and its state stay.
     void receiveConflictCopy(const std::string& path, const std::string& hash);
     // Removes the regular file at `path` (never a folder) and forgets its state.
     void deleteLocalFile(const std::string& path);
-    // As deleteLocalFile, but only while the regular file at `path` holds content `hash`: a file
-    // edited up to the moment of removal stays, and so does one saved under the name while the
-    // old one is checked. Returns whether the file was removed (or was gone already).
+    // As deleteLocalFile, but only while the file at `path` holds content `hash` (see
+    // FilePlacement::removeIfHolding). Returns whether the file was removed or was gone already.
     bool deleteLocalFileIfUnchanged(const std::string& path, const std::string& hash);
     // Forgets the state of the file at `path`, which is no longer here, and shows the deletion.
     void forgetLocalFile(const std::string& path);
@@ -71,51 +66,20 @@ public:
     // A finished entry of `type` for `path` in the activity feed, posted to the main thread in
     // order with the transfers' own entries.
     void addActivity(ActivityType type, const std::string& path) const;
-    // Removes the hidden temporary files of downloads that never finished: a process killed in
-    // the middle of one leaves its file behind. Only while no download runs (at start).
-    void removeStaleDownloads() const;
-    // Puts back the user's files that a killed process left moved aside: under their own names
-    // when those are free, else beside them as conflict copies. Only while no transfer runs.
-    void restoreMovedAside() const;
-
-    // Seams for tests; production code leaves them empty. Set before the first transfer.
-    struct TestHooks {
-        // Runs when deleteLocalFileIfUnchanged has moved the file aside, before it looks at it.
-        std::function<void(const std::string& path)> afterMoveAside;
-        // Runs when a download has been swapped in over a file, before that file is looked at.
-        std::function<void(const std::string& path)> betweenSwaps;
-        // Runs before a conflict copy beside `path` is named; it may throw, as a rename can.
-        std::function<void(const std::string& path)> beforeConflictCopy;
-    };
-    void setTestHooks(TestHooks hooks) { m_hooks = std::move(hooks); }
+    // The placement of files in the sync folder, shared by every transfer.
+    FilePlacement& placement() { return m_placement; }
 
 private:
+    struct Received {
+        std::unique_ptr<HiddenFile> file;
+        std::int64_t bytes = 0;
+    };
     // Downloads into a temporary file in the folder of `path`, a sync-relative path the caller
     // has checked, flushed and verified against `hash` (and `size` when known).
-    std::unique_ptr<TemporaryDownload> receive(const std::string& path, const std::string& hash,
-                                               std::optional<std::int64_t> size);
-    // Renames the temporary file to a free conflict-copy name made from the last component of
-    // the sync-relative `path`, in its folder; returns the copy's sync-relative path.
-    std::string placeConflictCopy(TemporaryDownload& temporary, const std::string& path,
-                                  const NameTaken& takenElsewhere = {}) const;
-    // Puts the download at `path` when nothing is there, or when the file there holds
-    // `expected`: false otherwise, and that file stays where it is.
-    bool replaceIfHolding(TemporaryDownload& temporary, const std::string& path,
-                          const std::optional<std::string>& expected) const;
+    Received receive(const std::string& path, const std::string& hash,
+                     std::optional<std::int64_t> size);
     // The hash of the version of `path` last in step with the server, when one is stored.
     std::optional<std::string> syncedHash(const std::string& path) const;
-    // Whether `file` is a regular file with content `hash`.
-    bool holdsContent(const std::filesystem::path& file, const std::string& hash) const;
-    // Renames the user's file moved aside to `moved` back to `path`, or, when `path` is taken by
-    // then, to a free conflict-copy name beside it. Releases `moved` first: never removes it;
-    // when neither rename works, the next start puts it back.
-    void keepBeside(TemporaryDownload& moved, const std::string& path) const;
-    std::string checkedPath(const std::string& path) const;
-    // Where a conflict copy of the checked `path` goes, named after the server's `name` for the
-    // file: beside it, once `name` is found fit.
-    std::string conflictCopyPlace(const std::string& path, const std::string& name) const;
-    // Restores one moved-aside file.
-    void restore(const std::filesystem::path& entry) const;
     // Hands `call` to the activity feed on the main thread without waiting, in order, so that a
     // transfer's entry is started, updated and ended as asked; on the main thread, at once.
     void onActivity(std::function<void(ActivityManager&)> call) const;
@@ -129,12 +93,9 @@ private:
     const std::shared_ptr<BandwidthThrottler> m_bandwidthThrottler;
     const SyncPaths m_paths;
     const std::shared_ptr<LocalStateStore> m_state;
+    FilePlacement m_placement;
     // The feed's entries from every transfer, in order, a batch per wake of the main thread.
     const std::shared_ptr<MainQueueBatch> m_activityFeed;
-    TestHooks m_hooks;
 };
-
-// A sync-relative path's file name: its last component.
-std::string lastPathComponent(const std::string& path);
 
 }  // namespace corvane

@@ -30,6 +30,7 @@
 #include "Sync/SelectiveSyncManager.h"
 #include "Sync/SyncContext.h"
 #include "Sync/SyncEngine.h"
+#include "Sync/SyncEngineFactory.h"
 #include "Sync/Transfers.h"
 #include "support/ServerProcess.h"
 #include "support/TempHome.h"
@@ -335,13 +336,15 @@ public:
                            Clock::system(),
                            std::make_shared<RecentDeletions>(Clock::system()),
                            statusReport(),
-                           errorReport()};
+                           errorReport(),
+                           {}};
     }
 
     std::shared_ptr<SyncEngine> makeEngine()
     {
-        auto engine = SyncEngine::create(client, syncDir, activity, selective, throttler,
-                                         statusReport(), errorReport(), options);
+        // Built as the application builds its engines.
+        auto engine = makeSyncEngineFactory(options)(SyncEngineParts{
+            client, syncDir, activity, selective, throttler, statusReport(), errorReport()});
         engines.push_back(engine);
         return engine;
     }

@@ -371,6 +371,41 @@ TEST_F(SyncEngineTest, BackgroundWorkIsSeenToEndAfterStop)
     EXPECT_FALSE(engine->hasBackgroundWork());
 }
 
+TEST_F(SyncEngineTest, TheCycleGoesOnWhileTheMainThreadIsBusyAndStopThenReturns)
+{
+    writeFile(local("/up.txt"), "local");
+    other->upload("/down.txt", "remote");
+    const auto engine = makeEngine();
+    bool reached = false;
+    bool reportsPending = false;
+    bool stopped = false;
+    // Queued ahead of everything the engine posts: the main thread is held until both files have
+    // crossed, then stops the engine with the cycle's reports still waiting for it.
+    MainQueue::async([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        const auto idle = [&] {
+            std::lock_guard lock(mutex);
+            return std::count(statuses.begin(), statuses.end(), SyncStatus::idle) == 1;
+        };
+        while (!(reached = serverHas("/up.txt", "local") &&
+                           readFile(local("/down.txt")) == "remote" && idle()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+        }
+        reportsPending = activity->recentActivities().empty();
+        engine->stop();
+        stopped = true;
+    });
+    engine->start();
+    ASSERT_TRUE(loop.runUntil([&] { return stopped; }, 30s));
+    EXPECT_TRUE(reached);
+    EXPECT_TRUE(reportsPending);
+    ASSERT_TRUE(loop.runUntil([&] { return !engine->hasBackgroundWork(); }));
+    loop.runPending();
+    EXPECT_FALSE(activity->hasActiveTransfers());
+    EXPECT_EQ(activity->recentActivities().size(), 2u);
+}
+
 // The engine's hidden files anywhere in `dir` whose names begin with `prefix`.
 std::vector<std::string> hiddenFilesNamed(const fs::path& dir, const std::string& prefix)
 {
@@ -482,7 +517,7 @@ TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
         const auto state = std::make_shared<LocalStateStore>(syncDir);
         state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
         const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
-        Transfers::TestHooks hooks;
+        FilePlacement::TestHooks hooks;
         hooks.afterMoveAside = [&](const std::string& moved) {
             EXPECT_EQ(moved, path);
             if (c.savedMeanwhile) {
@@ -490,7 +525,7 @@ TEST_F(SyncEngineTest, AVerifiedDeletionRemovesOnlyTheFileItChecked)
                 fs::rename(home.path() / "saved", local(path));
             }
         };
-        context.transfers->setTestHooks(std::move(hooks));
+        context.transfers->placement().setTestHooks(std::move(hooks));
 
         EXPECT_EQ(context.transfers->deleteLocalFileIfUnchanged(path, sha256("synced")), c.removed);
 
@@ -517,14 +552,14 @@ TEST_F(SyncEngineTest, AnEditSavedBetweenADownloadsSwapsOutlivesAFailedConflictC
     const auto state = std::make_shared<LocalStateStore>(syncDir);
     state->set(path, FileState{sha256("synced"), 1, "2024-05-01T09:30:00Z"});
     const SyncContext context = handlerContext(std::make_shared<FolderResolver>(client), state);
-    Transfers::TestHooks hooks;
+    FilePlacement::TestHooks hooks;
     hooks.betweenSwaps = [&](const std::string&) {
         // Saved over the download in the instant it stands at the name.
         writeFile(home.path() / "saved", "newest");
         fs::rename(home.path() / "saved", local(path));
     };
     hooks.beforeConflictCopy = [](const std::string&) { throw Error("No space left on device"); };
-    context.transfers->setTestHooks(std::move(hooks));
+    context.transfers->placement().setTestHooks(std::move(hooks));
 
     EXPECT_THROW(context.transfers->receiveFile(path, sha256("server"), 2, sha256("synced")),
                  Error);
@@ -534,8 +569,8 @@ TEST_F(SyncEngineTest, AnEditSavedBetweenADownloadsSwapsOutlivesAFailedConflictC
     EXPECT_EQ(readFile(syncDir / aside[0]), "newest");
 
     // The next start puts it back beside the edit.
-    context.transfers->setTestHooks({});
-    context.transfers->restoreMovedAside();
+    context.transfers->placement().setTestHooks({});
+    context.transfers->placement().restoreMovedAside();
     const auto copies = conflictCopies("/Docs");
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(readFile(local("/Docs/" + copies[0])), "newest");

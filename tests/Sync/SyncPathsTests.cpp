@@ -1,10 +1,8 @@
 #include "Sync/SyncPaths.h"
 
-#include "Platform/Unicode.h"
 #include "Sync/ContentHash.h"
 
 #include <fstream>
-#include <set>
 
 #include <gtest/gtest.h>
 
@@ -141,75 +139,6 @@ TEST(SyncPathsTest, RemoteNamesAreOnePlainComponent)
             EXPECT_EQ(*checked.path, c.name);
         }
     }
-}
-
-TEST(SyncPathsTest, ConflictCopyNames)
-{
-    const auto none = [](const std::string&) { return false; };
-    const std::string stamp = "2026-12-10 095327";
-    EXPECT_EQ(conflictCopyName("report.pdf", stamp, none),
-              "report (conflict - remote - 2026-12-10 095327).pdf");
-    EXPECT_EQ(conflictCopyName("archive.tar.gz", stamp, none),
-              "archive.tar (conflict - remote - 2026-12-10 095327).gz");
-    EXPECT_EQ(conflictCopyName("Makefile", stamp, none),
-              "Makefile (conflict - remote - 2026-12-10 095327).");
-
-    std::set<std::string> used{"a (conflict - remote - 2026-12-10 095327).txt",
-                               "a (conflict - remote - 2026-12-10 095327) 2.txt"};
-    const auto taken = [&](const std::string& name) { return used.count(name) > 0; };
-    EXPECT_EQ(conflictCopyName("a.txt", stamp, taken),
-              "a (conflict - remote - 2026-12-10 095327) 3.txt");
-    EXPECT_EQ(conflictTimestamp().size(), 17u);
-}
-
-std::string repeated(const std::string& piece, std::size_t times)
-{
-    std::string text;
-    for (std::size_t i = 0; i < times; ++i) {
-        text += piece;
-    }
-    return text;
-}
-
-// Names whose copy would pass 255 bytes: the stem gives way at a character boundary, the marker
-// and the extension stay, and the numbering still finds a free name.
-TEST(SyncPathsTest, ConflictCopyNamesOfLongNamesFitInAFileName)
-{
-    const std::string stamp = "2026-12-10 095327";
-    const std::string marker = std::string(" (conflict - remote - ") + stamp + ")";
-    struct Case {
-        std::string name;
-        std::string extension;  // what the copy must end with after the marker
-    };
-    const Case cases[] = {
-        {repeated("a", 250) + ".txt", ".txt"},
-        {repeated("a", 255), "."},
-        {repeated("\xC3\xA9", 125) + ".md", ".md"},             // two-byte characters
-        {repeated("\xE2\x82\xAC", 80) + ".pdf", ".pdf"},        // three-byte characters
-        {repeated("\xF0\x9F\x98\x80", 62) + ".jpeg", ".jpeg"},  // four-byte characters
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::set<std::string> used;
-        const auto taken = [&](const std::string& name) { return used.count(name) > 0; };
-        for (int copy = 1; copy <= 12; ++copy) {
-            const std::string name = conflictCopyName(c.name, stamp, taken);
-            EXPECT_LE(name.size(), 255u);
-            EXPECT_TRUE(Unicode::isValidUTF8(name));
-            const std::string ending =
-                marker + (copy == 1 ? "" : " " + std::to_string(copy)) + c.extension;
-            ASSERT_TRUE(name.ends_with(ending)) << name;
-            const std::string stem = name.substr(0, name.size() - ending.size());
-            EXPECT_TRUE(c.name.starts_with(stem)) << name;
-            // As much of the stem as fits: one more character would not.
-            EXPECT_GT(name.size() + 4, 255u) << name;
-            EXPECT_TRUE(used.insert(name).second) << "a name came twice: " << name;
-        }
-    }
-    // An extension that leaves no room for the marker gives way too, after the whole stem.
-    const auto none = [](const std::string&) { return false; };
-    EXPECT_EQ(conflictCopyName("x." + repeated("e", 240), stamp, none),
-              marker + "." + repeated("e", 255 - marker.size() - 1));
 }
 
 TEST(ContentHashTest, HashesEmptyAndLargeFiles)

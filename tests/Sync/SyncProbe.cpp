@@ -31,6 +31,7 @@
 #include "Sync/BandwidthThrottler.h"
 #include "Sync/SelectiveSyncManager.h"
 #include "Sync/SyncEngine.h"
+#include "Sync/SyncEngineFactory.h"
 
 namespace {
 
@@ -124,15 +125,15 @@ int main(int argc, char** argv)
     SyncEngineOptions options;
     options.eventLatency = std::chrono::milliseconds(20);
     options.debounce = std::chrono::milliseconds(50);
-    const auto engine = SyncEngine::create(
-        client, argv[3], activity, std::make_shared<SelectiveSyncManager>(),
-        std::make_shared<BandwidthThrottler>(),
-        [&](SyncStatus status) {
-            if (status == SyncStatus::idle) {
-                std::call_once(idleOnce, [&] { progress.line("idle"); });
-            }
-        },
-        [&](const std::string& message) { progress.line("error " + message); }, options);
+    const auto engine = makeSyncEngineFactory(options)(
+        SyncEngineParts{client, argv[3], activity, std::make_shared<SelectiveSyncManager>(),
+                        std::make_shared<BandwidthThrottler>(),
+                        [&](SyncStatus status) {
+                            if (status == SyncStatus::idle) {
+                                std::call_once(idleOnce, [&] { progress.line("idle"); });
+                            }
+                        },
+                        [&](const std::string& message) { progress.line("error " + message); }});
     engine->start();
     while (true) {
         loop.runUntil([] { return false; }, std::chrono::hours(1));

@@ -44,6 +44,7 @@
 #include "Sync/BandwidthThrottler.h"
 #include "Sync/SelectiveSyncManager.h"
 #include "Sync/SyncEngine.h"
+#include "Sync/SyncEngineFactory.h"
 #include "Sync/SyncEngineFixture.h"
 #include "support/RawHttp.h"
 #include "support/ServerProcess.h"
@@ -324,7 +325,7 @@ private:
     {
         device.reports = std::make_shared<Reports>();
         const std::shared_ptr<Reports> reports = device.reports;
-        device.engine = SyncEngine::create(
+        device.engine = makeSyncEngineFactory(SyncEngineFixture::quick())(SyncEngineParts{
             device.client, device.dir, device.activity, device.selective, device.throttler,
             [reports](SyncStatus status) {
                 if (status == SyncStatus::idle) {
@@ -336,8 +337,7 @@ private:
                 trace(name + " error: " + message);
                 std::lock_guard lock(reports->mutex);
                 reports->errors.push_back(message);
-            },
-            SyncEngineFixture::quick());
+            }});
         device.engine->start();
         // The first idle report is the end of the start-up cycle; a failed cycle reports an
         // error instead and never idles.
