@@ -175,12 +175,14 @@ TEST_F(SyncStateProviderTest, BadgesReachTheSuiteFileWithoutAnExplicitFlush)
     // Another reader of the same file, as the extension's process has.
     UserDefaults other(suite()->file());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (other.stringDictionaryValue(SyncStateProvider::kStateKey, kCafeNFC) != "syncing" &&
+    while (other.stringDictionary(SyncStateProvider::kStateKey)
+                   .value_or(UserDefaults::StringDictionary{})[kCafeNFC] != "syncing" &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         other.synchronize();
     }
-    EXPECT_EQ(other.stringDictionaryValue(SyncStateProvider::kStateKey, kCafeNFC), "syncing");
+    EXPECT_EQ(other.stringDictionary(SyncStateProvider::kStateKey),
+              (UserDefaults::StringDictionary{{kCafeNFC, "syncing"}}));
     EXPECT_EQ(other.string(SyncStateProvider::kSyncDirKey), "/home/u/Corvane");
     EXPECT_EQ(suite()->file(),
               Paths::config() / (std::string(SyncStateProvider::kSuiteName) + ".json"));

@@ -1,12 +1,9 @@
 #include "Platform/UserDefaults.h"
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -111,7 +108,7 @@ TEST_F(UserDefaultsTest, ValuesSurviveANewInstanceAndRemoveDeletesTheKey)
     EXPECT_EQ(reopened.boolean("setupDone"), true);
     EXPECT_EQ(reopened.stringArray("selectiveSyncExcluded"),
               (std::vector<std::string>{"/Photos", "/Work/Old"}));
-    EXPECT_EQ(reopened.stringDictionaryValue("map", "/a"), "synced");
+    EXPECT_EQ(reopened.stringDictionary("map"), (StringDictionary{{"/a", "synced"}}));
     EXPECT_FALSE(reopened.contains("gone"));
     // The file is plain JSON and nothing temporary is left beside it.
     EXPECT_TRUE(json::parse(readText(suiteFile())).is_object());
@@ -213,32 +210,6 @@ TEST_F(UserDefaultsTest, CorruptFileThatCannotBeKeptAsideIsNotReplaced)
     EXPECT_EQ(reader.boolean("setupDone"), true);
 }
 
-TEST_F(UserDefaultsTest, DictionaryEntriesChangeInPlace)
-{
-    UserDefaults defaults(suiteFile());
-    defaults.setStringDictionaryValue("states", "/a", "synced");
-    defaults.setStringDictionaryValue("states", "/b", "error");
-    defaults.setStringDictionaryValue("states", "/a", "syncing");
-    EXPECT_EQ(defaults.stringDictionary("states"),
-              (StringDictionary{{"/a", "syncing"}, {"/b", "error"}}));
-    EXPECT_EQ(defaults.stringDictionaryValue("states", "/b"), "error");
-    EXPECT_EQ(defaults.stringDictionaryValue("states", "/c"), std::nullopt);
-
-    // One foreign member spoils the whole dictionary; the next entry write starts over.
-    defaults.setJSON("states", json{{"/a", "synced"}, {"/n", 5}});
-    EXPECT_EQ(defaults.stringDictionaryValue("states", "/a"), std::nullopt);
-    defaults.setStringDictionaryValue("states", "/z", "ignored");
-    EXPECT_EQ(defaults.stringDictionary("states"), (StringDictionary{{"/z", "ignored"}}));
-
-    defaults.setString("states", "not a dictionary");
-    defaults.setStringDictionaryValues("states", {{"/x", "synced"}, {"/y", "error"}});
-    EXPECT_EQ(defaults.stringDictionary("states"),
-              (StringDictionary{{"/x", "synced"}, {"/y", "error"}}));
-
-    defaults.setStringDictionaryValues("fresh", {});
-    EXPECT_EQ(defaults.stringDictionary("fresh"), StringDictionary{});
-}
-
 TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
 {
     UserDefaults first(suiteFile());
@@ -264,42 +235,6 @@ TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
     EXPECT_FALSE(second.contains("serverURL"));
 }
 
-TEST_F(UserDefaultsTest, AFileThatIsSlowToReadIsReadAgainOnlyAfterAPause)
-{
-    using std::chrono::steady_clock;
-    // A badge map of a size that takes well over a millisecond to read.
-    json values{{"states", json::object()}};
-    for (int i = 0; i < 50000; ++i) {
-        values["states"]["/home/u/Corvane/f" + std::to_string(i / 100) + "/" + std::to_string(i)] =
-            "synced";
-    }
-    writeText(suiteFile(), values.dump());
-    values["states"]["/home/u/Corvane/f0/0"] = "error";
-    const std::filesystem::path next = suiteFile().string() + ".next";
-    writeText(next, values.dump());
-
-    const auto start = steady_clock::now();
-    UserDefaults reader(suiteFile());
-    const auto readEnd = steady_clock::now();
-    // Another process replaces the file right after the read.
-    std::filesystem::rename(next, suiteFile());
-    const auto asked = steady_clock::now();
-    const bool readAgain = reader.synchronize();
-    const auto pause =
-        std::min<steady_clock::duration>(readEnd - start, UserDefaults::kMaxReloadPause);
-    if (asked - readEnd < pause / 2) {
-        EXPECT_FALSE(readAgain);
-        EXPECT_EQ(reader.stringDictionaryValue("states", "/home/u/Corvane/f0/0"), "synced");
-    }
-    // After the pause it is read, and nothing more waits.
-    const auto deadline = steady_clock::now() + std::chrono::seconds(5);
-    while (!reader.synchronize() && steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(reader.stringDictionaryValue("states", "/home/u/Corvane/f0/0"), "error");
-    EXPECT_TRUE(reader.synchronize());
-}
-
 TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
 {
     UserDefaults first(suiteFile());
@@ -312,49 +247,6 @@ TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
     second.flush();
     synchronizeFully(first);
     EXPECT_EQ(first.string("userEmail"), "new@example.com");
-}
-
-TEST_F(UserDefaultsTest, WhenPersistedRunsAfterTheFileHoldsTheChange)
-{
-    UserDefaults defaults(suiteFile());
-    std::optional<std::string> seenInCallback;
-    std::atomic<int> calls{0};
-    defaults.setString("syncDirectory", "/sync");
-    defaults.whenPersisted("changed", [&] {
-        seenInCallback = UserDefaults(suiteFile()).string("syncDirectory");
-        ++calls;
-    });
-    defaults.flush();
-    EXPECT_EQ(calls.load(), 1);
-    EXPECT_EQ(seenInCallback, "/sync");
-
-    // Waiting callbacks with one tag collapse; a callback without any change still runs.
-    std::atomic<int> tagged{0};
-    for (int i = 0; i < 50; ++i) {
-        defaults.whenPersisted("burst", [&] { ++tagged; });
-    }
-    defaults.flush();
-    EXPECT_GE(tagged.load(), 1);
-    EXPECT_LT(tagged.load(), 50);
-}
-
-TEST_F(UserDefaultsTest, ACallbackThatThrowsNeitherStopsTheOthersNorTheSuite)
-{
-    std::atomic<int> calls{0};
-    testing::internal::CaptureStderr();
-    {
-        UserDefaults defaults(suiteFile());
-        defaults.setString("key", "value");
-        defaults.whenPersisted("a", [] { throw std::runtime_error("callback broke"); });
-        defaults.whenPersisted("b", [&] { ++calls; });
-        defaults.flush();
-        EXPECT_EQ(calls.load(), 1);
-        defaults.whenPersisted("a", [] { throw std::runtime_error("again"); });
-    }  // destruction writes and runs the waiting callback
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "settings persisted callback failed: callback broke\n"
-              "settings persisted callback failed: again\n");
-    EXPECT_EQ(UserDefaults(suiteFile()).string("key"), "value");
 }
 
 }  // namespace
