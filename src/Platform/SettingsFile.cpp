@@ -19,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/AtomicFile.h"
 #include "Platform/CallGuarded.h"
 #include "Platform/InstanceRegistry.h"
 #include "Platform/SerialQueue.h"
@@ -365,29 +366,15 @@ private:
         if (m_knownCorrupt && m_knownIdentity.exists && !moveCorruptFileAside()) {
             return false;
         }
-        std::string temporary = m_file.string() + ".tmp-XXXXXX";
-        UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-        if (!fd) {
+        if (!AtomicFile::tryWrite(m_file, text)) {
             return false;
-        }
-        struct stat status {};
-        const bool written = fd.writeAll(text) && ::fsync(fd.get()) == 0 &&
-                             ::fstat(fd.get(), &status) == 0 && fd.close() == 0 &&
-                             ::rename(temporary.c_str(), m_file.c_str()) == 0;
-        if (!written) {
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        const UniqueFd folder(
-            ::open(m_file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder) {
-            ::fsync(folder.get());
         }
         // Looked at after the rename, which changes the file's change time: the identity taken
         // before it would never match, and every later look would read our own write again.
-        // The folder lock keeps other writers out until then.
+        // The folder lock keeps other writers out until then. Should the file be gone already,
+        // an identity that no file has makes the next look read whatever is there.
         const FileIdentity renamed = identityOf(m_file);
-        m_knownIdentity = renamed.exists ? renamed : FileIdentity::of(status);
+        m_knownIdentity = renamed.exists ? renamed : FileIdentity{.exists = true};
         m_knownCorrupt = false;
         return true;
     }
