@@ -17,6 +17,10 @@ constexpr std::array<std::pair<SyncBadge, std::string_view>, 4> kRawValues{{
     {SyncBadge::ignored, "ignored"},
 }};
 
+// A FileSyncState's keys, each named once for encoding and decoding.
+constexpr const char* kPathKey = "path";
+constexpr const char* kBadgeKey = "badge";
+
 }  // namespace
 
 std::string_view rawValue(SyncBadge badge)
@@ -47,16 +51,16 @@ std::ostream& operator<<(std::ostream& out, SyncBadge badge)
 void encodeJson(nlohmann::json& out, const FileSyncState& state)
 {
     out = nlohmann::json::object();
-    putRequired(out, "path", state.path);
-    putRequired(out, "badge", std::string(rawValue(state.badge)));
+    putRequired(out, kPathKey, state.path);
+    putRequired(out, kBadgeKey, std::string(rawValue(state.badge)));
 }
 
 FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncState>)
 {
     reader.expectObject();
     FileSyncState state;
-    state.path = reader.required<std::string>("path");
-    const auto raw = reader.required<std::string>("badge");
+    state.path = reader.required<std::string>(kPathKey);
+    const auto raw = reader.required<std::string>(kBadgeKey);
     const auto badge = syncBadgeFromRawValue(raw);
     if (!badge) {
         throw DecodingError::dataCorrupted(
