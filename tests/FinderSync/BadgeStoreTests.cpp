@@ -4,11 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,6 +14,8 @@
 #include "Platform/SettingsFile.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/UserDefaultsFixture.h"
+#include "support/FileContents.h"
+#include "support/PollUntil.h"
 
 namespace corvane {
 namespace {
@@ -24,12 +24,6 @@ using nlohmann::json;
 using StringDictionary = UserDefaults::StringDictionary;
 
 constexpr const char* kKey = SyncStateProvider::kStateKey;
-
-void writeText(const std::filesystem::path& file, const std::string& text)
-{
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
 
 class BadgeStoreTest : public test::UserDefaultsFixture {};
 
@@ -73,10 +67,10 @@ TEST_F(BadgeStoreTest, AMapThatIsSlowToReadIsReadAgainOnlyAfterAPause)
         values[kKey]["/home/u/Corvane/f" + std::to_string(i / 100) + "/" + std::to_string(i)] =
             "synced";
     }
-    writeText(suiteFile(), values.dump());
+    test::writeFileContents(suiteFile(), values.dump());
     values[kKey]["/home/u/Corvane/f0/0"] = "error";
     const std::filesystem::path next = suiteFile().string() + ".next";
-    writeText(next, values.dump());
+    test::writeFileContents(next, values.dump());
 
     const auto start = steady_clock::now();
     BadgeStore reader(suiteFile());
@@ -92,10 +86,7 @@ TEST_F(BadgeStoreTest, AMapThatIsSlowToReadIsReadAgainOnlyAfterAPause)
         EXPECT_EQ(reader.badge("/home/u/Corvane/f0/0"), SyncBadge::synced);
     }
     // After the pause it is read, and nothing more waits.
-    const auto deadline = steady_clock::now() + std::chrono::seconds(5);
-    while (!reader.synchronize() && steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test::pollUntil([&] { return reader.synchronize(); });
     EXPECT_EQ(reader.badge("/home/u/Corvane/f0/0"), SyncBadge::error);
     EXPECT_TRUE(reader.synchronize());
 }

@@ -17,6 +17,7 @@
 
 #include "Platform/SystemLog.h"
 #include "Platform/UniqueFd.h"
+#include "support/FileContents.h"
 #include "support/TempHome.h"
 
 namespace corvane::test {
@@ -63,12 +64,6 @@ mode_t modeOf(const fs::path& path)
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-std::string contentOf(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 class KeychainHelperTest : public testing::Test {
 protected:
     TempHome home;
@@ -81,7 +76,7 @@ TEST_F(KeychainHelperTest, KeepsTheValueByteForByteInAHiddenOwnerOnlyFile)
         SCOPED_TRACE(value);
         ASSERT_TRUE(KeychainHelper::save("auth_token", value));
         EXPECT_EQ(KeychainHelper::load("auth_token"), value);
-        EXPECT_EQ(contentOf(home.path() / ".local/share/Corvane/.auth_token"), value);
+        EXPECT_EQ(fileContents(home.path() / ".local/share/Corvane/.auth_token"), value);
         EXPECT_EQ(modeOf(KeychainHelper::fileURL("auth_token")), 0600u);
     }
     // Only the key's file: no temporary is left behind.
@@ -133,7 +128,7 @@ TEST_F(KeychainHelperTest, AFileInThePlaceOfTheFolderFailsTheSaveWithOneLogEntry
     EXPECT_EQ(entries.front().rfind("Storage: Save failed for key auth_token: ", 0), 0u)
         << entries.front();
     EXPECT_NE(entries.front().find("Not a directory"), std::string::npos) << entries.front();
-    EXPECT_EQ(contentOf(KeychainHelper::storageDir()), "in the way");
+    EXPECT_EQ(fileContents(KeychainHelper::storageDir()), "in the way");
 }
 
 TEST_F(KeychainHelperTest, AFailedReplacementKeepsTheOldValueAndLeavesNoTemporary)

@@ -2,8 +2,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -12,6 +10,8 @@
 
 #include "Platform/Paths.h"
 #include "Platform/UserDefaultsFixture.h"
+#include "support/FileContents.h"
+#include "support/PollUntil.h"
 
 namespace corvane {
 namespace {
@@ -19,30 +19,13 @@ namespace {
 using nlohmann::json;
 using StringDictionary = UserDefaults::StringDictionary;
 
-std::string readText(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const std::filesystem::path& file, const std::string& text)
-{
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
-
 class UserDefaultsTest : public test::UserDefaultsFixture {};
 
 // Looks at the file until another writer's change is read: a read that took long (a loaded
 // machine) holds the next one back for a pause.
 void synchronizeFully(UserDefaults& defaults)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!defaults.synchronize() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test::pollUntil([&] { return defaults.synchronize(); });
 }
 
 TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes)
@@ -111,7 +94,7 @@ TEST_F(UserDefaultsTest, ValuesSurviveANewInstanceAndRemoveDeletesTheKey)
     EXPECT_EQ(reopened.stringDictionary("map"), (StringDictionary{{"/a", "synced"}}));
     EXPECT_FALSE(reopened.contains("gone"));
     // The file is plain JSON and nothing temporary is left beside it.
-    EXPECT_TRUE(json::parse(readText(suiteFile())).is_object());
+    EXPECT_TRUE(json::parse(test::fileContents(suiteFile())).is_object());
     int files = 0;
     for ([[maybe_unused]] const auto& entry :
          std::filesystem::directory_iterator(suiteFile().parent_path())) {
@@ -159,16 +142,17 @@ TEST_F(UserDefaultsTest, CorruptFileReadsAsEmptyAndIsKeptAsideBeforeItIsReplaced
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(suiteFile().parent_path());
-        writeText(suiteFile(), c.text);
+        test::writeFileContents(suiteFile(), c.text);
         {
             UserDefaults defaults(suiteFile());
             EXPECT_FALSE(defaults.contains("serverURL"));
             defaults.flush();
-            EXPECT_EQ(readText(suiteFile()), c.text) << "a read alone must not replace it";
+            EXPECT_EQ(test::fileContents(suiteFile()), c.text)
+                << "a read alone must not replace it";
             defaults.setString("serverURL", "http://new");
         }
         const std::filesystem::path aside = suiteFile().string() + ".corrupt";
-        EXPECT_EQ(readText(aside), c.text);
+        EXPECT_EQ(test::fileContents(aside), c.text);
         EXPECT_EQ(UserDefaults(suiteFile()).string("serverURL"), "http://new");
     }
 }
@@ -177,34 +161,34 @@ TEST_F(UserDefaultsTest, SecondCorruptFileDoesNotReplaceTheFirstCopy)
 {
     const std::filesystem::path aside = suiteFile().string() + ".corrupt";
     for (const char* text : {"first {", "second {"}) {
-        writeText(suiteFile(), text);
+        test::writeFileContents(suiteFile(), text);
         UserDefaults defaults(suiteFile());
         defaults.setBool("setupDone", false);
     }
-    EXPECT_EQ(readText(aside), "first {");
-    EXPECT_EQ(readText(aside.string() + ".1"), "second {");
+    EXPECT_EQ(test::fileContents(aside), "first {");
+    EXPECT_EQ(test::fileContents(aside.string() + ".1"), "second {");
 }
 
 TEST_F(UserDefaultsTest, CorruptFileThatCannotBeKeptAsideIsNotReplaced)
 {
     // Every name it could be kept under is taken.
     const std::string aside = suiteFile().string() + ".corrupt";
-    writeText(aside, "taken");
+    test::writeFileContents(aside, "taken");
     for (int i = 1; i < 100; ++i) {
-        writeText(aside + "." + std::to_string(i), "taken");
+        test::writeFileContents(aside + "." + std::to_string(i), "taken");
     }
-    writeText(suiteFile(), "precious {");
+    test::writeFileContents(suiteFile(), "precious {");
     UserDefaults defaults(suiteFile());
     defaults.setString("serverURL", "http://new");
     defaults.flush();
-    EXPECT_EQ(readText(suiteFile()), "precious {");
+    EXPECT_EQ(test::fileContents(suiteFile()), "precious {");
     EXPECT_EQ(defaults.string("serverURL"), "http://new");  // kept in memory
 
     // Once a name is free again, the next write keeps the file there and replaces it.
     std::filesystem::remove(aside + ".42");
     defaults.setBool("setupDone", true);
     defaults.flush();
-    EXPECT_EQ(readText(aside + ".42"), "precious {");
+    EXPECT_EQ(test::fileContents(aside + ".42"), "precious {");
     UserDefaults reader(suiteFile());
     EXPECT_EQ(reader.string("serverURL"), "http://new");
     EXPECT_EQ(reader.boolean("setupDone"), true);
