@@ -1,8 +1,7 @@
 #include "FinderSync/FinderSyncProtocol.h"
 
-#include <array>
-
 #include "FinderSync/BadgeStore.h"
+#include "Models/EnumTexts.h"
 #include "Models/JsonCoding.h"
 #include "Platform/DistributedNotificationCenter.h"
 #include "Platform/UserDefaults.h"
@@ -10,7 +9,7 @@
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<SyncBadge, std::string_view>, 4> kRawValues{{
+constexpr EnumTexts<SyncBadge, 4> kRawValues{{
     {SyncBadge::synced, "synced"},
     {SyncBadge::syncing, "syncing"},
     {SyncBadge::error, "error"},
@@ -25,22 +24,12 @@ constexpr const char* kBadgeKey = "badge";
 
 std::string_view rawValue(SyncBadge badge)
 {
-    for (const auto& [candidate, raw] : kRawValues) {
-        if (candidate == badge) {
-            return raw;
-        }
-    }
-    return "synced";
+    return textOf(kRawValues, badge).value_or("synced");
 }
 
 std::optional<SyncBadge> syncBadgeFromRawValue(std::string_view raw)
 {
-    for (const auto& [badge, candidate] : kRawValues) {
-        if (candidate == raw) {
-            return badge;
-        }
-    }
-    return std::nullopt;
+    return valueOf(kRawValues, raw);
 }
 
 std::ostream& operator<<(std::ostream& out, SyncBadge badge)

@@ -6,12 +6,13 @@
 #include <ostream>
 #include <utility>
 
+#include "Models/EnumTexts.h"
 #include "Models/JsonCoding.h"
 
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kTypeRawValues{{
+constexpr EnumTexts<ActivityType, 5> kTypeRawValues{{
     {ActivityType::upload, "upload"},
     {ActivityType::download, "download"},
     {ActivityType::delete_, "delete"},
@@ -19,7 +20,7 @@ constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kTypeRawValue
     {ActivityType::share, "share"},
 }};
 
-constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kIcons{{
+constexpr EnumTexts<ActivityType, 5> kIcons{{
     {ActivityType::upload, "arrow.up.circle"},
     {ActivityType::download, "arrow.down.circle"},
     {ActivityType::delete_, "trash.circle"},
@@ -27,33 +28,17 @@ constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kIcons{{
     {ActivityType::share, "person.2.circle"},
 }};
 
-constexpr std::array<std::pair<ActivityStatus, std::string_view>, 3> kStatusRawValues{{
+constexpr EnumTexts<ActivityStatus, 3> kStatusRawValues{{
     {ActivityStatus::inProgress, "in_progress"},
     {ActivityStatus::completed, "completed"},
     {ActivityStatus::failed, "failed"},
 }};
 
+// The text of `value`, or the table's first for a value it does not list.
 template <typename Enum, std::size_t N>
-std::string_view lookUp(const std::array<std::pair<Enum, std::string_view>, N>& table, Enum value)
+std::string_view lookUp(const EnumTexts<Enum, N>& table, Enum value)
 {
-    for (const auto& [candidate, text] : table) {
-        if (candidate == value) {
-            return text;
-        }
-    }
-    return table.front().second;
-}
-
-template <typename Enum, std::size_t N>
-std::optional<Enum> reverseLookUp(const std::array<std::pair<Enum, std::string_view>, N>& table,
-                                  std::string_view text)
-{
-    for (const auto& [value, candidate] : table) {
-        if (candidate == text) {
-            return value;
-        }
-    }
-    return std::nullopt;
+    return textOf(table, value).value_or(table.front().second);
 }
 
 // A number with at most one decimal, without a trailing ".0".
@@ -199,12 +184,12 @@ std::string_view rawValue(ActivityStatus status)
 
 std::optional<ActivityType> activityTypeFromRawValue(std::string_view raw)
 {
-    return reverseLookUp(kTypeRawValues, raw);
+    return valueOf(kTypeRawValues, raw);
 }
 
 std::optional<ActivityStatus> activityStatusFromRawValue(std::string_view raw)
 {
-    return reverseLookUp(kStatusRawValues, raw);
+    return valueOf(kStatusRawValues, raw);
 }
 
 std::string_view icon(ActivityType type)
