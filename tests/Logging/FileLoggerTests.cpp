@@ -11,6 +11,7 @@
 
 #include "Logging/LogLine.h"
 #include "LoggingTestSupport.h"
+#include "support/FileModes.h"
 
 namespace corvane {
 namespace {
@@ -19,13 +20,6 @@ namespace fs = std::filesystem;
 using test::fileContents;
 using test::kStart;
 using test::splitLines;
-
-unsigned permissionsOf(const fs::path& path)
-{
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 0777;
-}
 
 // A line of exactly `length` bytes, line feed included, as the logger writes it at kStart.
 std::string messageForLineOf(std::size_t length)
@@ -53,9 +47,9 @@ TEST_F(FileLoggerTest, CreatesAPrivateFolderAndFile)
 {
     auto logger = makeLogger();
     // XDG_STATE_HOME did not exist either: every folder the logger creates is owner-only.
-    EXPECT_EQ(permissionsOf(Paths::logs()), 0700u);
-    EXPECT_EQ(permissionsOf(Paths::logs().parent_path()), 0700u);
-    EXPECT_EQ(permissionsOf(logFile()), 0600u);
+    EXPECT_EQ(test::permissionBits(Paths::logs()), 0700u);
+    EXPECT_EQ(test::permissionBits(Paths::logs().parent_path()), 0700u);
+    EXPECT_EQ(test::permissionBits(logFile()), 0600u);
     EXPECT_EQ(fileContents(logFile()), "");
 }
 

@@ -18,6 +18,7 @@
 #include "Platform/SystemLog.h"
 #include "Platform/UniqueFd.h"
 #include "support/FileContents.h"
+#include "support/FileModes.h"
 #include "support/TempHome.h"
 
 namespace corvane::test {
@@ -48,22 +49,6 @@ private:
     SystemLog::Capture m_capture;
 };
 
-// Sets the file-creation mask for one scope.
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : m_saved(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(m_saved); }
-
-private:
-    mode_t m_saved;
-};
-
-mode_t modeOf(const fs::path& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
 class KeychainHelperTest : public testing::Test {
 protected:
     TempHome home;
@@ -77,7 +62,7 @@ TEST_F(KeychainHelperTest, KeepsTheValueByteForByteInAHiddenOwnerOnlyFile)
         ASSERT_TRUE(KeychainHelper::save("auth_token", value));
         EXPECT_EQ(KeychainHelper::load("auth_token"), value);
         EXPECT_EQ(fileContents(home.path() / ".local/share/Corvane/.auth_token"), value);
-        EXPECT_EQ(modeOf(KeychainHelper::fileURL("auth_token")), 0600u);
+        EXPECT_EQ(permissionBits(KeychainHelper::fileURL("auth_token")), 0600u);
     }
     // Only the key's file: no temporary is left behind.
     std::vector<std::string> names;
@@ -112,8 +97,8 @@ TEST_F(KeychainHelperTest, TheFileIsOwnerOnlyWhateverTheUmask)
         fs::remove_all(KeychainHelper::storageDir());
         const ScopedUmask scoped(mask);
         ASSERT_TRUE(KeychainHelper::save("auth_token", "secret"));
-        EXPECT_EQ(modeOf(KeychainHelper::fileURL("auth_token")), 0600u);
-        EXPECT_EQ(modeOf(KeychainHelper::storageDir()), 0700u & ~mask);
+        EXPECT_EQ(permissionBits(KeychainHelper::fileURL("auth_token")), 0600u);
+        EXPECT_EQ(permissionBits(KeychainHelper::storageDir()), 0700u & ~mask);
         EXPECT_EQ(KeychainHelper::load("auth_token"), "secret");
     }
 }

@@ -11,6 +11,7 @@
 #include "RawConnection.h"
 #include "ServerTestSupport.h"
 #include "support/FileContents.h"
+#include "support/FileModes.h"
 #include "support/PollUntil.h"
 #include "support/TempHome.h"
 
@@ -69,18 +70,6 @@ std::vector<std::string> bearer(const std::string& token)
 {
     return {"Authorization: Bearer " + token};
 }
-
-// Sets the umask for its lifetime.
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : m_saved(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(m_saved); }
-    ScopedUmask(const ScopedUmask&) = delete;
-    ScopedUmask& operator=(const ScopedUmask&) = delete;
-
-private:
-    mode_t m_saved;
-};
 
 TEST(ServerDataFolder, EverythingTheServerCreatesIsPrivateWhateverTheUmask)
 {
