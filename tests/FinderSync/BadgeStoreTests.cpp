@@ -58,6 +58,22 @@ TEST_F(BadgeStoreTest, EntriesChangeInPlace)
     EXPECT_EQ(defaults.stringDictionary(kKey), StringDictionary{});
 }
 
+TEST_F(BadgeStoreTest, TheSuitesStoreSharesTheSuitesSettingsInThisProcess)
+{
+    auto badges = BadgeStore::ofSuite(SyncStateProvider::kSuiteName);
+    ASSERT_TRUE(badges);
+    badges->setBadge("/sync/a", SyncBadge::error);
+    // Seen at once, before any write of the file: one copy of the values in this process.
+    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
+    EXPECT_EQ(suite->stringDictionary(kKey), (StringDictionary{{"/sync/a", "error"}}));
+    suite->setString(SyncStateProvider::kSyncDirKey, "/sync");
+    badges->flush();
+    const UserDefaults reader(suite->file());
+    EXPECT_EQ(reader.string(SyncStateProvider::kSyncDirKey), "/sync");
+    EXPECT_EQ(reader.stringDictionary(kKey), (StringDictionary{{"/sync/a", "error"}}));
+    EXPECT_FALSE(BadgeStore::ofSuite("a/b"));
+}
+
 TEST_F(BadgeStoreTest, AMapThatIsSlowToReadIsReadAgainOnlyAfterAPause)
 {
     using std::chrono::steady_clock;
