@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "FinderSync/BadgeStore.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Platform/HelperProcess.h"
 #include "Platform/PrivateBus.h"
@@ -136,11 +137,11 @@ Round runRound(int size)
     round.updateUsPerCall = milliseconds(Clock::now() - updates) * 1000 / kUpdates;
 
     // The last badge of the run.
-    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
+    auto badges = BadgeStore::ofSuite(SyncStateProvider::kSuiteName);
     provider.setBadge(last, SyncBadge::error);
     const std::int64_t written = steadyNanoseconds();
     std::atomic<std::int64_t> persisted{0};
-    suite->whenPersisted("bench", [&] { persisted = steadyNanoseconds(); });
+    badges->whenPersisted("bench", [&] { persisted = steadyNanoseconds(); });
     const std::int64_t seen = std::stoll(expectLine(reader, "seen "));
     reader.wait();
     round.visibleMs = static_cast<double>(seen - written) / 1e6;

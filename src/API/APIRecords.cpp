@@ -1,51 +1,56 @@
 #include "API/APIRecords.h"
 
+#include <tuple>
+
 #include "Models/JsonCoding.h"
 
 namespace corvane {
+namespace {
+
+constexpr auto kCreateFolderRequestFields = std::tuple{
+    jsonField("name", &CreateFolderRequest::name),
+    jsonField("parent_id", &CreateFolderRequest::parent_id),
+};
+
+constexpr auto kDeleteRequestFields = std::tuple{
+    jsonField("path", &DeleteRequest::path),
+    jsonField("folder_id", &DeleteRequest::folder_id),
+};
+
+constexpr auto kChunkResponseFields = std::tuple{
+    jsonField("file", &ChunkResponse::file),
+};
+
+}  // namespace
 
 void encodeJson(nlohmann::json& out, const CreateFolderRequest& value)
 {
-    out = nlohmann::json::object();
-    putRequired(out, "name", value.name);
-    putOptional(out, "parent_id", value.parent_id);
+    encodeFields(out, value, kCreateFolderRequestFields);
 }
 
 void encodeJson(nlohmann::json& out, const DeleteRequest& value)
 {
-    out = nlohmann::json::object();
-    putRequired(out, "path", value.path);
-    putRequired(out, "folder_id", value.folder_id);
+    encodeFields(out, value, kDeleteRequestFields);
 }
 
 void encodeJson(nlohmann::json& out, const ChunkResponse& value)
 {
-    out = nlohmann::json::object();
-    putOptional(out, "file", value.file);
+    encodeFields(out, value, kChunkResponseFields);
 }
 
 CreateFolderRequest decodeJson(const JsonReader& reader, std::type_identity<CreateFolderRequest>)
 {
-    reader.expectObject();
-    CreateFolderRequest value;
-    value.name = reader.required<std::string>("name");
-    value.parent_id = reader.optional<std::string>("parent_id");
-    return value;
+    return decodeFields<CreateFolderRequest>(reader, kCreateFolderRequestFields);
 }
 
 DeleteRequest decodeJson(const JsonReader& reader, std::type_identity<DeleteRequest>)
 {
-    reader.expectObject();
-    DeleteRequest value;
-    value.path = reader.required<std::string>("path");
-    value.folder_id = reader.required<std::string>("folder_id");
-    return value;
+    return decodeFields<DeleteRequest>(reader, kDeleteRequestFields);
 }
 
 ChunkResponse decodeJson(const JsonReader& reader, std::type_identity<ChunkResponse>)
 {
-    reader.expectObject();
-    return ChunkResponse{reader.optional<FileInfo>("file")};
+    return decodeFields<ChunkResponse>(reader, kChunkResponseFields);
 }
 
 }  // namespace corvane

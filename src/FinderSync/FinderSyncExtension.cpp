@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "API/URLEncoding.h"
+#include "FinderSync/BadgeStore.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Platform/MainQueue.h"
 #include "Platform/Pasteboard.h"
@@ -164,8 +165,8 @@ void CorvaneFinderSync::syncStateChanged()
     assertMainThread();
     // The notification follows a write to the suite's file: look at it now rather than after
     // the suite's next periodic check, so that the badges asked for next are the new ones.
-    if (const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName)) {
-        suite->synchronize();
+    if (auto badges = BadgeStore::ofSuite(SyncStateProvider::kSuiteName)) {
+        badges->synchronize();
     }
     watchSyncDirectory();
 }

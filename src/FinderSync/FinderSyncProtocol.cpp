@@ -1,52 +1,35 @@
 #include "FinderSync/FinderSyncProtocol.h"
 
-#include <array>
-
+#include "FinderSync/BadgeStore.h"
+#include "Models/EnumTexts.h"
 #include "Models/JsonCoding.h"
 #include "Platform/DistributedNotificationCenter.h"
-#include "Platform/Unicode.h"
 #include "Platform/UserDefaults.h"
 
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<SyncBadge, std::string_view>, 4> kRawValues{{
+constexpr EnumTexts<SyncBadge, 4> kRawValues{{
     {SyncBadge::synced, "synced"},
     {SyncBadge::syncing, "syncing"},
     {SyncBadge::error, "error"},
     {SyncBadge::ignored, "ignored"},
 }};
 
-// The map's key for `path`, derived alike by writers and readers: its NFC form, so that
-// equivalent spellings meet, and for a name that is not UTF-8 (a Linux file name can be any
-// bytes) its stray bytes escaped. The file holds UTF-8 only, so unescaped they would be written
-// as replacement characters, under which a reader asking with the real name finds nothing and
-// names that differ only in those bytes share one entry.
-std::string badgeKey(std::string_view path)
-{
-    return Unicode::nfc(Unicode::escapedUTF8(path));
-}
+// A FileSyncState's keys, each named once for encoding and decoding.
+constexpr const char* kPathKey = "path";
+constexpr const char* kBadgeKey = "badge";
 
 }  // namespace
 
 std::string_view rawValue(SyncBadge badge)
 {
-    for (const auto& [candidate, raw] : kRawValues) {
-        if (candidate == badge) {
-            return raw;
-        }
-    }
-    return "synced";
+    return textOf(kRawValues, badge).value_or("synced");
 }
 
 std::optional<SyncBadge> syncBadgeFromRawValue(std::string_view raw)
 {
-    for (const auto& [badge, candidate] : kRawValues) {
-        if (candidate == raw) {
-            return badge;
-        }
-    }
-    return std::nullopt;
+    return valueOf(kRawValues, raw);
 }
 
 std::ostream& operator<<(std::ostream& out, SyncBadge badge)
@@ -57,16 +40,16 @@ std::ostream& operator<<(std::ostream& out, SyncBadge badge)
 void encodeJson(nlohmann::json& out, const FileSyncState& state)
 {
     out = nlohmann::json::object();
-    putRequired(out, "path", state.path);
-    putRequired(out, "badge", std::string(rawValue(state.badge)));
+    putRequired(out, kPathKey, state.path);
+    putRequired(out, kBadgeKey, std::string(rawValue(state.badge)));
 }
 
 FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncState>)
 {
     reader.expectObject();
     FileSyncState state;
-    state.path = reader.required<std::string>("path");
-    const auto raw = reader.required<std::string>("badge");
+    state.path = reader.required<std::string>(kPathKey);
+    const auto raw = reader.required<std::string>(kBadgeKey);
     const auto badge = syncBadgeFromRawValue(raw);
     if (!badge) {
         throw DecodingError::dataCorrupted(
@@ -85,6 +68,11 @@ SyncStateProvider& SyncStateProvider::shared()
 std::shared_ptr<UserDefaults> SyncStateProvider::defaults()
 {
     return UserDefaults::suite(kSuiteName);
+}
+
+std::optional<BadgeStore> SyncStateProvider::badges()
+{
+    return BadgeStore::ofSuite(kSuiteName);
 }
 
 std::shared_ptr<UserDefaults> SyncStateProvider::freshDefaults()
@@ -121,66 +109,62 @@ void SyncStateProvider::setSyncDirectory(const std::optional<std::string>& path)
 
 void SyncStateProvider::setBadge(const std::string& path, SyncBadge badge)
 {
-    const auto suite = defaults();
-    if (suite) {
-        suite->setStringDictionaryValue(kStateKey, badgeKey(path), std::string(rawValue(badge)));
+    auto store = badges();
+    if (store) {
+        store->setBadge(path, badge);
     }
-    notifyFinderExtension(suite);
+    notifyFinderExtension(store);
 }
 
 void SyncStateProvider::setBadges(const std::map<std::string, SyncBadge>& badges)
 {
-    const auto suite = defaults();
-    if (suite) {
-        UserDefaults::StringDictionary entries;
-        for (const auto& [path, badge] : badges) {
-            entries.insert_or_assign(badgeKey(path), std::string(rawValue(badge)));
-        }
-        suite->setStringDictionaryValues(kStateKey, entries);
+    auto store = SyncStateProvider::badges();
+    if (store) {
+        store->setBadges(badges);
     }
-    notifyFinderExtension(suite);
+    notifyFinderExtension(store);
 }
 
 SyncBadge SyncStateProvider::getBadge(const std::string& path) const
 {
-    const auto suite = freshDefaults();
-    if (!suite) {
+    auto store = badges();
+    if (!store) {
         return SyncBadge::synced;
     }
-    const auto raw = suite->stringDictionaryValue(kStateKey, badgeKey(path));
-    const auto badge = raw ? syncBadgeFromRawValue(*raw) : std::nullopt;
-    return badge.value_or(SyncBadge::synced);
+    // Looked at now rather than at the file's next periodic check (see freshDefaults()).
+    store->synchronize();
+    return store->badge(path).value_or(SyncBadge::synced);
 }
 
 void SyncStateProvider::clearAll()
 {
-    const auto suite = defaults();
-    if (suite) {
-        suite->remove(kStateKey);
+    auto store = badges();
+    if (store) {
+        store->clear();
     }
-    notifyFinderExtension(suite);
+    notifyFinderExtension(store);
 }
 
 void SyncStateProvider::flush()
 {
-    if (const auto suite = defaults()) {
-        suite->flush();
+    if (auto store = badges()) {
+        store->flush();
     }
 }
 
-void SyncStateProvider::notifyFinderExtension(const std::shared_ptr<UserDefaults>& suite)
+void SyncStateProvider::notifyFinderExtension(std::optional<BadgeStore>& store)
 {
     // The center goes with the callback: one still waiting at exit runs when the settings are
     // written on the way out, after the process's own center may already be gone.
     const auto post = [center = DistributedNotificationCenter::defaultCenter()] {
         center->post(kChangedNotification);
     };
-    if (!suite) {
+    if (!store) {
         post();
         return;
     }
     // Announced once the file holds the change, so that the extension reads the new badge.
-    suite->whenPersisted(kChangedNotification, post);
+    store->whenPersisted(kChangedNotification, post);
 }
 
 }  // namespace corvane

@@ -12,6 +12,7 @@
 
 namespace corvane {
 
+class BadgeStore;
 class JsonReader;
 class UserDefaults;
 
@@ -48,11 +49,8 @@ FileSyncState decodeJson(const JsonReader& reader, std::type_identity<FileSyncSt
 //
 // Reads look at the suite's file every time, so that the extension, reading on an announcement,
 // finds the badge announced; only while another process keeps rewriting a large map is it read
-// again after a pause instead (UserDefaults::synchronize() says when a change waits for it). Paths
-// are keyed by their NFC form, so canonically equivalent spellings address one entry; bytes of a
-// name that are not UTF-8 are kept apart in the key, so another process finds the badge of such a
-// name too. One badge write updates one entry in memory; the suite persists changes coalesced, so a
-// full sync of many files does not rewrite the file once per file. Thread-safe.
+// again after a pause instead (BadgeStore::synchronize() says when a change waits for it). The
+// badges themselves are kept by BadgeStore. Thread-safe.
 class SyncStateProvider {
 public:
     static constexpr const char* kSuiteName = "group.com.corvane.app";
@@ -82,7 +80,9 @@ private:
     static std::shared_ptr<UserDefaults> defaults();
     // The suite, having looked at its file now for another process's writes.
     static std::shared_ptr<UserDefaults> freshDefaults();
-    static void notifyFinderExtension(const std::shared_ptr<UserDefaults>& suite);
+    // The badge map in the suite; nothing when the suite cannot be opened.
+    static std::optional<BadgeStore> badges();
+    static void notifyFinderExtension(std::optional<BadgeStore>& store);
 };
 
 }  // namespace corvane

@@ -6,12 +6,13 @@
 #include <ostream>
 #include <utility>
 
+#include "Models/EnumTexts.h"
 #include "Models/JsonCoding.h"
 
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kTypeRawValues{{
+constexpr EnumTexts<ActivityType, 5> kTypeRawValues{{
     {ActivityType::upload, "upload"},
     {ActivityType::download, "download"},
     {ActivityType::delete_, "delete"},
@@ -19,7 +20,7 @@ constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kTypeRawValue
     {ActivityType::share, "share"},
 }};
 
-constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kIcons{{
+constexpr EnumTexts<ActivityType, 5> kIcons{{
     {ActivityType::upload, "arrow.up.circle"},
     {ActivityType::download, "arrow.down.circle"},
     {ActivityType::delete_, "trash.circle"},
@@ -27,33 +28,17 @@ constexpr std::array<std::pair<ActivityType, std::string_view>, 5> kIcons{{
     {ActivityType::share, "person.2.circle"},
 }};
 
-constexpr std::array<std::pair<ActivityStatus, std::string_view>, 3> kStatusRawValues{{
+constexpr EnumTexts<ActivityStatus, 3> kStatusRawValues{{
     {ActivityStatus::inProgress, "in_progress"},
     {ActivityStatus::completed, "completed"},
     {ActivityStatus::failed, "failed"},
 }};
 
+// The text of `value`, or the table's first for a value it does not list.
 template <typename Enum, std::size_t N>
-std::string_view lookUp(const std::array<std::pair<Enum, std::string_view>, N>& table, Enum value)
+std::string_view lookUp(const EnumTexts<Enum, N>& table, Enum value)
 {
-    for (const auto& [candidate, text] : table) {
-        if (candidate == value) {
-            return text;
-        }
-    }
-    return table.front().second;
-}
-
-template <typename Enum, std::size_t N>
-std::optional<Enum> reverseLookUp(const std::array<std::pair<Enum, std::string_view>, N>& table,
-                                  std::string_view text)
-{
-    for (const auto& [value, candidate] : table) {
-        if (candidate == text) {
-            return value;
-        }
-    }
-    return std::nullopt;
+    return textOf(table, value).value_or(table.front().second);
 }
 
 // A number with at most one decimal, without a trailing ".0".
@@ -199,12 +184,12 @@ std::string_view rawValue(ActivityStatus status)
 
 std::optional<ActivityType> activityTypeFromRawValue(std::string_view raw)
 {
-    return reverseLookUp(kTypeRawValues, raw);
+    return valueOf(kTypeRawValues, raw);
 }
 
 std::optional<ActivityStatus> activityStatusFromRawValue(std::string_view raw)
 {
-    return reverseLookUp(kStatusRawValues, raw);
+    return valueOf(kStatusRawValues, raw);
 }
 
 std::string_view icon(ActivityType type)
@@ -273,43 +258,61 @@ std::string ActivityItem::statusText() const
     return "Failed";
 }
 
+namespace {
+
+// An item's keys, each named once for encoding and decoding.
+namespace key {
+constexpr const char* kId = "id";
+constexpr const char* kType = "type";
+constexpr const char* kFileName = "fileName";
+constexpr const char* kFilePath = "filePath";
+constexpr const char* kStatus = "status";
+constexpr const char* kProgress = "progress";
+constexpr const char* kBytesTransferred = "bytesTransferred";
+constexpr const char* kTotalBytes = "totalBytes";
+constexpr const char* kTimestamp = "timestamp";
+constexpr const char* kErrorMessage = "errorMessage";
+}  // namespace key
+
+}  // namespace
+
 void encodeJson(nlohmann::json& out, const ActivityItem& item)
 {
     out = nlohmann::json::object();
-    putRequired(out, "id", item.id);
-    putRequired(out, "type", std::string(rawValue(item.type)));
-    putRequired(out, "fileName", item.fileName);
-    putRequired(out, "filePath", item.filePath);
-    putRequired(out, "status", std::string(rawValue(item.status)));
-    putRequired(out, "progress", item.progress);
-    putRequired(out, "bytesTransferred", item.bytesTransferred);
-    putRequired(out, "totalBytes", item.totalBytes);
-    putRequired(out, "timestamp", isoTimestamp(item.timestamp));
-    putOptional(out, "errorMessage", item.errorMessage);
+    putRequired(out, key::kId, item.id);
+    putRequired(out, key::kType, std::string(rawValue(item.type)));
+    putRequired(out, key::kFileName, item.fileName);
+    putRequired(out, key::kFilePath, item.filePath);
+    putRequired(out, key::kStatus, std::string(rawValue(item.status)));
+    putRequired(out, key::kProgress, item.progress);
+    putRequired(out, key::kBytesTransferred, item.bytesTransferred);
+    putRequired(out, key::kTotalBytes, item.totalBytes);
+    putRequired(out, key::kTimestamp, isoTimestamp(item.timestamp));
+    putOptional(out, key::kErrorMessage, item.errorMessage);
 }
 
 ActivityItem decodeJson(const JsonReader& reader, std::type_identity<ActivityItem>)
 {
     reader.expectObject();
     ActivityItem item;
-    item.id = reader.required<std::string>("id");
+    item.id = reader.required<std::string>(key::kId);
     item.type =
-        decodeRawValue<ActivityType>(reader, "type", "ActivityType", &activityTypeFromRawValue);
-    item.fileName = reader.required<std::string>("fileName");
-    item.filePath = reader.required<std::string>("filePath");
-    item.status = decodeRawValue<ActivityStatus>(reader, "status", "ActivityStatus",
+        decodeRawValue<ActivityType>(reader, key::kType, "ActivityType", &activityTypeFromRawValue);
+    item.fileName = reader.required<std::string>(key::kFileName);
+    item.filePath = reader.required<std::string>(key::kFilePath);
+    item.status = decodeRawValue<ActivityStatus>(reader, key::kStatus, "ActivityStatus",
                                                  &activityStatusFromRawValue);
-    item.progress = reader.required<double>("progress");
-    item.bytesTransferred = reader.required<std::int64_t>("bytesTransferred");
-    item.totalBytes = reader.required<std::int64_t>("totalBytes");
-    const JsonReader timestamp = reader.member("timestamp");
+    item.progress = reader.required<double>(key::kProgress);
+    item.bytesTransferred = reader.required<std::int64_t>(key::kBytesTransferred);
+    item.totalBytes = reader.required<std::int64_t>(key::kTotalBytes);
+    const JsonReader timestamp = reader.member(key::kTimestamp);
     const auto time = parseIsoTimestamp(timestamp.string());
     if (!time) {
         throw DecodingError::dataCorrupted("Expected date string to be ISO8601-formatted at " +
                                            timestamp.path());
     }
     item.timestamp = *time;
-    item.errorMessage = reader.optional<std::string>("errorMessage");
+    item.errorMessage = reader.optional<std::string>(key::kErrorMessage);
     return item;
 }
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -82,6 +84,66 @@ void putOptional(nlohmann::json& object, const char* key, const std::optional<T>
     if (value) {
         encodeValue(object[key], *value);
     }
+}
+
+// One member of a record and the key it is coded under: a record names its keys once, in one
+// table, for both directions. A std::optional member is optional on the wire (left out when
+// absent, absent when missing or null); any other member is required.
+template <typename Record, typename Member>
+struct JsonField {
+    const char* key;
+    Member Record::*member;
+};
+
+template <typename Record, typename Member>
+constexpr JsonField<Record, Member> jsonField(const char* key, Member Record::*member)
+{
+    return {key, member};
+}
+
+template <typename T>
+void putField(nlohmann::json& object, const char* key, const T& value)
+{
+    putRequired(object, key, value);
+}
+
+template <typename T>
+void putField(nlohmann::json& object, const char* key, const std::optional<T>& value)
+{
+    putOptional(object, key, value);
+}
+
+template <typename T>
+void readField(const JsonReader& reader, const char* key, T& value)
+{
+    value = reader.required<T>(key);
+}
+
+template <typename T>
+void readField(const JsonReader& reader, const char* key, std::optional<T>& value)
+{
+    value = reader.optional<T>(key);
+}
+
+// Writes every field of `fields` (a tuple of JsonField) into a new object.
+template <typename Record, typename Fields>
+void encodeFields(nlohmann::json& out, const Record& value, const Fields& fields)
+{
+    out = nlohmann::json::object();
+    std::apply([&](const auto&... field) { (putField(out, field.key, value.*field.member), ...); },
+               fields);
+}
+
+// Reads the fields in the table's order, so that the first failing key decides the error.
+template <typename Record, typename Fields>
+Record decodeFields(const JsonReader& reader, const Fields& fields)
+{
+    reader.expectObject();
+    Record value;
+    std::apply(
+        [&](const auto&... field) { (readField(reader, field.key, value.*field.member), ...); },
+        fields);
+    return value;
 }
 
 template <typename T>

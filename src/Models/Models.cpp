@@ -1,6 +1,7 @@
 #include "Models/Models.h"
 
 #include <ostream>
+#include <tuple>
 
 #include "Models/JsonCoding.h"
 #include "Platform/Unicode.h"
@@ -71,236 +72,193 @@ std::string dumpJson(const nlohmann::json& value)
     }
 }
 
-// Encoding. Member order in the written text is not significant.
+// Each record's keys in its key order, which decoding follows (it differs from the declaration
+// order for SyncEvent, UploadInitRequest, UploadInitResponse and FileChangedEvent), so the first
+// failing key decides the error. Member order in the written text is not significant.
+
+namespace {
+
+constexpr auto kUserFields = std::tuple{
+    jsonField("id", &User::id),
+    jsonField("email", &User::email),
+    jsonField("name", &User::name),
+};
+
+constexpr auto kFolderFields = std::tuple{
+    jsonField("id", &Folder::id),
+    jsonField("name", &Folder::name),
+    jsonField("path", &Folder::path),
+    jsonField("owner_id", &Folder::ownerId),
+    jsonField("parent_id", &Folder::parentId),
+    jsonField("created_at", &Folder::createdAt),
+    jsonField("updated_at", &Folder::updatedAt),
+};
+
+constexpr auto kFileInfoFields = std::tuple{
+    jsonField("id", &FileInfo::id),
+    jsonField("name", &FileInfo::name),
+    jsonField("path", &FileInfo::path),
+    jsonField("hash", &FileInfo::hash),
+    jsonField("size", &FileInfo::size),
+    jsonField("version", &FileInfo::version),
+    jsonField("owner_id", &FileInfo::ownerId),
+    jsonField("folder_id", &FileInfo::folderId),
+    jsonField("created_at", &FileInfo::createdAt),
+    jsonField("updated_at", &FileInfo::updatedAt),
+};
+
+constexpr auto kFolderTreeFields = std::tuple{
+    jsonField("id", &FolderTree::id),       jsonField("name", &FolderTree::name),
+    jsonField("path", &FolderTree::path),   jsonField("children", &FolderTree::children),
+    jsonField("files", &FolderTree::files),
+};
+
+constexpr auto kSyncEventFields = std::tuple{
+    jsonField("id", &SyncEvent::id),
+    jsonField("action", &SyncEvent::action),
+    jsonField("path", &SyncEvent::path),
+    jsonField("metadata", &SyncEvent::metadata),
+    jsonField("timestamp", &SyncEvent::timestamp),
+    jsonField("file_id", &SyncEvent::fileId),
+    jsonField("folder_id", &SyncEvent::folderId),
+    jsonField("user_id", &SyncEvent::userId),
+};
+
+constexpr auto kUploadInitRequestFields = std::tuple{
+    jsonField("path", &UploadInitRequest::path),
+    jsonField("hash", &UploadInitRequest::hash),
+    jsonField("size", &UploadInitRequest::size),
+    jsonField("folder_id", &UploadInitRequest::folderId),
+    jsonField("base_version", &UploadInitRequest::baseVersion),
+};
+
+constexpr auto kUploadInitResponseFields = std::tuple{
+    jsonField("status", &UploadInitResponse::status),
+    jsonField("file", &UploadInitResponse::file),
+    jsonField("upload_id", &UploadInitResponse::uploadId),
+};
+
+constexpr auto kVerifyResponseFields = std::tuple{
+    jsonField("token", &VerifyResponse::token),
+    jsonField("user", &VerifyResponse::user),
+};
+
+constexpr auto kFileChangedEventFields = std::tuple{
+    jsonField("id", &FileChangedEvent::id),
+    jsonField("action", &FileChangedEvent::action),
+    jsonField("path", &FileChangedEvent::path),
+    jsonField("hash", &FileChangedEvent::hash),
+    jsonField("version", &FileChangedEvent::version),
+    jsonField("timestamp", &FileChangedEvent::timestamp),
+    jsonField("user_id", &FileChangedEvent::userId),
+    jsonField("folder_id", &FileChangedEvent::folderId),
+};
+
+constexpr auto kWSMessageFields = std::tuple{
+    jsonField("type", &WSMessage::type),
+    jsonField("event", &WSMessage::event),
+};
+
+}  // namespace
 
 void encodeJson(nlohmann::json& out, const User& value)
 {
-    out = nlohmann::json::object();
-    putRequired(out, "id", value.id);
-    putRequired(out, "email", value.email);
-    putRequired(out, "name", value.name);
+    encodeFields(out, value, kUserFields);
+}
+
+User decodeJson(const JsonReader& reader, std::type_identity<User>)
+{
+    return decodeFields<User>(reader, kUserFields);
 }
 
 void encodeJson(nlohmann::json& out, const Folder& value)
 {
-    out = nlohmann::json::object();
-    putRequired(out, "id", value.id);
-    putRequired(out, "name", value.name);
-    putRequired(out, "path", value.path);
-    putRequired(out, "owner_id", value.ownerId);
-    putOptional(out, "parent_id", value.parentId);
-    putRequired(out, "created_at", value.createdAt);
-    putRequired(out, "updated_at", value.updatedAt);
-}
-
-void encodeJson(nlohmann::json& out, const FileInfo& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "id", value.id);
-    putRequired(out, "name", value.name);
-    putRequired(out, "path", value.path);
-    putRequired(out, "hash", value.hash);
-    putRequired(out, "size", value.size);
-    putRequired(out, "version", value.version);
-    putRequired(out, "owner_id", value.ownerId);
-    putRequired(out, "folder_id", value.folderId);
-    putRequired(out, "created_at", value.createdAt);
-    putRequired(out, "updated_at", value.updatedAt);
-}
-
-void encodeJson(nlohmann::json& out, const FolderTree& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "id", value.id);
-    putRequired(out, "name", value.name);
-    putRequired(out, "path", value.path);
-    putOptional(out, "children", value.children);
-    putOptional(out, "files", value.files);
-}
-
-void encodeJson(nlohmann::json& out, const SyncEvent& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "id", value.id);
-    putRequired(out, "action", value.action);
-    putOptional(out, "path", value.path);
-    putOptional(out, "metadata", value.metadata);
-    putRequired(out, "timestamp", value.timestamp);
-    putOptional(out, "file_id", value.fileId);
-    putOptional(out, "folder_id", value.folderId);
-    putRequired(out, "user_id", value.userId);
-}
-
-void encodeJson(nlohmann::json& out, const UploadInitRequest& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "path", value.path);
-    putRequired(out, "hash", value.hash);
-    putRequired(out, "size", value.size);
-    putRequired(out, "folder_id", value.folderId);
-    putRequired(out, "base_version", value.baseVersion);
-}
-
-void encodeJson(nlohmann::json& out, const UploadInitResponse& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "status", value.status);
-    putOptional(out, "file", value.file);
-    putOptional(out, "upload_id", value.uploadId);
-}
-
-void encodeJson(nlohmann::json& out, const VerifyResponse& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "token", value.token);
-    putRequired(out, "user", value.user);
-}
-
-void encodeJson(nlohmann::json& out, const FileChangedEvent& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "id", value.id);
-    putRequired(out, "action", value.action);
-    putOptional(out, "path", value.path);
-    putOptional(out, "hash", value.hash);
-    putOptional(out, "version", value.version);
-    putOptional(out, "timestamp", value.timestamp);
-    putOptional(out, "user_id", value.userId);
-    putOptional(out, "folder_id", value.folderId);
-}
-
-void encodeJson(nlohmann::json& out, const WSMessage& value)
-{
-    out = nlohmann::json::object();
-    putRequired(out, "type", value.type);
-    putOptional(out, "event", value.event);
-}
-
-// Decoding. Fields are read in each record's key order (which differs from the declaration order
-// for SyncEvent, UploadInitRequest, UploadInitResponse and FileChangedEvent), so the first failing
-// key decides the error.
-
-User decodeJson(const JsonReader& reader, std::type_identity<User>)
-{
-    reader.expectObject();
-    User value;
-    value.id = reader.required<std::string>("id");
-    value.email = reader.required<std::string>("email");
-    value.name = reader.required<std::string>("name");
-    return value;
+    encodeFields(out, value, kFolderFields);
 }
 
 Folder decodeJson(const JsonReader& reader, std::type_identity<Folder>)
 {
-    reader.expectObject();
-    Folder value;
-    value.id = reader.required<std::string>("id");
-    value.name = reader.required<std::string>("name");
-    value.path = reader.required<std::string>("path");
-    value.ownerId = reader.required<std::string>("owner_id");
-    value.parentId = reader.optional<std::string>("parent_id");
-    value.createdAt = reader.required<std::string>("created_at");
-    value.updatedAt = reader.required<std::string>("updated_at");
-    return value;
+    return decodeFields<Folder>(reader, kFolderFields);
+}
+
+void encodeJson(nlohmann::json& out, const FileInfo& value)
+{
+    encodeFields(out, value, kFileInfoFields);
 }
 
 FileInfo decodeJson(const JsonReader& reader, std::type_identity<FileInfo>)
 {
-    reader.expectObject();
-    FileInfo value;
-    value.id = reader.required<std::string>("id");
-    value.name = reader.required<std::string>("name");
-    value.path = reader.required<std::string>("path");
-    value.hash = reader.required<std::string>("hash");
-    value.size = reader.required<std::int64_t>("size");
-    value.version = reader.required<std::int64_t>("version");
-    value.ownerId = reader.required<std::string>("owner_id");
-    value.folderId = reader.required<std::string>("folder_id");
-    value.createdAt = reader.required<std::string>("created_at");
-    value.updatedAt = reader.required<std::string>("updated_at");
-    return value;
+    return decodeFields<FileInfo>(reader, kFileInfoFields);
+}
+
+void encodeJson(nlohmann::json& out, const FolderTree& value)
+{
+    encodeFields(out, value, kFolderTreeFields);
 }
 
 FolderTree decodeJson(const JsonReader& reader, std::type_identity<FolderTree>)
 {
-    reader.expectObject();
-    FolderTree value;
-    value.id = reader.required<std::string>("id");
-    value.name = reader.required<std::string>("name");
-    value.path = reader.required<std::string>("path");
-    value.children = reader.optional<std::vector<FolderTree>>("children");
-    value.files = reader.optional<std::vector<FileInfo>>("files");
-    return value;
+    return decodeFields<FolderTree>(reader, kFolderTreeFields);
+}
+
+void encodeJson(nlohmann::json& out, const SyncEvent& value)
+{
+    encodeFields(out, value, kSyncEventFields);
 }
 
 SyncEvent decodeJson(const JsonReader& reader, std::type_identity<SyncEvent>)
 {
-    reader.expectObject();
-    SyncEvent value;
-    value.id = reader.required<std::string>("id");
-    value.action = reader.required<std::string>("action");
-    value.path = reader.optional<std::string>("path");
-    value.metadata = reader.optional<std::string>("metadata");
-    value.timestamp = reader.required<std::string>("timestamp");
-    value.fileId = reader.optional<std::string>("file_id");
-    value.folderId = reader.optional<std::string>("folder_id");
-    value.userId = reader.required<std::string>("user_id");
-    return value;
+    return decodeFields<SyncEvent>(reader, kSyncEventFields);
+}
+
+void encodeJson(nlohmann::json& out, const UploadInitRequest& value)
+{
+    encodeFields(out, value, kUploadInitRequestFields);
 }
 
 UploadInitRequest decodeJson(const JsonReader& reader, std::type_identity<UploadInitRequest>)
 {
-    reader.expectObject();
-    UploadInitRequest value;
-    value.path = reader.required<std::string>("path");
-    value.hash = reader.required<std::string>("hash");
-    value.size = reader.required<std::int64_t>("size");
-    value.folderId = reader.required<std::string>("folder_id");
-    value.baseVersion = reader.required<std::int64_t>("base_version");
-    return value;
+    return decodeFields<UploadInitRequest>(reader, kUploadInitRequestFields);
+}
+
+void encodeJson(nlohmann::json& out, const UploadInitResponse& value)
+{
+    encodeFields(out, value, kUploadInitResponseFields);
 }
 
 UploadInitResponse decodeJson(const JsonReader& reader, std::type_identity<UploadInitResponse>)
 {
-    reader.expectObject();
-    UploadInitResponse value;
-    value.status = reader.required<std::string>("status");
-    value.file = reader.optional<FileInfo>("file");
-    value.uploadId = reader.optional<std::string>("upload_id");
-    return value;
+    return decodeFields<UploadInitResponse>(reader, kUploadInitResponseFields);
+}
+
+void encodeJson(nlohmann::json& out, const VerifyResponse& value)
+{
+    encodeFields(out, value, kVerifyResponseFields);
 }
 
 VerifyResponse decodeJson(const JsonReader& reader, std::type_identity<VerifyResponse>)
 {
-    reader.expectObject();
-    VerifyResponse value;
-    value.token = reader.required<std::string>("token");
-    value.user = reader.required<User>("user");
-    return value;
+    return decodeFields<VerifyResponse>(reader, kVerifyResponseFields);
+}
+
+void encodeJson(nlohmann::json& out, const FileChangedEvent& value)
+{
+    encodeFields(out, value, kFileChangedEventFields);
 }
 
 FileChangedEvent decodeJson(const JsonReader& reader, std::type_identity<FileChangedEvent>)
 {
-    reader.expectObject();
-    FileChangedEvent value;
-    value.id = reader.required<std::string>("id");
-    value.action = reader.required<std::string>("action");
-    value.path = reader.optional<std::string>("path");
-    value.hash = reader.optional<std::string>("hash");
-    value.version = reader.optional<std::int64_t>("version");
-    value.timestamp = reader.optional<std::string>("timestamp");
-    value.userId = reader.optional<std::string>("user_id");
-    value.folderId = reader.optional<std::string>("folder_id");
-    return value;
+    return decodeFields<FileChangedEvent>(reader, kFileChangedEventFields);
+}
+
+void encodeJson(nlohmann::json& out, const WSMessage& value)
+{
+    encodeFields(out, value, kWSMessageFields);
 }
 
 WSMessage decodeJson(const JsonReader& reader, std::type_identity<WSMessage>)
 {
-    reader.expectObject();
-    WSMessage value;
-    value.type = reader.required<std::string>("type");
-    value.event = reader.optional<FileChangedEvent>("event");
-    return value;
+    return decodeFields<WSMessage>(reader, kWSMessageFields);
 }
 
 namespace {

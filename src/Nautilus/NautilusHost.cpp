@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "FinderSync/BadgeStore.h"
 #include "FinderSync/FinderSyncExtension.h"
 #include "FinderSync/FinderSyncProtocol.h"
 #include "Nautilus/GLibDeleter.h"
@@ -11,7 +12,6 @@
 #include "Nautilus/NautilusTranslation.h"
 #include "Platform/MainQueue.h"
 #include "Platform/Pasteboard.h"
-#include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 
 namespace corvane {
@@ -119,8 +119,8 @@ GList* NautilusHost::menuFor(const std::vector<std::string>& shown,
 void NautilusHost::badgesChanged()
 {
     // The file holds the change already; read it before Nautilus asks again.
-    const auto suite = UserDefaults::suite(SyncStateProvider::kSuiteName);
-    if (suite && !suite->synchronize()) {
+    auto badges = BadgeStore::ofSuite(SyncStateProvider::kSuiteName);
+    if (badges && !badges->synchronize()) {
         badgesChangedLater();
         return;
     }
@@ -133,7 +133,7 @@ void NautilusHost::badgesChangedLater()
         return;
     }
     const std::weak_ptr<NautilusHost*> self = m_self;
-    m_laterQueue.asyncAfter(UserDefaults::kMaxReloadPause, [self] {
+    m_laterQueue.asyncAfter(BadgeStore::kMaxReloadPause, [self] {
         MainQueue::async([self] {
             const auto host = self.lock();
             if (!host) {

@@ -1,12 +1,11 @@
 #include "Sync/SyncStatus.h"
 
-#include <array>
-#include <utility>
+#include "Models/EnumTexts.h"
 
 namespace corvane {
 namespace {
 
-constexpr std::array<std::pair<SyncStatus, std::string_view>, 5> kTexts{{
+constexpr EnumTexts<SyncStatus, 5> kTexts{{
     {SyncStatus::idle, "Up to date"},
     {SyncStatus::syncing, "Syncing..."},
     {SyncStatus::error, "Sync Error"},
@@ -18,22 +17,12 @@ constexpr std::array<std::pair<SyncStatus, std::string_view>, 5> kTexts{{
 
 std::string_view displayText(SyncStatus status)
 {
-    for (const auto& [value, text] : kTexts) {
-        if (value == status) {
-            return text;
-        }
-    }
-    return {};
+    return textOf(kTexts, status).value_or(std::string_view{});
 }
 
 std::optional<SyncStatus> syncStatusFromText(std::string_view text)
 {
-    for (const auto& [value, candidate] : kTexts) {
-        if (candidate == text) {
-            return value;
-        }
-    }
-    return std::nullopt;
+    return valueOf(kTexts, text);
 }
 
 std::ostream& operator<<(std::ostream& out, SyncStatus status)

@@ -178,7 +178,7 @@ TEST_F(APIClientBadAnswers, DownloadThatDoesNotMatchItsHashIsStillDelivered)
 
     const auto target = files.path() / "alpha.part";
     EXPECT_EQ(client.downloadToFile(hash, target), 5u);
-    EXPECT_EQ(test::readFile(target), bytes);
+    EXPECT_EQ(test::fileContents(target), bytes);
 
     EXPECT_EQ(client.download(hash), "alpha");
 }

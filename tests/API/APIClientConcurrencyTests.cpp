@@ -96,7 +96,7 @@ TEST_F(APIClientConcurrencyTest, ParallelTransfersKeepTheirBytesApart)
                             client.uploadInit({"/" + name, folder, hash,
                                                static_cast<std::int64_t>(content.size()), 0});
                         const auto source = files.path() / (name + ".up");
-                        test::writeFile(source, content);
+                        test::writeFileContents(source, content);
                         if (i % 2 == 0) {
                             client.uploadChunk(started.uploadId.value(), content);
                         } else {
@@ -104,7 +104,8 @@ TEST_F(APIClientConcurrencyTest, ParallelTransfersKeepTheirBytesApart)
                         }
                         const auto target = files.path() / (name + ".down");
                         client.downloadToFile(hash, target);
-                        if (test::readFile(target) != content || client.download(hash) != content) {
+                        if (test::fileContents(target) != content ||
+                            client.download(hash) != content) {
                             ++failures;
                         }
                     } catch (const std::exception& error) {

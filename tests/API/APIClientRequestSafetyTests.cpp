@@ -34,7 +34,7 @@ everyRequest(const std::filesystem::path& folder)
         {"chunk", [](APIClient& client) { client.uploadChunk("u", "data"); }},
         {"chunk from file",
          [folder](APIClient& client) {
-             test::writeFile(folder / "upload.bin", "data");
+             test::writeFileContents(folder / "upload.bin", "data");
              client.uploadChunkFromFile("u", folder / "upload.bin");
          }},
         {"download", [](APIClient& client) { client.download(std::string(64, 'a')); }},

@@ -591,7 +591,7 @@ TEST_F(APIClientTest, StreamingUploadAndDownloadOfALargeFile)
     signIn();
     const std::string content = test::randomBytes(50 * 1024 * 1024 + 13, 7);
     const auto source = files.path() / "large.bin";
-    test::writeFile(source, content);
+    test::writeFileContents(source, content);
     const std::string uploadId = startUpload(content);
     const std::optional<FileInfo> stored = client.uploadChunkFromFile(uploadId, source);
     ASSERT_TRUE(stored.has_value());
@@ -599,7 +599,7 @@ TEST_F(APIClientTest, StreamingUploadAndDownloadOfALargeFile)
 
     const auto target = files.path() / "large.download";
     EXPECT_EQ(client.downloadToFile(stored->hash, target), content.size());
-    EXPECT_TRUE(test::readFile(target) == content);
+    EXPECT_TRUE(test::fileContents(target) == content);
 }
 
 TEST_F(APIClientTest, DownloadToFileGivesTheHashOfTheBytesWritten)
@@ -611,13 +611,13 @@ TEST_F(APIClientTest, DownloadToFileGivesTheHashOfTheBytesWritten)
     std::string hash;
     EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), content.size());
     EXPECT_EQ(hash, test::sha256Hex(content));
-    EXPECT_TRUE(test::readFile(target) == content);
+    EXPECT_TRUE(test::fileContents(target) == content);
 
     // What arrives is hashed, whatever was asked for.
     fault("/api/sync/download", {{"status", 200}, {"body", "something else"}});
     EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), 14u);
     EXPECT_EQ(hash, test::sha256Hex("something else"));
-    EXPECT_EQ(test::readFile(target), "something else");
+    EXPECT_EQ(test::fileContents(target), "something else");
 }
 
 TEST_F(APIClientTest, FileUploadSendsTheSameBytesAsMemoryUpload)
@@ -625,7 +625,7 @@ TEST_F(APIClientTest, FileUploadSendsTheSameBytesAsMemoryUpload)
     signIn();
     const std::string content = test::randomBytes(300000, 3) + "\r\n--";
     const auto source = files.path() / "small.bin";
-    test::writeFile(source, content);
+    test::writeFileContents(source, content);
     const std::string uploadId = startUpload(content);
     ASSERT_TRUE(client.uploadChunkFromFile(uploadId, source).has_value());
     const nlohmann::json request = server.lastRequest();
@@ -657,7 +657,7 @@ TEST_F(APIClientTest, VerifiedFileUploadSendsOnlyTheDeclaredContent)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.onDisk.size());
         const auto source = files.path() / "changing.bin";
-        test::writeFile(source, c.onDisk);
+        test::writeFileContents(source, c.onDisk);
         const std::string uploadId = startUpload(c.declared);
         const std::string hash = test::sha256Hex(c.declared);
         if (c.accepted) {
@@ -703,9 +703,9 @@ TEST_F(APIClientTest, DroppedDownloadLeavesNoPartialFile)
     }
 
     // An existing file at the target is replaced by the complete content.
-    test::writeFile(target, "old content that is longer than nothing");
+    test::writeFileContents(target, "old content that is longer than nothing");
     EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target), content.size());
-    EXPECT_TRUE(test::readFile(target) == content);
+    EXPECT_TRUE(test::fileContents(target) == content);
 }
 
 TEST_F(APIClientTest, FailedDownloadKeepsAnExistingFileUntilNewContentArrives)
@@ -728,19 +728,19 @@ TEST_F(APIClientTest, FailedDownloadKeepsAnExistingFileUntilNewContentArrives)
     const auto target = files.path() / "existing.txt";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        test::writeFile(target, "the caller's own content");
+        test::writeFileContents(target, "the caller's own content");
         server.clearFaults();
         fault("/api/sync/download", c.fault);
         EXPECT_THROW(client.downloadToFile(hash, target), Error);
         if (c.kept) {
-            EXPECT_EQ(test::readFile(target), "the caller's own content");
+            EXPECT_EQ(test::fileContents(target), "the caller's own content");
         } else {
             EXPECT_FALSE(std::filesystem::exists(target));
         }
     }
     server.clearFaults();
     EXPECT_EQ(client.downloadToFile(hash, target), content.size());
-    EXPECT_TRUE(test::readFile(target) == content);
+    EXPECT_TRUE(test::fileContents(target) == content);
 }
 
 TEST_F(APIClientTest, JSONAnswerOverTheLimitIsRefused)

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "API/APIError.h"
 #include "API/WebSocketEvent.h"
+#include "support/FileContents.h"
 #include "support/UploadSupport.h"
 
 namespace corvane::test {
@@ -30,19 +30,6 @@ inline std::string randomBytes(std::size_t count, std::uint64_t seed)
         }
     }
     return bytes;
-}
-
-inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Runs `operation` and checks that it throws the APIError of that kind and text.

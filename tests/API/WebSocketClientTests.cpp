@@ -15,6 +15,7 @@
 #include "Platform/Clock.h"
 #include "Platform/MainQueue.h"
 #include "WebSocketClientProbe.h"
+#include "support/PollUntil.h"
 
 namespace corvane {
 
@@ -461,11 +462,7 @@ TEST_F(WebSocketClientTest, ReleasedWhileItsOwnReconnectRuns)
     entered.get_future().wait();
     client.reset();
     released.set_value();
-    const auto start = std::chrono::steady_clock::now();
-    while (!weak.expired() && std::chrono::steady_clock::now() - start < 10s) {
-        std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(test::pollUntil([&] { return weak.expired(); }, 10s));
     fake->onConnect({});
 }
 

@@ -11,18 +11,13 @@
 #include "Platform/PrivateBus.h"
 #include "Sync/ActivityManager.h"
 #include "Sync/LocalStateStore.h"
+#include "support/FileContents.h"
 #include "support/ServerProcess.h"
 
 namespace corvane::test {
 namespace {
 
 constexpr const char* kEmail = "ada@example.com";
-
-void writeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 // Plays a report of an engine from a thread of the engine's own, as its work would.
 void reportFromBackground(const std::function<void()>& report)
@@ -100,7 +95,7 @@ TEST_F(AppSyncTest, SignInSyncsAndAPauseHoldsAgainstLateReportsOfTheStoppedEngin
     EXPECT_TRUE(poster->posted().empty());
 
     // Resuming makes a new engine, which syncs what changed meanwhile.
-    writeFile(syncDir / "while-paused.txt", "written while paused");
+    writeFileContents(syncDir / "while-paused.txt", "written while paused");
     state.togglePause();
     EXPECT_FALSE(state.isPaused());
     EXPECT_EQ(state.syncStatus(), SyncStatus::syncing);
@@ -113,7 +108,7 @@ TEST_F(AppSyncTest, SignInSyncsAndAPauseHoldsAgainstLateReportsOfTheStoppedEngin
 TEST_F(AppSyncTest, LogoutStopsTheEngineAndForgetsOnlyTheSignIn)
 {
     AppState& state = signedIn();
-    writeFile(syncDir / "a.txt", "a");
+    writeFileContents(syncDir / "a.txt", "a");
     ASSERT_TRUE(runUntil([&] { return serverHas("a.txt"); }, 20s));
     ASSERT_TRUE(runUntil([&] { return state.syncStatus() == SyncStatus::idle; }));
     SyncStateProvider::shared().setBadge((syncDir / "a.txt").string(), SyncBadge::synced);
@@ -168,7 +163,7 @@ TEST_F(AppSyncTest, ANewSetupSignsOutAndStartsTheNewFolderAfresh)
 {
     AppState& state = signedIn();
     const fs::path newDir = home.path() / "Elsewhere" / "Sync";
-    writeFile(LocalStateStore(newDir).filePath(), "{}");
+    writeFileContents(LocalStateStore(newDir).filePath(), "{}");
     ASSERT_TRUE(fs::exists(LocalStateStore(syncDir).filePath()));
     int statusChanges = 0;
     QObject::connect(&state, &AppState::syncStatusChanged, [&] { ++statusChanges; });

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FinderSync/BadgeStore.h"
 #include "FinderSync/FakeFinderSyncController.h"
 #include "FinderSync/FakePasteboard.h"
 #include "FinderSync/FakeWorkspace.h"
@@ -141,8 +142,8 @@ TEST_F(FinderSyncExtensionTest, BadgeWrittenThroughAnotherInstanceOfTheSuiteFile
     ASSERT_EQ(m_controller.badgeIdentifiers[path], "synced");
 
     // Another process's view of the same file.
-    UserDefaults other(Paths::config() / "group.com.corvane.app.json");
-    other.setStringDictionaryValue("fileSyncStates", path, "error");
+    BadgeStore other(Paths::config() / "group.com.corvane.app.json");
+    other.setBadge(path, SyncBadge::error);
     other.flush();
 
     EXPECT_TRUE(m_loop.runUntil(

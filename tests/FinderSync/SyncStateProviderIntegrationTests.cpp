@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FinderSync/BadgeStore.h"
 #include "Platform/DistributedNotificationCenter.h"
 #include "Platform/HelperProcess.h"
 #include "Platform/MainQueue.h"
@@ -57,21 +58,20 @@ TEST_F(SyncStateProviderIntegrationTest, ABadgeIsAnnouncedOnceTheFileHoldsIt)
 {
     const std::string path = "/home/u/Corvane/a.txt";
     std::vector<DistributedNotificationCenter::UserInfo> received;
-    std::optional<std::string> storedWhenAnnounced;
+    std::optional<SyncBadge> storedWhenAnnounced;
     const auto observation = m_center.observe(
         SyncStateProvider::kChangedNotification,
         [&](const std::string&, const DistributedNotificationCenter::UserInfo& info) {
             received.push_back(info);
             // What a reader that opens the file now finds.
-            storedWhenAnnounced =
-                UserDefaults(suiteFile()).stringDictionaryValue(SyncStateProvider::kStateKey, path);
+            storedWhenAnnounced = BadgeStore(suiteFile()).badge(path);
         });
     ASSERT_TRUE(m_center.isConnected());
 
     m_provider.setBadge(path, SyncBadge::error);
     ASSERT_TRUE(m_loop.runUntil([&] { return !received.empty(); }));
     EXPECT_EQ(received.front(), DistributedNotificationCenter::UserInfo{});
-    EXPECT_EQ(storedWhenAnnounced, "error");
+    EXPECT_EQ(storedWhenAnnounced, SyncBadge::error);
 }
 
 TEST_F(SyncStateProviderIntegrationTest, BadgeWritesAndClearingAnnounceThemselvesTheFolderDoesNot)

@@ -5,7 +5,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,6 +13,7 @@
 #include "Models/JsonCoding.h"
 #include "Platform/Paths.h"
 #include "Platform/UserDefaults.h"
+#include "support/PollUntil.h"
 #include "support/TempHome.h"
 
 namespace corvane {
@@ -174,13 +174,12 @@ TEST_F(SyncStateProviderTest, BadgesReachTheSuiteFileWithoutAnExplicitFlush)
     m_provider.setSyncDirectory("/home/u/Corvane");
     // Another reader of the same file, as the extension's process has.
     UserDefaults other(suite()->file());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (other.stringDictionaryValue(SyncStateProvider::kStateKey, kCafeNFC) != "syncing" &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const UserDefaults::StringDictionary expected{{kCafeNFC, "syncing"}};
+    test::pollUntil([&] {
         other.synchronize();
-    }
-    EXPECT_EQ(other.stringDictionaryValue(SyncStateProvider::kStateKey, kCafeNFC), "syncing");
+        return other.stringDictionary(SyncStateProvider::kStateKey) == expected;
+    });
+    EXPECT_EQ(other.stringDictionary(SyncStateProvider::kStateKey), expected);
     EXPECT_EQ(other.string(SyncStateProvider::kSyncDirKey), "/home/u/Corvane");
     EXPECT_EQ(suite()->file(),
               Paths::config() / (std::string(SyncStateProvider::kSuiteName) + ".json"));

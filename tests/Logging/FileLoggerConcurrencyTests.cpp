@@ -72,7 +72,7 @@ TEST_F(FileLoggerConcurrencyTest, ManyThreadsWhileRotatingLoseAndTearNoLine)
     int total = 0;
     for (const fs::path& file : files) {
         EXPECT_LE(fs::file_size(file), 256u * 1024u) << file;
-        total += checkLines(test::readFile(file), next);
+        total += checkLines(test::fileContents(file), next);
     }
     EXPECT_EQ(total, kThreads * kLinesPerThread);
     std::vector<int> echoed(kThreads, 0);
@@ -122,7 +122,7 @@ TEST_P(ConcurrentExportTest, EachZipIsWholeAndNoneReplacesAnother)
         logger->info("t0", "line " + std::to_string(i), {{"pad", std::string(20, 'x')}});
     }
     logger->flush();
-    const std::string logged = test::readFile(logFile());
+    const std::string logged = test::fileContents(logFile());
 
     std::set<fs::path> zips;
     for (int round = 0; round < kRounds; ++round) {

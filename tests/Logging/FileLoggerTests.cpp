@@ -11,21 +11,15 @@
 
 #include "Logging/LogLine.h"
 #include "LoggingTestSupport.h"
+#include "support/FileModes.h"
 
 namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::fileContents;
 using test::kStart;
-using test::readFile;
 using test::splitLines;
-
-unsigned permissionsOf(const fs::path& path)
-{
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 0777;
-}
 
 // A line of exactly `length` bytes, line feed included, as the logger writes it at kStart.
 std::string messageForLineOf(std::size_t length)
@@ -45,7 +39,7 @@ TEST_F(FileLoggerTest, WritesOneLinePerEntryAndEchoesIt)
     }
     const std::string expected = "2024-05-01T09:30:00Z [INFO] [sync] file uploaded path=/a.txt "
                                  "size=12\n2024-05-01T09:30:00Z [ERROR] [auth] sign-in failed\n";
-    EXPECT_EQ(readFile(logFile()), expected);
+    EXPECT_EQ(fileContents(logFile()), expected);
     EXPECT_EQ(echo.text(), expected);
 }
 
@@ -53,10 +47,10 @@ TEST_F(FileLoggerTest, CreatesAPrivateFolderAndFile)
 {
     auto logger = makeLogger();
     // XDG_STATE_HOME did not exist either: every folder the logger creates is owner-only.
-    EXPECT_EQ(permissionsOf(Paths::logs()), 0700u);
-    EXPECT_EQ(permissionsOf(Paths::logs().parent_path()), 0700u);
-    EXPECT_EQ(permissionsOf(logFile()), 0600u);
-    EXPECT_EQ(readFile(logFile()), "");
+    EXPECT_EQ(test::permissionBits(Paths::logs()), 0700u);
+    EXPECT_EQ(test::permissionBits(Paths::logs().parent_path()), 0700u);
+    EXPECT_EQ(test::permissionBits(logFile()), 0600u);
+    EXPECT_EQ(fileContents(logFile()), "");
 }
 
 TEST_F(FileLoggerTest, DropsEntriesBelowTheThreshold)
@@ -65,7 +59,7 @@ TEST_F(FileLoggerTest, DropsEntriesBelowTheThreshold)
     EXPECT_EQ(logger->level(), LogLevel::info);
     logger->debug("sync", "not written");
     logger->flush();
-    EXPECT_EQ(readFile(logFile()), "");
+    EXPECT_EQ(fileContents(logFile()), "");
     EXPECT_EQ(echo.text(), "");
 
     logger->setLevel(LogLevel::warn);
@@ -74,8 +68,8 @@ TEST_F(FileLoggerTest, DropsEntriesBelowTheThreshold)
     logger->setLevel(LogLevel::debug);
     logger->debug("sync", "now written");
     logger->flush();
-    EXPECT_EQ(readFile(logFile()), "2024-05-01T09:30:00Z [WARN] [sync] written\n"
-                                   "2024-05-01T09:30:00Z [DEBUG] [sync] now written\n");
+    EXPECT_EQ(fileContents(logFile()), "2024-05-01T09:30:00Z [WARN] [sync] written\n"
+                                       "2024-05-01T09:30:00Z [DEBUG] [sync] now written\n");
 }
 
 TEST_F(FileLoggerTest, TextFromOutsideCannotForgeALine)
@@ -84,23 +78,23 @@ TEST_F(FileLoggerTest, TextFromOutsideCannotForgeALine)
     const std::string forged = "\n2024-05-01T09:30:00Z [ERROR] [auth] token=abc";
     logger->info("sync" + forged, "file downloaded" + forged, {{"path" + forged, "/x" + forged}});
     logger->flush();
-    const auto lines = splitLines(readFile(logFile()));
+    const auto lines = splitLines(fileContents(logFile()));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("2024-05-01T09:30:00Z [INFO] [sync\\n2024", 0), 0u) << lines[0];
-    EXPECT_EQ(echo.text(), readFile(logFile()));
+    EXPECT_EQ(echo.text(), fileContents(logFile()));
 }
 
 TEST_F(FileLoggerTest, AppendsToAnExistingFileAndCountsItsLength)
 {
-    test::writeFile(logFile(), "earlier line\n");
+    test::writeFileContents(logFile(), "earlier line\n");
     const std::string line = LogLine::format(kStart, LogLevel::info, "sync", "next");
     {
         // The existing 13 bytes plus this line pass the limit by one.
         auto logger = makeLogger(13 + line.size() - 1);
         logger->info("sync", "next");
     }
-    EXPECT_EQ(readFile(backupAt(kStart)), "earlier line\n");
-    EXPECT_EQ(readFile(logFile()), line);
+    EXPECT_EQ(fileContents(backupAt(kStart)), "earlier line\n");
+    EXPECT_EQ(fileContents(logFile()), line);
 }
 
 // Lines totalling the limit plus `extra` bytes, with the real limit of 10485760 bytes.
@@ -126,7 +120,7 @@ TEST_P(RotationBoundaryTest, RotatesOnlyWhenTheNextLinePassesTheLimit)
         EXPECT_EQ(test::namesIn(Paths::logs()), std::vector<std::string>{"corvane.log"});
     } else {
         EXPECT_EQ(fs::file_size(backupAt(kStart)), FileLogger::kMaxSize + extra - last.size());
-        EXPECT_EQ(readFile(logFile()), last);  // the crossing line opens the new file
+        EXPECT_EQ(fileContents(logFile()), last);  // the crossing line opens the new file
     }
 }
 
@@ -138,15 +132,15 @@ TEST_F(FileLoggerTest, AnOversizedLineRotatesEvenAnEmptyFile)
     const std::string big = messageForLineOf(300);
     logger->info("sync", big);
     logger->flush();
-    EXPECT_EQ(readFile(backupAt(kStart)), "");  // the empty file became a backup
-    EXPECT_EQ(readFile(logFile()), LogLine::format(kStart, LogLevel::info, "sync", big));
+    EXPECT_EQ(fileContents(backupAt(kStart)), "");  // the empty file became a backup
+    EXPECT_EQ(fileContents(logFile()), LogLine::format(kStart, LogLevel::info, "sync", big));
 
     clock.advance();
     logger->info("sync", "small");
     logger->flush();
-    EXPECT_EQ(readFile(backupAt(kStart + std::chrono::seconds(1))),
+    EXPECT_EQ(fileContents(backupAt(kStart + std::chrono::seconds(1))),
               LogLine::format(kStart, LogLevel::info, "sync", big));
-    EXPECT_EQ(splitLines(readFile(logFile())).size(), 1u);
+    EXPECT_EQ(splitLines(fileContents(logFile())).size(), 1u);
 }
 
 TEST_F(FileLoggerTest, TwoRotationsInOneSecondKeepTheFirstBackup)
@@ -166,16 +160,16 @@ TEST_F(FileLoggerTest, TwoRotationsInOneSecondKeepTheFirstBackup)
     const auto format = [&](char tag) {
         return LogLine::format(kStart, LogLevel::info, "sync", lineOf(tag));
     };
-    EXPECT_EQ(readFile(backupAt(kStart)), format('1'));
-    EXPECT_EQ(readFile(logFile()), format('2') + format('3') + format('4'));
+    EXPECT_EQ(fileContents(backupAt(kStart)), format('1'));
+    EXPECT_EQ(fileContents(logFile()), format('2') + format('3') + format('4'));
 
     clock.advance();
     logger->info("sync", lineOf('5'));  // a new second gives a free name
     logger->flush();
-    EXPECT_EQ(readFile(backupAt(kStart)), format('1'));
-    EXPECT_EQ(readFile(backupAt(kStart + std::chrono::seconds(1))),
+    EXPECT_EQ(fileContents(backupAt(kStart)), format('1'));
+    EXPECT_EQ(fileContents(backupAt(kStart + std::chrono::seconds(1))),
               format('2') + format('3') + format('4'));
-    EXPECT_EQ(readFile(logFile()),
+    EXPECT_EQ(fileContents(logFile()),
               LogLine::format(clock.now(), LogLevel::info, "sync", lineOf('5')));
 }
 
@@ -209,9 +203,9 @@ TEST_F(FileLoggerTest, SurplusBackupsStayUntilTheNextRotation)
                                        "corvane.log.20200101-000006",
                                        "corvane.log.stray"};
     for (const auto& name : old) {
-        test::writeFile(Paths::logs() / name, name + "\n");
+        test::writeFileContents(Paths::logs() / name, name + "\n");
     }
-    test::writeFile(Paths::logs() / "corvane.logs-other", "");  // no dot: never a backup
+    test::writeFileContents(Paths::logs() / "corvane.logs-other", "");  // no dot: never a backup
     auto logger = makeLogger(100);
     logger->info("sync", "short");
     logger->flush();
@@ -230,7 +224,7 @@ TEST_F(FileLoggerTest, SurplusBackupsStayUntilTheNextRotation)
 TEST_F(FileLoggerTest, WithoutAFileLinesStillEchoAndOpeningIsRetriedAtTheLimit)
 {
     // The log folder's place is taken by a plain file: no folder, no log file.
-    test::writeFile(Paths::logs(), "not a folder");
+    test::writeFileContents(Paths::logs(), "not a folder");
     auto logger = makeLogger(100);
     logger->info("sync", "first");
     logger->info("sync", "second");
@@ -242,7 +236,7 @@ TEST_F(FileLoggerTest, WithoutAFileLinesStillEchoAndOpeningIsRetriedAtTheLimit)
     fs::remove(Paths::logs());
     logger->info("sync", "third");
     logger->flush();
-    EXPECT_EQ(readFile(logFile()), LogLine::format(kStart, LogLevel::info, "sync", "third"));
+    EXPECT_EQ(fileContents(logFile()), LogLine::format(kStart, LogLevel::info, "sync", "third"));
     EXPECT_EQ(splitLines(echo.text()).size(), 3u);
 }
 
@@ -274,7 +268,7 @@ TEST(SharedFileLoggerTest, AClosedStandardOutputNeitherEndsTheProcessNorLosesLin
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << (WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
                                 : "exit status " + std::to_string(WEXITSTATUS(status)));
-    const auto lines = splitLines(readFile(Paths::logs() / "corvane.log"));
+    const auto lines = splitLines(fileContents(Paths::logs() / "corvane.log"));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kLines));
     EXPECT_TRUE(lines.back().ends_with(" [INFO] [sync] line n=" + std::to_string(kLines - 1)))
         << lines.back();

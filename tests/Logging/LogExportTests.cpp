@@ -16,8 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::seconds;
+using test::fileContents;
 using test::kStart;
-using test::readFile;
 using test::ZipEntry;
 
 class LogExportTest : public test::LoggerTest {
@@ -45,9 +45,9 @@ protected:
         std::vector<ZipEntry> entries{{"logs/", ""}};
         for (int i = 3; i >= 1; --i) {
             const fs::path backup = backupAt(kStart + seconds(i));
-            entries.push_back({"logs/" + backup.filename().string(), readFile(backup)});
+            entries.push_back({"logs/" + backup.filename().string(), fileContents(backup)});
         }
-        entries.push_back({"logs/corvane.log", readFile(logFile())});
+        entries.push_back({"logs/corvane.log", fileContents(logFile())});
         return entries;
     }
 };
@@ -74,7 +74,7 @@ TEST_P(LogExportLayoutTest, HoldsEveryLogFileAndTheStateFileWhenPresent)
     const auto [withStateFile, trailingSlash] = GetParam();
     const std::string state = R"({"/a.txt":{"hash":"00","version":1,"mtime":"x"}})";
     if (withStateFile) {
-        test::writeFile(stateFile(), state);
+        test::writeFileContents(stateFile(), state);
     }
     auto logger = loggerWithThreeBackups();
     const fs::path dir = trailingSlash ? fs::path(syncDir().string() + "/") : syncDir();
@@ -121,8 +121,8 @@ TEST_F(LogExportTest, HoldsLinesLoggedJustBefore)
 
 TEST_F(LogExportTest, UsesTheUsersDesktopFolder)
 {
-    test::writeFile(home.path() / ".config/user-dirs.dirs",
-                    "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    test::writeFileContents(home.path() / ".config/user-dirs.dirs",
+                            "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
     auto logger = makeLogger();
     const auto zip = logger->exportLogs(syncDir());
     ASSERT_TRUE(zip.has_value());
@@ -137,9 +137,9 @@ TEST_F(LogExportTest, AFailedExportReturnsNoPathAndLeavesNoFile)
     logger->info("sync", "something");
 
     // The Desktop's place is taken by a plain file.
-    test::writeFile(Paths::desktop(), "not a folder");
+    test::writeFileContents(Paths::desktop(), "not a folder");
     EXPECT_EQ(logger->exportLogs(syncDir()), std::nullopt);
-    EXPECT_EQ(readFile(Paths::desktop()), "not a folder");
+    EXPECT_EQ(fileContents(Paths::desktop()), "not a folder");
     fs::remove(Paths::desktop());
 
     // The zip's own name is taken by a folder: the finished archive cannot be moved there.
@@ -153,7 +153,7 @@ TEST_F(LogExportTest, AFailedExportReturnsNoPathAndLeavesNoFile)
 TEST_F(LogExportTest, WithNothingToPackReturnsNoPathAndMakesNoFolder)
 {
     // The log folder's place is taken by a plain file, and there is no state file.
-    test::writeFile(Paths::logs(), "not a folder");
+    test::writeFileContents(Paths::logs(), "not a folder");
     auto logger = makeLogger();
     EXPECT_EQ(logger->exportLogs(syncDir()), std::nullopt);
     EXPECT_FALSE(fs::exists(Paths::desktop()));
@@ -186,8 +186,9 @@ TEST_F(LogExportTest, LeavesOutWhatIsNoRegularFileWithoutWaitingForIt)
     ASSERT_FALSE(waited) << "the export waited for a FIFO";
     const auto zip = exported.get();
     ASSERT_TRUE(zip.has_value());
-    EXPECT_EQ(test::readZip(*zip),
-              (std::vector<ZipEntry>{{"logs/", ""}, {"logs/corvane.log", readFile(logFile())}}));
+    EXPECT_EQ(
+        test::readZip(*zip),
+        (std::vector<ZipEntry>{{"logs/", ""}, {"logs/corvane.log", fileContents(logFile())}}));
 }
 
 }  // namespace

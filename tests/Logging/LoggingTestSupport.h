@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +16,7 @@
 
 #include "Logging/FileLogger.h"
 #include "Platform/Paths.h"
+#include "support/FileContents.h"
 #include "support/TempHome.h"
 
 namespace corvane::test {
@@ -83,20 +82,6 @@ public:
 private:
     std::optional<std::string> m_saved;
 };
-
-inline std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& content)
-{
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 // The lines of `text`, each without its line feed; a last line without one is kept as it is.
 inline std::vector<std::string> splitLines(const std::string& text)

@@ -14,6 +14,7 @@
 #include "MenuBar/AccountTabWalker.h"
 #include "MenuBar/SettingsTestSupport.h"
 #include "Models/ActivityItem.h"
+#include "support/FileContents.h"
 
 namespace corvane::test {
 namespace {
@@ -152,17 +153,11 @@ protected:
     fs::path syncDir = home.path() / "Corvane";
 };
 
-void writeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 TEST_F(AccountTabTest, SignedInShowsTheAccountAndWhatTheFolderHolds)
 {
-    writeFile(syncDir / "a.txt", std::string(1500, 'a'));
-    writeFile(syncDir / "docs/b.txt", std::string(2000, 'b'));
-    writeFile(syncDir / ".corvane/sync_state.json", std::string(9000, '{'));
+    writeFileContents(syncDir / "a.txt", std::string(1500, 'a'));
+    writeFileContents(syncDir / "docs/b.txt", std::string(2000, 'b'));
+    writeFileContents(syncDir / ".corvane/sync_state.json", std::string(9000, '{'));
     signedIn();
     showView();
     showTab(kAccountTab);
@@ -201,7 +196,7 @@ TEST_F(AccountTabTest, SignedInShowsTheAccountAndWhatTheFolderHolds)
 
 TEST_F(AccountTabTest, SignedOutShowsOnlyNotLoggedInAndWalksNothing)
 {
-    writeFile(syncDir / "a.txt", "alpha");
+    writeFileContents(syncDir / "a.txt", "alpha");
     makeState();
     showView();
     showTab(kAccountTab);
@@ -252,7 +247,7 @@ TEST_F(AccountTabTest, TheFiguresFollowTheFolderWhileTheTabIsShown)
     EXPECT_EQ(text("localSizeValue"), "0 bytes");
 
     const fs::path other = home.path() / "Other";
-    writeFile(other / "one.txt", "1");
+    writeFileContents(other / "one.txt", "1");
     appState.setSyncDir(QString::fromStdString(other.string()));
     EXPECT_EQ(text("accountSyncDirValue"), other.string());
     ASSERT_TRUE(runUntil([&] { return text("localFilesValue") == "1 files"; }));
@@ -294,8 +289,8 @@ TEST_F(AccountTabTest, TheEventLoopTurnsWhileAHundredThousandFilesAreWalked)
 {
     makeManyFiles(syncDir, 100, 1000);
     const fs::path small = home.path() / "Small";
-    writeFile(small / "a.txt", "a");
-    writeFile(small / "b.txt", "b");
+    writeFileContents(small / "a.txt", "a");
+    writeFileContents(small / "b.txt", "b");
     AppState& appState = signedIn();
     showView();
 

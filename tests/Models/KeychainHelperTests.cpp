@@ -17,6 +17,8 @@
 
 #include "Platform/SystemLog.h"
 #include "Platform/UniqueFd.h"
+#include "support/FileContents.h"
+#include "support/FileModes.h"
 #include "support/TempHome.h"
 
 namespace corvane::test {
@@ -47,28 +49,6 @@ private:
     SystemLog::Capture m_capture;
 };
 
-// Sets the file-creation mask for one scope.
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : m_saved(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(m_saved); }
-
-private:
-    mode_t m_saved;
-};
-
-mode_t modeOf(const fs::path& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-std::string contentOf(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 class KeychainHelperTest : public testing::Test {
 protected:
     TempHome home;
@@ -81,8 +61,8 @@ TEST_F(KeychainHelperTest, KeepsTheValueByteForByteInAHiddenOwnerOnlyFile)
         SCOPED_TRACE(value);
         ASSERT_TRUE(KeychainHelper::save("auth_token", value));
         EXPECT_EQ(KeychainHelper::load("auth_token"), value);
-        EXPECT_EQ(contentOf(home.path() / ".local/share/Corvane/.auth_token"), value);
-        EXPECT_EQ(modeOf(KeychainHelper::fileURL("auth_token")), 0600u);
+        EXPECT_EQ(fileContents(home.path() / ".local/share/Corvane/.auth_token"), value);
+        EXPECT_EQ(permissionBits(KeychainHelper::fileURL("auth_token")), 0600u);
     }
     // Only the key's file: no temporary is left behind.
     std::vector<std::string> names;
@@ -117,8 +97,8 @@ TEST_F(KeychainHelperTest, TheFileIsOwnerOnlyWhateverTheUmask)
         fs::remove_all(KeychainHelper::storageDir());
         const ScopedUmask scoped(mask);
         ASSERT_TRUE(KeychainHelper::save("auth_token", "secret"));
-        EXPECT_EQ(modeOf(KeychainHelper::fileURL("auth_token")), 0600u);
-        EXPECT_EQ(modeOf(KeychainHelper::storageDir()), 0700u & ~mask);
+        EXPECT_EQ(permissionBits(KeychainHelper::fileURL("auth_token")), 0600u);
+        EXPECT_EQ(permissionBits(KeychainHelper::storageDir()), 0700u & ~mask);
         EXPECT_EQ(KeychainHelper::load("auth_token"), "secret");
     }
 }
@@ -133,7 +113,7 @@ TEST_F(KeychainHelperTest, AFileInThePlaceOfTheFolderFailsTheSaveWithOneLogEntry
     EXPECT_EQ(entries.front().rfind("Storage: Save failed for key auth_token: ", 0), 0u)
         << entries.front();
     EXPECT_NE(entries.front().find("Not a directory"), std::string::npos) << entries.front();
-    EXPECT_EQ(contentOf(KeychainHelper::storageDir()), "in the way");
+    EXPECT_EQ(fileContents(KeychainHelper::storageDir()), "in the way");
 }
 
 TEST_F(KeychainHelperTest, AFailedReplacementKeepsTheOldValueAndLeavesNoTemporary)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "FinderSync/BadgeStore.h"
 #include "FinderSync/FakePasteboard.h"
 #include "FinderSync/FakeWorkspace.h"
 #include "FinderSync/FinderSyncProtocol.h"
@@ -266,8 +267,8 @@ TEST_F(NautilusHostNotificationTest, BadgeChangesMakeNautilusAskAgainAboutShownF
     ASSERT_EQ(inside.emblems(), std::vector<std::string>{"ok-symbolic"});
 
     // The application's write, seen through another instance of the suite's file.
-    UserDefaults other(UserDefaults::suite("group.com.corvane.app")->file());
-    other.setStringDictionaryValue("fileSyncStates", path, "error");
+    BadgeStore other(UserDefaults::suite("group.com.corvane.app")->file());
+    other.setBadge(path, SyncBadge::error);
     other.flush();
     m_application.post("com.corvane.syncStateChanged");
 

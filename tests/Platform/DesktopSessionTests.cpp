@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <signal.h>
 
@@ -13,6 +12,7 @@
 #include "Platform/InstanceLock.h"
 #include "Platform/TerminationSignals.h"
 #include "Platform/XdgAutostartLoginItem.h"
+#include "support/FileContents.h"
 #include "support/ScopedEnv.h"
 #include "support/TempHome.h"
 
@@ -20,14 +20,6 @@ namespace corvane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string contentOf(const fs::path& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // The Exec line a program path gives: quoted, reserved characters escaped for the desktop entry
 // format and then for its string values.
@@ -67,7 +59,7 @@ TEST_F(AutostartTest, TheEntryIsReadAfreshOnEveryQuestion)
     EXPECT_FALSE(item.isRegistered());
     item.registerItem();
     EXPECT_TRUE(item.isRegistered());
-    EXPECT_EQ(contentOf(entry), XdgAutostartLoginItem::entryText("/usr/bin/corvane"));
+    EXPECT_EQ(fileContents(entry), XdgAutostartLoginItem::entryText("/usr/bin/corvane"));
 
     // Changes made by the user or another program count at once.
     fs::remove(entry);

@@ -4,6 +4,7 @@
 #include "Platform/SerialQueue.h"
 #include "Platform/Task.h"
 #include "Platform/TimerSource.h"
+#include "support/PollUntil.h"
 
 #include <algorithm>
 #include <atomic>
@@ -81,10 +82,7 @@ TEST(SerialQueueTest, RealDelaysElapse)
     std::atomic<bool> fired{false};
     const auto start = std::chrono::steady_clock::now();
     queue.asyncAfter(20ms, [&] { fired = true; });
-    while (!fired && std::chrono::steady_clock::now() - start < 5s) {
-        std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_TRUE(fired);
+    EXPECT_TRUE(test::pollUntil([&] { return fired.load(); }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
 }
 
@@ -228,11 +226,7 @@ TEST(SerialQueueTest, OwnerReleasedInsideItsOwnItem)
     holding.get_future().wait();
     owner.reset();
     released.set_value();
-    const auto start = std::chrono::steady_clock::now();
-    while (!finished && std::chrono::steady_clock::now() - start < 10s) {
-        std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_TRUE(finished);
+    EXPECT_TRUE(test::pollUntil([&] { return finished.load(); }, 10s));
     std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(ranAfter);
 }
@@ -400,10 +394,7 @@ TEST(TaskTest, BlockingTasksDoNotStarveEachOther)
             ++finished;
         });
     }
-    const auto start = std::chrono::steady_clock::now();
-    while (finished < kTasks && std::chrono::steady_clock::now() - start < 10s) {
-        std::this_thread::sleep_for(1ms);
-    }
+    test::pollUntil([&] { return finished == kTasks; }, 10s);
     EXPECT_EQ(finished, kTasks);
 }
 
@@ -469,15 +460,6 @@ TEST(BoundedTaskGroupTest, StopEndsTheHandOut)
 namespace corvane {
 namespace {
 
-// Waits until `done` holds, polling: the queue's work runs on other threads.
-bool eventually(const std::function<bool()>& done)
-{
-    for (int i = 0; i < 5000 && !done(); ++i) {
-        std::this_thread::sleep_for(1ms);
-    }
-    return done();
-}
-
 TEST(KeyedTaskQueueTest, OneKeyRunsInOrderAndKeysRunSideBySideUpToTheLimit)
 {
     KeyedTaskQueue queue(3);
@@ -503,7 +485,7 @@ TEST(KeyedTaskQueueTest, OneKeyRunsInOrderAndKeysRunSideBySideUpToTheLimit)
             });
         }
     }
-    ASSERT_TRUE(eventually([&] { return queue.unfinished() == 0; }));
+    ASSERT_TRUE(test::pollUntil([&] { return queue.unfinished() == 0; }));
     std::lock_guard lock(mutex);
     EXPECT_FALSE(overlapped);
     EXPECT_EQ(peak, 3);
@@ -530,15 +512,15 @@ TEST(KeyedTaskQueueTest, CancelDropsWaitingItemsAndLetsRunningOnesFinish)
     queue.submit("/a", [&, owner] { ++ran; });
     queue.submit("/b", [&, owner] { ++ran; });
     EXPECT_EQ(queue.unfinished(), 3u);
-    ASSERT_TRUE(eventually([&] { return started.load(); }));
+    ASSERT_TRUE(test::pollUntil([&] { return started.load(); }));
     queue.cancelPending();
     EXPECT_EQ(owner.use_count(), 1);  // what the dropped items held is released
     EXPECT_EQ(queue.unfinished(), 1u);
     release = true;
-    ASSERT_TRUE(eventually([&] { return queue.unfinished() == 0; }));
+    ASSERT_TRUE(test::pollUntil([&] { return queue.unfinished() == 0; }));
     EXPECT_EQ(ran, 1);
     queue.submit("/b", [&] { ++ran; });  // the queue goes on after a cancel
-    ASSERT_TRUE(eventually([&] { return ran == 2; }));
+    ASSERT_TRUE(test::pollUntil([&] { return ran == 2; }));
 }
 
 TEST(KeyedTaskQueueTest, OwnerReleasedInsideItsOwnItem)
@@ -553,7 +535,7 @@ TEST(KeyedTaskQueueTest, OwnerReleasedInsideItsOwnItem)
         done = true;
     });
     owner.reset();
-    ASSERT_TRUE(eventually([&] { return done.load(); }));
+    ASSERT_TRUE(test::pollUntil([&] { return done.load(); }));
 }
 
 }  // namespace

@@ -1,12 +1,7 @@
 #include "Platform/UserDefaults.h"
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -15,6 +10,8 @@
 
 #include "Platform/Paths.h"
 #include "Platform/UserDefaultsFixture.h"
+#include "support/FileContents.h"
+#include "support/PollUntil.h"
 
 namespace corvane {
 namespace {
@@ -22,30 +19,13 @@ namespace {
 using nlohmann::json;
 using StringDictionary = UserDefaults::StringDictionary;
 
-std::string readText(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const std::filesystem::path& file, const std::string& text)
-{
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
-
 class UserDefaultsTest : public test::UserDefaultsFixture {};
 
 // Looks at the file until another writer's change is read: a read that took long (a loaded
 // machine) holds the next one back for a pause.
 void synchronizeFully(UserDefaults& defaults)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!defaults.synchronize() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test::pollUntil([&] { return defaults.synchronize(); });
 }
 
 TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes)
@@ -111,10 +91,10 @@ TEST_F(UserDefaultsTest, ValuesSurviveANewInstanceAndRemoveDeletesTheKey)
     EXPECT_EQ(reopened.boolean("setupDone"), true);
     EXPECT_EQ(reopened.stringArray("selectiveSyncExcluded"),
               (std::vector<std::string>{"/Photos", "/Work/Old"}));
-    EXPECT_EQ(reopened.stringDictionaryValue("map", "/a"), "synced");
+    EXPECT_EQ(reopened.stringDictionary("map"), (StringDictionary{{"/a", "synced"}}));
     EXPECT_FALSE(reopened.contains("gone"));
     // The file is plain JSON and nothing temporary is left beside it.
-    EXPECT_TRUE(json::parse(readText(suiteFile())).is_object());
+    EXPECT_TRUE(json::parse(test::fileContents(suiteFile())).is_object());
     int files = 0;
     for ([[maybe_unused]] const auto& entry :
          std::filesystem::directory_iterator(suiteFile().parent_path())) {
@@ -162,16 +142,17 @@ TEST_F(UserDefaultsTest, CorruptFileReadsAsEmptyAndIsKeptAsideBeforeItIsReplaced
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(suiteFile().parent_path());
-        writeText(suiteFile(), c.text);
+        test::writeFileContents(suiteFile(), c.text);
         {
             UserDefaults defaults(suiteFile());
             EXPECT_FALSE(defaults.contains("serverURL"));
             defaults.flush();
-            EXPECT_EQ(readText(suiteFile()), c.text) << "a read alone must not replace it";
+            EXPECT_EQ(test::fileContents(suiteFile()), c.text)
+                << "a read alone must not replace it";
             defaults.setString("serverURL", "http://new");
         }
         const std::filesystem::path aside = suiteFile().string() + ".corrupt";
-        EXPECT_EQ(readText(aside), c.text);
+        EXPECT_EQ(test::fileContents(aside), c.text);
         EXPECT_EQ(UserDefaults(suiteFile()).string("serverURL"), "http://new");
     }
 }
@@ -180,63 +161,37 @@ TEST_F(UserDefaultsTest, SecondCorruptFileDoesNotReplaceTheFirstCopy)
 {
     const std::filesystem::path aside = suiteFile().string() + ".corrupt";
     for (const char* text : {"first {", "second {"}) {
-        writeText(suiteFile(), text);
+        test::writeFileContents(suiteFile(), text);
         UserDefaults defaults(suiteFile());
         defaults.setBool("setupDone", false);
     }
-    EXPECT_EQ(readText(aside), "first {");
-    EXPECT_EQ(readText(aside.string() + ".1"), "second {");
+    EXPECT_EQ(test::fileContents(aside), "first {");
+    EXPECT_EQ(test::fileContents(aside.string() + ".1"), "second {");
 }
 
 TEST_F(UserDefaultsTest, CorruptFileThatCannotBeKeptAsideIsNotReplaced)
 {
     // Every name it could be kept under is taken.
     const std::string aside = suiteFile().string() + ".corrupt";
-    writeText(aside, "taken");
+    test::writeFileContents(aside, "taken");
     for (int i = 1; i < 100; ++i) {
-        writeText(aside + "." + std::to_string(i), "taken");
+        test::writeFileContents(aside + "." + std::to_string(i), "taken");
     }
-    writeText(suiteFile(), "precious {");
+    test::writeFileContents(suiteFile(), "precious {");
     UserDefaults defaults(suiteFile());
     defaults.setString("serverURL", "http://new");
     defaults.flush();
-    EXPECT_EQ(readText(suiteFile()), "precious {");
+    EXPECT_EQ(test::fileContents(suiteFile()), "precious {");
     EXPECT_EQ(defaults.string("serverURL"), "http://new");  // kept in memory
 
     // Once a name is free again, the next write keeps the file there and replaces it.
     std::filesystem::remove(aside + ".42");
     defaults.setBool("setupDone", true);
     defaults.flush();
-    EXPECT_EQ(readText(aside + ".42"), "precious {");
+    EXPECT_EQ(test::fileContents(aside + ".42"), "precious {");
     UserDefaults reader(suiteFile());
     EXPECT_EQ(reader.string("serverURL"), "http://new");
     EXPECT_EQ(reader.boolean("setupDone"), true);
-}
-
-TEST_F(UserDefaultsTest, DictionaryEntriesChangeInPlace)
-{
-    UserDefaults defaults(suiteFile());
-    defaults.setStringDictionaryValue("states", "/a", "synced");
-    defaults.setStringDictionaryValue("states", "/b", "error");
-    defaults.setStringDictionaryValue("states", "/a", "syncing");
-    EXPECT_EQ(defaults.stringDictionary("states"),
-              (StringDictionary{{"/a", "syncing"}, {"/b", "error"}}));
-    EXPECT_EQ(defaults.stringDictionaryValue("states", "/b"), "error");
-    EXPECT_EQ(defaults.stringDictionaryValue("states", "/c"), std::nullopt);
-
-    // One foreign member spoils the whole dictionary; the next entry write starts over.
-    defaults.setJSON("states", json{{"/a", "synced"}, {"/n", 5}});
-    EXPECT_EQ(defaults.stringDictionaryValue("states", "/a"), std::nullopt);
-    defaults.setStringDictionaryValue("states", "/z", "ignored");
-    EXPECT_EQ(defaults.stringDictionary("states"), (StringDictionary{{"/z", "ignored"}}));
-
-    defaults.setString("states", "not a dictionary");
-    defaults.setStringDictionaryValues("states", {{"/x", "synced"}, {"/y", "error"}});
-    EXPECT_EQ(defaults.stringDictionary("states"),
-              (StringDictionary{{"/x", "synced"}, {"/y", "error"}}));
-
-    defaults.setStringDictionaryValues("fresh", {});
-    EXPECT_EQ(defaults.stringDictionary("fresh"), StringDictionary{});
 }
 
 TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
@@ -264,42 +219,6 @@ TEST_F(UserDefaultsTest, TwoWritersOfOneFileKeepEachOthersKeys)
     EXPECT_FALSE(second.contains("serverURL"));
 }
 
-TEST_F(UserDefaultsTest, AFileThatIsSlowToReadIsReadAgainOnlyAfterAPause)
-{
-    using std::chrono::steady_clock;
-    // A badge map of a size that takes well over a millisecond to read.
-    json values{{"states", json::object()}};
-    for (int i = 0; i < 50000; ++i) {
-        values["states"]["/home/u/Corvane/f" + std::to_string(i / 100) + "/" + std::to_string(i)] =
-            "synced";
-    }
-    writeText(suiteFile(), values.dump());
-    values["states"]["/home/u/Corvane/f0/0"] = "error";
-    const std::filesystem::path next = suiteFile().string() + ".next";
-    writeText(next, values.dump());
-
-    const auto start = steady_clock::now();
-    UserDefaults reader(suiteFile());
-    const auto readEnd = steady_clock::now();
-    // Another process replaces the file right after the read.
-    std::filesystem::rename(next, suiteFile());
-    const auto asked = steady_clock::now();
-    const bool readAgain = reader.synchronize();
-    const auto pause =
-        std::min<steady_clock::duration>(readEnd - start, UserDefaults::kMaxReloadPause);
-    if (asked - readEnd < pause / 2) {
-        EXPECT_FALSE(readAgain);
-        EXPECT_EQ(reader.stringDictionaryValue("states", "/home/u/Corvane/f0/0"), "synced");
-    }
-    // After the pause it is read, and nothing more waits.
-    const auto deadline = steady_clock::now() + std::chrono::seconds(5);
-    while (!reader.synchronize() && steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(reader.stringDictionaryValue("states", "/home/u/Corvane/f0/0"), "error");
-    EXPECT_TRUE(reader.synchronize());
-}
-
 TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
 {
     UserDefaults first(suiteFile());
@@ -312,49 +231,6 @@ TEST_F(UserDefaultsTest, UnsavedLocalChangeWinsOverAnotherWritersValue)
     second.flush();
     synchronizeFully(first);
     EXPECT_EQ(first.string("userEmail"), "new@example.com");
-}
-
-TEST_F(UserDefaultsTest, WhenPersistedRunsAfterTheFileHoldsTheChange)
-{
-    UserDefaults defaults(suiteFile());
-    std::optional<std::string> seenInCallback;
-    std::atomic<int> calls{0};
-    defaults.setString("syncDirectory", "/sync");
-    defaults.whenPersisted("changed", [&] {
-        seenInCallback = UserDefaults(suiteFile()).string("syncDirectory");
-        ++calls;
-    });
-    defaults.flush();
-    EXPECT_EQ(calls.load(), 1);
-    EXPECT_EQ(seenInCallback, "/sync");
-
-    // Waiting callbacks with one tag collapse; a callback without any change still runs.
-    std::atomic<int> tagged{0};
-    for (int i = 0; i < 50; ++i) {
-        defaults.whenPersisted("burst", [&] { ++tagged; });
-    }
-    defaults.flush();
-    EXPECT_GE(tagged.load(), 1);
-    EXPECT_LT(tagged.load(), 50);
-}
-
-TEST_F(UserDefaultsTest, ACallbackThatThrowsNeitherStopsTheOthersNorTheSuite)
-{
-    std::atomic<int> calls{0};
-    testing::internal::CaptureStderr();
-    {
-        UserDefaults defaults(suiteFile());
-        defaults.setString("key", "value");
-        defaults.whenPersisted("a", [] { throw std::runtime_error("callback broke"); });
-        defaults.whenPersisted("b", [&] { ++calls; });
-        defaults.flush();
-        EXPECT_EQ(calls.load(), 1);
-        defaults.whenPersisted("a", [] { throw std::runtime_error("again"); });
-    }  // destruction writes and runs the waiting callback
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "settings persisted callback failed: callback broke\n"
-              "settings persisted callback failed: again\n");
-    EXPECT_EQ(UserDefaults(suiteFile()).string("key"), "value");
 }
 
 }  // namespace

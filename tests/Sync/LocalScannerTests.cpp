@@ -1,21 +1,16 @@
 #include "Sync/LocalScanner.h"
 
-#include <fstream>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "support/FileContents.h"
 #include "support/TempHome.h"
 
 namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 std::vector<std::string> keysOf(const std::map<std::string, std::string>& map)
 {
@@ -45,12 +40,12 @@ TEST(LocalScannerTest, ScanTakesRegularFilesOutsideHiddenEntriesOnly)
 {
     test::TempDir dir;
     const fs::path sync = dir.path() / "Sync";
-    writeFile(sync / "docs/a.txt", "a");
-    writeFile(sync / "docs/.hidden/b.txt", "b");
-    writeFile(sync / ".git/config", "c");
-    writeFile(sync / "x/.DS_Store", "d");
-    writeFile(sync / "c.d/e.txt", "e");
-    writeFile(sync / ".corvane/sync_state.json", "{}");
+    test::writeFileContents(sync / "docs/a.txt", "a");
+    test::writeFileContents(sync / "docs/.hidden/b.txt", "b");
+    test::writeFileContents(sync / ".git/config", "c");
+    test::writeFileContents(sync / "x/.DS_Store", "d");
+    test::writeFileContents(sync / "c.d/e.txt", "e");
+    test::writeFileContents(sync / ".corvane/sync_state.json", "{}");
     fs::create_directories(sync / "empty");
     const Scan result = scan(sync);
     EXPECT_EQ(result.files, (std::vector<std::string>{"/c.d/e.txt", "/docs/a.txt"}));
@@ -62,9 +57,9 @@ TEST(LocalScannerTest, SymbolicLinksAreNotFollowed)
     test::TempDir dir;
     const fs::path sync = dir.path() / "Sync";
     const fs::path outside = dir.path() / "Outside";
-    writeFile(outside / "private.txt", "not to be uploaded");
-    writeFile(outside / "deep/more.txt", "nor this");
-    writeFile(sync / "real.txt", "real");
+    test::writeFileContents(outside / "private.txt", "not to be uploaded");
+    test::writeFileContents(outside / "deep/more.txt", "nor this");
+    test::writeFileContents(sync / "real.txt", "real");
     fs::create_directories(sync / "docs");
     fs::create_directory_symlink(outside, sync / "docs/outside-folder");
     fs::create_symlink(outside / "private.txt", sync / "outside-file.txt");
@@ -78,10 +73,10 @@ TEST(LocalScannerTest, NamesThatAreNotUtf8AreReportedOnceAndLeftOut)
 {
     test::TempDir dir;
     const fs::path sync = dir.path() / "Sync";
-    writeFile(sync / "bad\xff.txt", "x");
-    writeFile(sync / "bad\xfe folder/one.txt", "y");
-    writeFile(sync / "bad\xfe folder/two.txt", "z");
-    writeFile(sync / "good.txt", "g");
+    test::writeFileContents(sync / "bad\xff.txt", "x");
+    test::writeFileContents(sync / "bad\xfe folder/one.txt", "y");
+    test::writeFileContents(sync / "bad\xfe folder/two.txt", "z");
+    test::writeFileContents(sync / "good.txt", "g");
     Scan result = scan(sync);
     EXPECT_EQ(result.files, std::vector<std::string>{"/good.txt"});
     std::sort(result.skipped.begin(), result.skipped.end());

@@ -7,7 +7,6 @@
 #include <future>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -15,18 +14,12 @@
 #include <nlohmann/json.hpp>
 
 #include "Platform/Clock.h"
+#include "support/FileContents.h"
+#include "support/PollUntil.h"
 #include "support/TempHome.h"
 
 namespace corvane {
 namespace {
-
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 TEST(LocalStateStoreTest, MissingFileLeavesMapEmptyAndFirstSaveCreatesIt)
 {
@@ -36,7 +29,7 @@ TEST(LocalStateStoreTest, MissingFileLeavesMapEmptyAndFirstSaveCreatesIt)
     EXPECT_TRUE(store.snapshot().empty());
     EXPECT_EQ(store.filePath(), dir.path() / ".corvane/sync_state.json");
     store.save();
-    EXPECT_EQ(readFile(store.filePath()), "{}");
+    EXPECT_EQ(test::fileContents(store.filePath()), "{}");
 }
 
 TEST(LocalStateStoreTest, WritesCompactJsonWithEscapedSlashesAndReadsItBack)
@@ -47,7 +40,7 @@ TEST(LocalStateStoreTest, WritesCompactJsonWithEscapedSlashesAndReadsItBack)
     store.set("/docs/a.txt", state);
     store.save();
 
-    const std::string text = readFile(store.filePath());
+    const std::string text = test::fileContents(store.filePath());
     EXPECT_NE(text.find("\"\\/docs\\/a.txt\""), std::string::npos) << text;
     EXPECT_EQ(text.find(' '), std::string::npos);
     EXPECT_EQ(text.find('\n'), std::string::npos);
@@ -132,7 +125,7 @@ TEST(LocalStateStoreTest, ConcurrentSavesAlwaysLeaveOneCompleteSnapshot)
     }
     writers.clear();
     store.save();
-    const auto decoded = LocalStateStore::decode(readFile(store.filePath()));
+    const auto decoded = LocalStateStore::decode(test::fileContents(store.filePath()));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->size(), 200u);
     // No temporary file is left behind.
@@ -198,11 +191,8 @@ protected:
     // Waits (in real time) until the file holds `entries` entries: a write has ended.
     void awaitFileWith(std::size_t entries) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (decoded(readFile(store.filePath())).size() != entries &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
+        test::pollUntil(
+            [&] { return decoded(test::fileContents(store.filePath())).size() == entries; }, 10s);
     }
 
     test::TempDir dir;
@@ -230,7 +220,7 @@ TEST_F(PacedStateStoreTest, SavesAskedForWhileWorkRunsAreFoldedIntoOneWritePerIn
 
     store.save();  // at once, and nothing was left waiting
     EXPECT_EQ(log.texts().size(), 3u);
-    EXPECT_EQ(decoded(readFile(store.filePath())).size(), 101u);
+    EXPECT_EQ(decoded(test::fileContents(store.filePath())).size(), 101u);
     clock->advance(1s);
     store.save();
     EXPECT_EQ(log.texts().size(), 4u);
@@ -276,7 +266,7 @@ TEST_F(PacedStateStoreTest, SavesAskedForDuringAWriteWaitForTheIntervalAfterIt)
     clock->advance(200ms);
     store.save();  // behind the paced write, if it came
     EXPECT_GE(writes.load(), 2);
-    EXPECT_EQ(decoded(readFile(store.filePath())).size(), 2u);
+    EXPECT_EQ(decoded(test::fileContents(store.filePath())).size(), 2u);
 }
 
 TEST(LocalStateStoreTest, AStoreThatGoesWritesWhatItsSavesStillOwe)
@@ -293,7 +283,7 @@ TEST(LocalStateStoreTest, AStoreThatGoesWritesWhatItsSavesStillOwe)
         store.set("/b", stateOf(1));
         store.requestSave();  // due only in 200 ms on a clock that never moves
     }
-    EXPECT_EQ(decoded(readFile(dir.path() / ".corvane/sync_state.json")).size(), 2u);
+    EXPECT_EQ(decoded(test::fileContents(dir.path() / ".corvane/sync_state.json")).size(), 2u);
 }
 
 TEST(LocalStateStoreTest, AFoldedSaveNeverWritesAnOlderSnapshotOverANewerOne)
@@ -319,7 +309,8 @@ TEST(LocalStateStoreTest, AFoldedSaveNeverWritesAnOlderSnapshotOverANewerOne)
         std::this_thread::sleep_for(20ms);             // let it come while the write stalls
         release.set_value();
     }  // the store goes once its writes are done
-    EXPECT_EQ(decoded(readFile(dir.path() / ".corvane/sync_state.json")).at("/x").version, 2);
+    EXPECT_EQ(decoded(test::fileContents(dir.path() / ".corvane/sync_state.json")).at("/x").version,
+              2);
 
     // Many writers asking at once: every key only ever moves forward from one write to the next.
     WriteLog log;
@@ -348,7 +339,9 @@ TEST(LocalStateStoreTest, AFoldedSaveNeverWritesAnOlderSnapshotOverANewerOne)
         }
     }
     for (int t = 0; t < 4; ++t) {
-        EXPECT_EQ(decoded(readFile(store.filePath())).at("/t" + std::to_string(t)).version, 199);
+        EXPECT_EQ(
+            decoded(test::fileContents(store.filePath())).at("/t" + std::to_string(t)).version,
+            199);
     }
 }
 

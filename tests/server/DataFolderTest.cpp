@@ -1,9 +1,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,6 +10,9 @@
 
 #include "RawConnection.h"
 #include "ServerTestSupport.h"
+#include "support/FileContents.h"
+#include "support/FileModes.h"
+#include "support/PollUntil.h"
 #include "support/TempHome.h"
 
 namespace corvane::test {
@@ -42,18 +43,12 @@ std::vector<std::string> column(sqlite3* database, const std::string& sql)
     return values;
 }
 
-std::string contentOf(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The files under `folder` whose bytes contain `text`.
 std::vector<fs::path> filesHolding(const fs::path& folder, const std::string& text)
 {
     std::vector<fs::path> found;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file() && contentOf(entry.path()).find(text) != std::string::npos) {
+        if (entry.is_regular_file() && fileContents(entry.path()).find(text) != std::string::npos) {
             found.push_back(entry.path());
         }
     }
@@ -75,18 +70,6 @@ std::vector<std::string> bearer(const std::string& token)
 {
     return {"Authorization: Bearer " + token};
 }
-
-// Sets the umask for its lifetime.
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : m_saved(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(m_saved); }
-    ScopedUmask(const ScopedUmask&) = delete;
-    ScopedUmask& operator=(const ScopedUmask&) = delete;
-
-private:
-    mode_t m_saved;
-};
 
 TEST(ServerDataFolder, EverythingTheServerCreatesIsPrivateWhateverTheUmask)
 {
@@ -125,10 +108,7 @@ TEST(ServerDataFolder, EverythingTheServerCreatesIsPrivateWhateverTheUmask)
                     token +
                     "\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: " +
                     std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (fs::is_empty(data / "tmp") && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    test::pollUntil([&] { return !fs::is_empty(data / "tmp"); });
     ASSERT_FALSE(fs::is_empty(data / "tmp"));
     expectPrivate(data);
 }

@@ -1,7 +1,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include "Outbox.h"
 #include "ServerClock.h"
 #include "Store.h"
+#include "support/PollUntil.h"
 #include "support/TempHome.h"
 
 namespace corvane::server {
@@ -42,10 +42,7 @@ TEST_F(HousekeeperTest, ARoundRunsAtOnceAndThenAtTheInterval)
     EXPECT_FALSE(fs::exists(before));
 
     const fs::path after = writeOrphan(m_blobs, 'b');
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (fs::exists(after) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    test::pollUntil([&] { return !fs::exists(after); });
     EXPECT_FALSE(fs::exists(after));
 }
 

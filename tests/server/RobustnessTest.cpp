@@ -9,6 +9,7 @@
 
 #include "RawConnection.h"
 #include "ServerTestSupport.h"
+#include "support/PollUntil.h"
 
 namespace corvane::test {
 namespace {
@@ -123,11 +124,7 @@ TEST_F(ServerRobustness, KillDuringUploadLeavesNoBlobAndAConsistentDatabase)
             "\r\nContent-Type: multipart/form-data; boundary=B\r\n" + "Content-Length: " +
             std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2));
         // Wait until the content is being written to its temp file, then pull the plug.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (filesIn(m_server.dataDir() / "tmp") == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        test::pollUntil([&] { return filesIn(m_server.dataDir() / "tmp") != 0; });
         ASSERT_EQ(filesIn(m_server.dataDir() / "tmp"), 1u);
         m_server.kill();
     }
@@ -166,10 +163,7 @@ TEST_F(ServerRobustness, KillAmidUploadsKeepsEveryListedFileDownloadable)
             ++done;
         }
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (done < 15 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    test::pollUntil([&] { return done >= 15; }, std::chrono::seconds(10));
     m_server.kill();
     stop = true;
     uploader.join();
