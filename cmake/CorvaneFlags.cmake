@@ -45,6 +45,9 @@ if(CORVANE_LINE_TABLES_ONLY OR CORVANE_BUILD_FUZZ OR NOT CORVANE_SANITIZE STREQU
   # Line tables and inlined frames only: stack traces (a failed test's, a sanitizer's, the
   # fuzzer's) read the same and the code is the same, while the Beast-heavy files compile in
   # about 70% of the time and two thirds of the memory, and a test tree takes a fraction of
-  # the disk (every test executable links the whole core).
-  target_compile_options(corvane_flags INTERFACE -g1)
+  # the disk (every test executable links the whole core). The debug sections are compressed
+  # as well: their long symbol names are most of an instrumented test executable's size, and
+  # the sanitizers' and the debugger's readers decompress them.
+  target_compile_options(corvane_flags INTERFACE -g1 -gz)
+  target_link_options(corvane_flags INTERFACE -gz)
 endif()
