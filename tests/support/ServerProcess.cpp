@@ -254,8 +254,10 @@ std::string ServerProcess::signIn(const std::string& email)
     const nlohmann::json verify{{"email", email}, {"code", latestCode(email)}};
     const auto answer = parseJson(
         httpRequest("POST", baseURL() + "/api/auth/verify", verify.dump(), json), "verify");
-    m_tokens.push_back(answer.at("token").get<std::string>());
-    return m_tokens.back();
+    std::string token = answer.at("token").get<std::string>();
+    const std::lock_guard lock(m_tokensMutex);
+    m_tokens.push_back(token);
+    return token;
 }
 
 void ServerProcess::advanceClock(std::chrono::seconds step)
@@ -285,6 +287,7 @@ nlohmann::json ServerProcess::lastRequest() const
     auto record = parseJson(httpRequest("GET", baseURL() + "/__test/last-request"), "last-request");
     record["body"] = decodeBase64(record.value("body_base64", ""));
     const std::string digest = record.value("authorization_sha256", "");
+    const std::lock_guard lock(m_tokensMutex);
     for (const auto& token : m_tokens) {
         if (!digest.empty() && sha256Hex("Bearer " + token) == digest) {
             record["headers"]["authorization"] = "Bearer " + token;

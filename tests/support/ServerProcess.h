@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -66,6 +67,7 @@ private:
     int m_pid = -1;
     std::uint16_t m_port = 0;
     std::jthread m_drain;               // forwards the server's output until it closes
+    mutable std::mutex m_tokensMutex;   // tests sign in from several threads at once
     std::vector<std::string> m_tokens;  // every token signIn() handed out
 };
 
