@@ -142,6 +142,11 @@ bool AppState::isSetupDone() const
     return standardDefaults()->boolean(kSetupDoneKey).value_or(false);
 }
 
+void AppState::clearSetupDone()
+{
+    standardDefaults()->setBool(kSetupDoneKey, false);
+}
+
 QString AppState::menuBarIcon() const
 {
     if (m_activityManager->hasActiveTransfers()) {

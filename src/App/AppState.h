@@ -102,6 +102,8 @@ public:
 
     // The "setupDone" setting, read on every call.
     bool isSetupDone() const;
+    // Clears "setupDone" in the settings, so that the next start begins with the setup as well.
+    void clearSetupDone();
     // The logical name of the tray icon (a system-symbol name, "checkmark.icloud" and so on).
     QString menuBarIcon() const;
     // One line for the panel: the status text, or "Syncing 2 files (37%)" while transfers run.

@@ -39,26 +39,13 @@ QLabel* headline(const QString& text, QWidget* parent)
     return label;
 }
 
-QVBoxLayout* group()
-{
-    auto* layout = new QVBoxLayout;
-    layout->setSpacing(kGroupSpacing);
-    layout->setContentsMargins(0, 0, 0, 0);
-    return layout;
-}
-
 }  // namespace
 
 SetupView::SetupView(AppState& state, QWidget* parent) : QWidget(parent), m_state(state)
 {
     setObjectName(QStringLiteral("setupView"));
     setFixedWidth(kWidth);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(makeHeader());
-    layout->addWidget(makeDivider(this));
-    layout->addWidget(makeForm());
+    makeHeadedColumn(*this, makeHeader())->addWidget(makeForm());
     refresh();
 }
 
@@ -95,7 +82,7 @@ QWidget* SetupView::makeForm()
 
 QLayout* SetupView::makeServerGroup(QWidget* form)
 {
-    auto* layout = group();
+    auto* layout = makeColumn(kGroupSpacing);
     auto* label = headline(tr("Server URL"), form);
     m_server = makeTextField(QStringLiteral("server"), tr("https://sync.example.com"),
                              tr("Server URL"), form);
@@ -113,7 +100,7 @@ QLayout* SetupView::makeServerGroup(QWidget* form)
 
 QLayout* SetupView::makeFolderGroup(QWidget* form)
 {
-    auto* layout = group();
+    auto* layout = makeColumn(kGroupSpacing);
     layout->addWidget(headline(tr("Sync Folder"), form));
 
     FolderBox::Look look;
@@ -137,7 +124,7 @@ QLayout* SetupView::makeFolderGroup(QWidget* form)
 
 QLayout* SetupView::makeSignInGroup(QWidget* form)
 {
-    auto* layout = group();
+    auto* layout = makeColumn(kGroupSpacing);
     auto* label = headline(tr("Sign In"), form);
     m_email = makeTextField(QStringLiteral("email"), tr("Email"), tr("Email"), form);
     label->setBuddy(m_email);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace corvane {
 namespace {
@@ -114,6 +115,22 @@ QFrame* makeDivider(QWidget* parent)
     palette.setColor(QPalette::WindowText, line);
     divider->setPalette(palette);
     return divider;
+}
+
+QVBoxLayout* makeColumn(int spacing, QWidget* owner)
+{
+    auto* layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QVBoxLayout* makeHeadedColumn(QWidget& view, QWidget* header)
+{
+    auto* layout = makeColumn(0, &view);
+    layout->addWidget(header);
+    layout->addWidget(makeDivider(&view));
+    return layout;
 }
 
 QLabel* makeErrorLabel(QWidget* parent)

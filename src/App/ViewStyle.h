@@ -11,6 +11,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace corvane {
@@ -42,6 +43,10 @@ void makeLinkButton(QPushButton& button);
 
 // A thin horizontal line across the width of its layout.
 QFrame* makeDivider(QWidget* parent);
+// A vertical layout without margins, `spacing` apart; set on `owner` when one is given.
+QVBoxLayout* makeColumn(int spacing, QWidget* owner = nullptr);
+// The column of a form view: `header` with a divider under it; the caller adds the body.
+QVBoxLayout* makeHeadedColumn(QWidget& view, QWidget* header);
 // The red error line of a form (object name "error"): caption text, wrapped over as many
 // lines as it takes, plain text whatever the server or the transport put in it.
 QLabel* makeErrorLabel(QWidget* parent);

@@ -10,7 +10,6 @@
 #include "App/SignInRequests.h"
 #include "App/SpinnerButton.h"
 #include "App/ViewStyle.h"
-#include "Platform/UserDefaults.h"
 
 namespace corvane {
 namespace {
@@ -23,15 +22,6 @@ constexpr int kCodeFieldWidth = 200;
 constexpr int kErrorSideMargin = 8;
 // The indicator at 0.8 of its regular 16-pixel size.
 constexpr qreal kSpinnerDiameter = 16 * 0.8;
-constexpr const char* kSetupDoneKey = "setupDone";
-
-QVBoxLayout* stepLayout(QWidget* step)
-{
-    auto* layout = new QVBoxLayout(step);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(kStepSpacing);
-    return layout;
-}
 
 QLabel* stepHeading(const QString& text, QWidget* parent)
 {
@@ -66,11 +56,7 @@ LoginView::LoginView(AppState& state, QWidget* parent) : QWidget(parent), m_stat
 {
     setObjectName(QStringLiteral("loginView"));
     setFixedWidth(kWidth);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(makeHeader());
-    layout->addWidget(makeDivider(this));
+    auto* layout = makeHeadedColumn(*this, makeHeader());
 
     auto* body = new QWidget(this);
     auto* bodyLayout = new QVBoxLayout(body);
@@ -104,7 +90,7 @@ QWidget* LoginView::makeEmailStep()
 {
     auto* step = new QWidget(this);
     step->setObjectName(QStringLiteral("emailStep"));
-    auto* layout = stepLayout(step);
+    auto* layout = makeColumn(kStepSpacing, step);
     m_email = makeTextField(QStringLiteral("email"), tr("Email"), tr("Email"), step);
     m_sendCode = mainButton(QStringLiteral("sendCode"), tr("Send Verification Code"), step);
     auto* changeServer = linkButton(QStringLiteral("changeServer"), tr("Change Server"), step);
@@ -131,7 +117,7 @@ QWidget* LoginView::makeCodeStep()
 {
     auto* step = new QWidget(this);
     step->setObjectName(QStringLiteral("codeStep"));
-    auto* layout = stepLayout(step);
+    auto* layout = makeColumn(kStepSpacing, step);
     m_hint = new QLabel(step);
     m_hint->setObjectName(QStringLiteral("codeHint"));
     styleLabel(*m_hint, TextStyle::caption, true);
@@ -198,11 +184,7 @@ void LoginView::useDifferentEmail()
 
 void LoginView::changeServer()
 {
-    // Straight into the settings: AppState reads "setupDone" only when it is made, so the next
-    // start begins with the setup as well.
-    if (const auto defaults = UserDefaults::standard()) {
-        defaults->setBool(kSetupDoneKey, false);
-    }
+    m_state.clearSetupDone();
     m_state.setPhase(AppPhase::setup);
 }
 
