@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "App/ViewStyle.h"
+
 namespace corvane {
 namespace PanelStyle {
 
@@ -70,16 +72,8 @@ QWidget* sectionTitle(const QString& title, const QString& objectName, QWidget* 
 
 QFrame* divider(QWidget* parent)
 {
-    auto* line = new QFrame(parent);
+    auto* line = makeDivider(parent);
     line->setObjectName(QStringLiteral("divider"));
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette palette = line->palette();
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.15F);
-    palette.setColor(QPalette::WindowText, color);
-    line->setPalette(palette);
     return line;
 }
 
