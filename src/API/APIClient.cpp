@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include "Models/JsonCoding.h"
 #include "Platform/Error.h"
 #include "Platform/Sha256.h"
+#include "Platform/TrailingFileHasher.h"
 #include "Platform/UUID.h"
 #include "Platform/Unicode.h"
 #include "Platform/UniqueFd.h"
@@ -86,10 +88,14 @@ void attachBody(HttpRequest& request, MultipartBody& body)
 struct DownloadTarget {
     explicit DownloadTarget(const std::filesystem::path& destination) : path(destination)
     {
-        file.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        // Read access lets a large download's bytes be hashed back from the file.
+        file.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         created = file.valid();
         if (!file && errno == EEXIST) {
-            file.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+            file.reset(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+            if (!file && errno == EACCES) {
+                file.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+            }
         }
         if (!file) {
             throw FileError("Cannot create", path.string(), errno);
@@ -97,6 +103,7 @@ struct DownloadTarget {
         struct stat info {};
         // A device such as /dev/null is never truncated or removed.
         isRegularFile = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+        isReadable = (::fcntl(file.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
     }
 
     // Drops the old content, once, before the first byte of the new one is written.
@@ -124,7 +131,12 @@ struct DownloadTarget {
     bool created = false;
     bool changed = false;
     bool isRegularFile = false;
+    bool isReadable = false;
 };
+
+// Below this size a download hashes its bytes as they pass; above it a thread of its own reads
+// them back from the file, so that hashing runs beside the socket instead of after it.
+constexpr std::uint64_t kTrailingHashBytes = 4 * 1024 * 1024;
 
 // A content call's answer is read only with status 200; anything else stops the transfer.
 void requireOK(long status)
@@ -399,18 +411,23 @@ std::uint64_t APIClient::receiveToFile(const std::string& hash,
     DownloadTarget target(destination);
     UniqueFd& file = target.file;
     std::uint64_t received = 0;
+    std::optional<TrailingFileHasher> trailingHasher;
     request.receive = [&](long status, std::string_view bytes) {
         requireOK(status);
         target.replaceContent();
-        // Hashed as they are written, while the bytes are fresh in the cache: handing them to
-        // another thread cost more than the hashing itself.
-        if (digest) {
+        if (digest && !trailingHasher) {
             digest->update(bytes);
         }
         if (!file.writeAll(bytes)) {
             throw FileError("Cannot write", destination.string(), errno);
         }
         received += bytes.size();
+        if (trailingHasher) {
+            trailingHasher->written(received);
+        } else if (digest && received >= kTrailingHashBytes && target.isRegularFile &&
+                   target.isReadable) {
+            trailingHasher.emplace(file.get(), destination, *digest, received);
+        }
     };
     try {
         requireOK(m_transport->perform(request));
@@ -419,10 +436,15 @@ std::uint64_t APIClient::receiveToFile(const std::string& hash,
         if (::fsync(file.get()) != 0 && errno != EINVAL) {
             throw FileError("Cannot write", destination.string(), errno);
         }
+        if (trailingHasher) {
+            trailingHasher->finish();  // after the flush, which it overlaps
+        }
+        trailingHasher.reset();
         if (file.close() != 0) {
             throw FileError("Cannot write", destination.string(), errno);
         }
     } catch (...) {
+        trailingHasher.reset();
         target.discard();
         throw;
     }

@@ -605,17 +605,36 @@ TEST_F(APIClientTest, StreamingUploadAndDownloadOfALargeFile)
 TEST_F(APIClientTest, DownloadToFileGivesTheHashOfTheBytesWritten)
 {
     signIn();
-    const std::string content = test::randomBytes(3 * 1024 * 1024 + 5, 9);
-    client.uploadChunk(startUpload(content), content);
     const auto target = files.path() / "hashed.bin";
     std::string hash;
-    EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), content.size());
-    EXPECT_EQ(hash, test::sha256Hex(content));
-    EXPECT_TRUE(test::fileContents(target) == content);
+    // Small contents are hashed as they pass, large ones read back from the file beside the
+    // socket; an existing file is overwritten (one its owner may not read, unless that is root,
+    // is hashed as it passes whatever its size).
+    const struct {
+        std::size_t size;
+        mode_t existingMode;  // 0: no file before
+    } cases[] = {{3 * 1024 * 1024 + 5, 0}, {9 * 1024 * 1024 + 5, 0}, {9 * 1024 * 1024 + 5, 0200}};
+    std::uint64_t seed = 9;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::to_string(test.size) + " bytes, mode " +
+                     std::to_string(test.existingMode));
+        const std::string content = test::randomBytes(test.size, seed++);
+        client.uploadChunk(startUpload(content), content);
+        std::filesystem::remove(target);
+        if (test.existingMode != 0) {
+            test::writeFileContents(target, "old");
+            std::filesystem::permissions(target,
+                                         static_cast<std::filesystem::perms>(test.existingMode));
+        }
+        EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), content.size());
+        EXPECT_EQ(hash, test::sha256Hex(content));
+        std::filesystem::permissions(target, std::filesystem::perms::owner_all);
+        EXPECT_TRUE(test::fileContents(target) == content);
+    }
 
     // What arrives is hashed, whatever was asked for.
     fault("/api/sync/download", {{"status", 200}, {"body", "something else"}});
-    EXPECT_EQ(client.downloadToFile(test::sha256Hex(content), target, hash), 14u);
+    EXPECT_EQ(client.downloadToFile(std::string(64, 'a'), target, hash), 14u);
     EXPECT_EQ(hash, test::sha256Hex("something else"));
     EXPECT_EQ(test::fileContents(target), "something else");
 }
