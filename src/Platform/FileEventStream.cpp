@@ -45,6 +45,7 @@ constexpr int kMaxReadsPerWake = 16;
 // After a read, events gather this long before the next one: a burst of file operations (a sync
 // writing thousands of files) then wakes the worker once per interval rather than once or more
 // per file. Far below any latency the stream is given, and far from filling the kernel's queue.
+// Real time, whatever the stream's clock: it paces the reads, not the deliveries.
 constexpr auto kGatherTime = std::chrono::milliseconds(10);
 
 std::string joined(const std::string& folder, std::string_view name)
