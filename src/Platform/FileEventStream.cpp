@@ -42,6 +42,11 @@ constexpr std::size_t kReadBufferSize = 64 * 1024;
 // Reads per wake-up before pending paths get a chance to go out, so that a steady flood of
 // events cannot hold back deliveries for ever.
 constexpr int kMaxReadsPerWake = 16;
+// After a read, events gather this long before the next one: a burst of file operations (a sync
+// writing thousands of files) then wakes the worker once per interval rather than once or more
+// per file. Far below any latency the stream is given, and far from filling the kernel's queue.
+// Real time, whatever the stream's clock: it paces the reads, not the deliveries.
+constexpr auto kGatherTime = std::chrono::milliseconds(10);
 
 std::string joined(const std::string& folder, std::string_view name)
 {
@@ -189,9 +194,15 @@ public:
     void run(const std::stop_token& stop)
     {
         const std::stop_callback wakeOnStop(stop, [wake = m_wake] { wake->signal(); });
+        // While events gather, only the wake signal and the time end the wait; whatever ends
+        // it, the events gathered so far are read before anything is delivered.
+        std::optional<std::chrono::steady_clock::time_point> gatherEnd;
         while (!stop.stop_requested()) {
-            std::array<pollfd, 2> fds{{{m_inotify.get(), POLLIN, 0}, {m_wake->fd(), POLLIN, 0}}};
-            const std::optional<timespec> timeout = pollTimeout();
+            const bool gathering = gatherEnd && std::chrono::steady_clock::now() < *gatherEnd;
+            std::array<pollfd, 2> fds{
+                {{gathering ? -1 : m_inotify.get(), POLLIN, 0}, {m_wake->fd(), POLLIN, 0}}};
+            const std::optional<timespec> timeout =
+                pollTimeout(gathering ? std::optional(*gatherEnd) : std::nullopt);
             const int ready =
                 ::ppoll(fds.data(), fds.size(), timeout ? &*timeout : nullptr, nullptr);
             if (m_hooks.onWake) {
@@ -208,8 +219,10 @@ public:
             if (fds[1].revents & POLLIN) {
                 m_wake->drain();
             }
-            if (fds[0].revents & POLLIN) {
-                readEvents();
+            if (gathering || (fds[0].revents & POLLIN)) {
+                gatherEnd = readEvents()
+                                ? std::optional(std::chrono::steady_clock::now() + kGatherTime)
+                                : std::nullopt;
             }
             if (fds[0].revents & (POLLERR | POLLNVAL)) {
                 std::fprintf(stderr, "file event stream: inotify descriptor failed\n");
@@ -227,15 +240,23 @@ private:
         bool watched = false;      // whether the folder itself had a watch
     };
 
-    // No timeout while nothing is pending, so an idle stream sleeps. A manual clock wakes the
-    // worker through its advance notification instead.
-    std::optional<timespec> pollTimeout() const
+    // No timeout while nothing is pending and no events gather (until `gatherEnd`), so an idle
+    // stream sleeps. A manual clock wakes the worker through its advance notification instead.
+    std::optional<timespec>
+    pollTimeout(std::optional<std::chrono::steady_clock::time_point> gatherEnd) const
     {
-        if (m_pending.empty() || m_clock->isManual()) {
+        std::optional<Clock::Duration> wait;
+        if (!m_pending.empty() && !m_clock->isManual()) {
+            wait = *m_lastDelivery + m_latency - m_clock->now();
+        }
+        if (gatherEnd) {
+            const Clock::Duration gatherLeft = *gatherEnd - std::chrono::steady_clock::now();
+            wait = wait ? std::min(*wait, gatherLeft) : gatherLeft;
+        }
+        if (!wait) {
             return std::nullopt;
         }
-        const auto left =
-            std::max(*m_lastDelivery + m_latency - m_clock->now(), Clock::Duration::zero());
+        const auto left = std::max(*wait, Clock::Duration::zero());
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
         const auto nanoseconds =
             std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
@@ -243,8 +264,10 @@ private:
                         static_cast<long>(nanoseconds.count())};
     }
 
-    void readEvents()
+    // Reads what the kernel holds; true when there was anything.
+    bool readEvents()
     {
+        bool read = false;
         alignas(inotify_event) std::array<char, kReadBufferSize> buffer;
         std::unordered_map<std::uint32_t, Departure> departures;
         for (int reads = 0; reads < kMaxReadsPerWake; ++reads) {
@@ -255,6 +278,7 @@ private:
             if (length <= 0) {
                 break;  // drained (EAGAIN)
             }
+            read = true;
             std::size_t offset = 0;
             while (offset + sizeof(inotify_event) <= static_cast<std::size_t>(length)) {
                 inotify_event event{};
@@ -269,6 +293,7 @@ private:
         for (const auto& [cookie, departure] : departures) {
             unwatch(departure.watches);
         }
+        return read;
     }
 
     void handle(const inotify_event& event, std::string_view name,

@@ -30,7 +30,8 @@ namespace corvane {
 // per stream, when the system's inotify watch limit stops folders from being watched; it also
 // runs on the main queue. Once stop() has returned, neither callback is started again.
 //
-// One worker thread reads the events; it sleeps in poll() while nothing is pending.
+// One worker thread reads the events; it sleeps in poll() while nothing is pending, and after a
+// read it lets events gather for a few milliseconds before it reads again.
 //
 // Threads: start() and stop() (and destruction) from one thread at a time, usually the main
 // thread; the callbacks may call stop(). watchCount() is thread-safe.

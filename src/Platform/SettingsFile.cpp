@@ -33,9 +33,10 @@ using nlohmann::json;
 // How long the first unsaved change waits for more before the file is written.
 constexpr auto kPersistDelay = std::chrono::milliseconds(25);
 // While changes keep coming, the next write waits longer after a write that took long (a large
-// badge map): writes take at most about a twentieth of the time, and a change still reaches the
-// file within about kPersistBudget (the wait, the write, another process's read).
-constexpr std::int64_t kWriteShare = 20;
+// badge map): writes take at most about a fiftieth of the time, and a change still reaches the
+// file within about kPersistBudget (the wait, the write, another process's read). A map of 10,000
+// badges takes a few milliseconds to write, so a full sync rewrites it every 100 to 150 ms.
+constexpr std::int64_t kWriteShare = 50;
 constexpr auto kPersistBudget = std::chrono::milliseconds(150);
 // How often reads look at the file for another process's writes.
 constexpr auto kCheckInterval = std::chrono::milliseconds(5);

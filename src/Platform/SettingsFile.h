@@ -25,7 +25,7 @@ namespace corvane {
 // Writes change memory at once and reach the file shortly after the first unsaved change
 // (coalesced, well within 200 ms), so that a writer that sets thousands of values rewrites the
 // file a few times rather than once per call. While changes keep coming, a file that is slow to
-// write (a large badge map) is written less often, so that writing takes about a twentieth of the
+// write (a large badge map) is written less often, so that writing takes about a fiftieth of the
 // time; each change still reaches the file within about 150 ms. The file is replaced atomically
 // (temporary file, fsync, rename) under a lock on its folder, after merging in what another process
 // wrote. A file that does not parse reads as empty and is moved aside as "<file name>.corrupt"

@@ -5,6 +5,18 @@
 #include "Platform/Error.h"
 
 namespace corvane {
+namespace {
+
+// Fetched once: handing EVP_sha256() to every new hash makes OpenSSL look the implementation up
+// in its providers, under a lock, each time, which costs more than hashing a small file. Kept
+// for the life of the process (never freed): background work may still hash while it exits.
+const EVP_MD* sha256Digest()
+{
+    static const EVP_MD* const digest = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return digest;
+}
+
+}  // namespace
 
 struct Sha256::Context {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> handle{EVP_MD_CTX_new(),
@@ -13,8 +25,9 @@ struct Sha256::Context {
 
 Sha256::Sha256() : m_context(std::make_unique<Context>())
 {
-    if (!m_context->handle ||
-        EVP_DigestInit_ex(m_context->handle.get(), EVP_sha256(), nullptr) != 1) {
+    const EVP_MD* digest = sha256Digest();
+    if (!m_context->handle || !digest ||
+        EVP_DigestInit_ex(m_context->handle.get(), digest, nullptr) != 1) {
         throw Error("SHA-256 is not available");
     }
 }

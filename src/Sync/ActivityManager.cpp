@@ -181,14 +181,18 @@ void ActivityManager::addToRecent(ActivityItem item)
 {
     std::vector<ActivityItem> recent;
     recent.reserve(m_recentActivities.size() + 1);
-    recent.push_back(std::move(item));
+    recent.push_back(item);
     recent.insert(recent.end(), m_recentActivities.begin(), m_recentActivities.end());
-    setRecentActivities(std::move(recent));
-    if (m_recentActivities.size() > kMaxRecent) {
-        setRecentActivities(std::vector<ActivityItem>(m_recentActivities.begin(),
-                                                      m_recentActivities.begin() +
-                                                          static_cast<std::ptrdiff_t>(kMaxRecent)));
+    m_recentPublisher.willChange(recent);
+    std::vector<ActivityItem> previous = std::exchange(m_recentActivities, std::move(recent));
+    if (m_recentActivities.size() <= kMaxRecent) {
+        return;
     }
+    // The list cut back to its limit holds the new entry and what the list held before, less
+    // its last: those are taken from the list just replaced rather than copied once more.
+    previous.pop_back();
+    previous.insert(previous.begin(), std::move(item));
+    setRecentActivities(std::move(previous));
 }
 
 std::vector<ActivityItem>::const_iterator ActivityManager::findActive(const std::string& id) const

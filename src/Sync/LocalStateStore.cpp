@@ -120,15 +120,13 @@ void LocalStateStore::save()
 
 void LocalStateStore::write()
 {
-    std::map<std::string, FileState> states;
-    {
-        std::lock_guard lock(m_mutex);
-        states = m_states;
-        m_removed = false;
-    }
     std::string text;
     try {
-        text = encode(states);
+        // Written out as text under the lock rather than copied: with a large folder a copy of
+        // the map, and freeing it afterwards, take longer than the text itself.
+        std::lock_guard lock(m_mutex);
+        m_removed = false;
+        text = encode(m_states);
     } catch (const EncodingError&) {
         return;  // swallowed with the write failures below; nothing stored is other than UTF-8
     }

@@ -19,10 +19,10 @@ class PacedWork;
 
 // The last-synced state of every file, keyed by sync-relative path, and its file
 // ".corvane/sync_state.json" inside the sync folder. Thread-safe: one lock guards the map and is
-// held only for single accesses and the snapshot of a save; reading and writing the file happen
-// outside it. Writes run one at a time on a queue of the store's own, each taking the newest
-// snapshot, and replace the file atomically: it always holds one complete snapshot, and a later
-// write never loses to an earlier one.
+// held only for single accesses and the snapshot of a save (its text); reading and writing the
+// file happen outside it. Writes run one at a time on a queue of the store's own, each taking the
+// newest snapshot, and replace the file atomically: it always holds one complete snapshot, and a
+// later write never loses to an earlier one.
 //
 // Saves asked for while work runs are folded: at most one write per save interval. A crash that
 // loses the last interval loses no file (the next start records them again). A forgotten entry

@@ -54,6 +54,7 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
     std::int64_t baseVersion = 0;
     std::string method;
     std::optional<FileInfo> storedFile;  // the server's record of the upload, when it names one
+    bool sent = false;                   // the server holds every byte (shown as progress)
     try {
         const std::string folderId =
             remoteFile ? remoteFile->folderId : m_folderResolver->resolve(path);
@@ -63,16 +64,11 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
             UploadInitRequest{pathToSend, folderId, localHash, size, baseVersion});
         method = answer.status;
         storedFile = answer.file;
-        const auto sent = [&] {
-            onActivity([transferId, size](ActivityManager& activity) {
-                activity.updateProgress(transferId, size);
-            });
-        };
         if (answer.status == "exists") {
-            sent();
+            sent = true;
         } else if (answer.uploadId) {
             storedFile = m_apiClient->uploadChunkFromFile(*answer.uploadId, file, size, localHash);
-            sent();
+            sent = true;
         } else if (!answer.file || answer.file->hash != localHash) {
             // Neither stored nor asked for: the server does not hold this content.
             throw Error("The server did not accept the upload of " + fileName);
@@ -90,7 +86,7 @@ void Transfers::uploadFile(const std::string& path, const std::string& localHash
     const std::int64_t version =
         storedFile && storedFile->hash == localHash ? storedFile->version : baseVersion + 1;
     m_state->set(path, FileState{localHash, version, currentStateTime()});
-    completeTransfer(transferId);
+    completeTransfer(transferId, sent ? std::optional(size) : std::nullopt);
     updateBadge(path, SyncBadge::synced);
 }
 
@@ -118,9 +114,16 @@ void Transfers::onActivity(std::function<void(ActivityManager&)> call) const
         [activity = m_activityManager, call = std::move(call)] { call(*activity); });
 }
 
-void Transfers::completeTransfer(const std::string& transferId) const
+void Transfers::completeTransfer(const std::string& transferId,
+                                 std::optional<std::int64_t> bytes) const
 {
-    onActivity([transferId](ActivityManager& activity) { activity.completeTransfer(transferId); });
+    // The last progress goes with the completion, in one hand-over to the main thread.
+    onActivity([transferId, bytes](ActivityManager& activity) {
+        if (bytes) {
+            activity.updateProgress(transferId, *bytes);
+        }
+        activity.completeTransfer(transferId);
+    });
 }
 
 void Transfers::failTransfer(const std::string& transferId, const std::string& error) const
@@ -155,6 +158,16 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
     m_bandwidthThrottler->waitForDownload(remoteFile.size);
 
     std::string written;
+    // The bytes received, until shown: with the completion when the file lands in place, in
+    // one hand-over to the main thread, else before what follows.
+    std::optional<std::int64_t> unshownBytes;
+    const auto showProgress = [&] {
+        if (const auto bytes = std::exchange(unshownBytes, std::nullopt)) {
+            onActivity([transferId, bytes = *bytes](ActivityManager& activity) {
+                activity.updateProgress(transferId, bytes);
+            });
+        }
+    };
     try {
         const std::string path = m_placement.checkedPath(remoteFile.path);
         // A conflict copy is named after the server's name of the file, settled before anything
@@ -165,18 +178,18 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
                                           : path;
         const Received received = receive(path, remoteFile.hash, remoteFile.size);
         HiddenFile& temporary = *received.file;
-        onActivity([transferId, bytes = received.bytes](ActivityManager& activity) {
-            activity.updateProgress(transferId, bytes);
-        });
+        unshownBytes = received.bytes;
         if (!asConflict && m_placement.replaceIfHolding(temporary, path, syncedHash(path))) {
             written = path;
         } else {
+            showProgress();
             addActivity(ActivityType::conflict, remoteFile.name, remoteFile.path);
             if (temporary.holdsFile()) {
                 written = m_placement.placeConflictCopy(temporary, copyPlace, takenElsewhere);
             }
         }
     } catch (const std::exception& error) {
+        showProgress();
         failTransfer(transferId, error.what());
         updateBadge(remoteFile.path, SyncBadge::error);
         throw;
@@ -189,7 +202,7 @@ std::string Transfers::downloadFile(const FileInfo& remoteFile, bool asConflict,
         m_state->set(remoteFile.path,
                      FileState{remoteFile.hash, remoteFile.version, currentStateTime()});
     }
-    completeTransfer(transferId);
+    completeTransfer(transferId, unshownBytes);
     updateBadge(remoteFile.path, SyncBadge::synced);
     return written;
 }

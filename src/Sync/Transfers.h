@@ -83,7 +83,8 @@ private:
     // Hands `call` to the activity feed on the main thread without waiting, in order, so that a
     // transfer's entry is started, updated and ended as asked; on the main thread, at once.
     void onActivity(std::function<void(ActivityManager&)> call) const;
-    void completeTransfer(const std::string& transferId) const;
+    // Shows `bytes` as the transfer's progress, when given, then its completion.
+    void completeTransfer(const std::string& transferId, std::optional<std::int64_t> bytes) const;
     void failTransfer(const std::string& transferId, const std::string& error) const;
     void addActivity(ActivityType type, const std::string& fileName, const std::string& path) const;
 

@@ -81,6 +81,29 @@ TEST_F(SyncEngineTest, NothingToDoGivesNoTransfer)
     EXPECT_TRUE(activity->recentActivities().empty());
 }
 
+TEST_F(SyncEngineTest, EachTransferShowsAllItsBytesBeforeItCompletes)
+{
+    writeFile(local("/up.txt"), "sent from here");
+    other->upload("/down.txt", "received");
+    std::map<std::string, std::vector<std::int64_t>> shownBytes;  // per file, each change
+    auto subscription =
+        activity->observeActiveTransfers([&](const std::vector<ActivityItem>& transfers) {
+            for (const ActivityItem& item : transfers) {
+                if (item.progress == 1) {
+                    shownBytes[item.fileName].push_back(item.bytesTransferred);
+                }
+            }
+        });
+    runCycle();
+    ASSERT_TRUE(loop.runUntil([&] { return activity->recentActivities().size() == 2; }));
+    EXPECT_FALSE(activity->hasActiveTransfers());
+    EXPECT_EQ(shownBytes, (std::map<std::string, std::vector<std::int64_t>>{{"down.txt", {8}},
+                                                                            {"up.txt", {14}}}));
+    for (const ActivityItem& item : activity->recentActivities()) {
+        EXPECT_EQ(item.status, ActivityStatus::completed) << item.fileName;
+    }
+}
+
 TEST_F(SyncEngineTest, DecisionsAgainstTheStoredState)
 {
     writeFile(local("/server-changed.txt"), "v1");
