@@ -171,10 +171,10 @@ void ActivityManager::setActiveTransfers(std::vector<ActivityItem> newValue)
     m_activeTransfers = std::move(newValue);
 }
 
-void ActivityManager::setRecentActivities(std::vector<ActivityItem> newValue)
+std::vector<ActivityItem> ActivityManager::setRecentActivities(std::vector<ActivityItem> newValue)
 {
     m_recentPublisher.willChange(newValue);
-    m_recentActivities = std::move(newValue);
+    return std::exchange(m_recentActivities, std::move(newValue));
 }
 
 void ActivityManager::addToRecent(ActivityItem item)
@@ -183,8 +183,7 @@ void ActivityManager::addToRecent(ActivityItem item)
     recent.reserve(m_recentActivities.size() + 1);
     recent.push_back(item);
     recent.insert(recent.end(), m_recentActivities.begin(), m_recentActivities.end());
-    m_recentPublisher.willChange(recent);
-    std::vector<ActivityItem> previous = std::exchange(m_recentActivities, std::move(recent));
+    std::vector<ActivityItem> previous = setRecentActivities(std::move(recent));
     if (m_recentActivities.size() <= kMaxRecent) {
         return;
     }

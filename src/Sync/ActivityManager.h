@@ -67,9 +67,9 @@ private:
         std::vector<std::weak_ptr<ListObserver>> m_observers;
     };
 
-    // Announces `newValue`, then stores it.
+    // Announces `newValue`, then stores it; the recent list's setter returns the list replaced.
     void setActiveTransfers(std::vector<ActivityItem> newValue);
-    void setRecentActivities(std::vector<ActivityItem> newValue);
+    std::vector<ActivityItem> setRecentActivities(std::vector<ActivityItem> newValue);
     void addToRecent(ActivityItem item);
     // Removes the first active entry with `id` (announced as a change) and returns it.
     std::optional<ActivityItem> takeActive(const std::string& id);
